@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building and running the panel needs on Debian (when missing), builds everything
+# with the mingw-w64 cross compiler and prepares the private Wine prefix under the build folder.
+# Needs apt-get with root or sudo the first time; afterwards only rebuilds.
+set -euo pipefail
+source "$(dirname "$0")/wine-env.sh"
+
+packages=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat
+          fonts-nanum fonts-wine googletest)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "== installing ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+echo "== building in $KELVANE_BUILD"
+cmake -S "$KELVANE_ROOT" -B "$KELVANE_BUILD" \
+    -DCMAKE_TOOLCHAIN_FILE="$KELVANE_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$KELVANE_BUILD" -j "$(nproc)"
+
+wine_prefix_ready

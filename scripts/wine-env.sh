@@ -1,0 +1,71 @@
+# Sourced by the other scripts: where things are, the private Wine prefix and its settings.
+# Needs wine (scripts/setup.sh installs it); KELVANE_BUILD may name another build folder.
+
+KELVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+: "${KELVANE_BUILD:=$KELVANE_ROOT/build}"
+KELVANE_BIN="$KELVANE_BUILD/bin"
+export KELVANE_ROOT KELVANE_BUILD KELVANE_BIN
+
+export WINEPREFIX="$KELVANE_BUILD/wineprefix"
+export WINEDEBUG=-all
+# No prompts to install Wine's .NET and HTML engines: the program needs neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Imports a registry file written in UTF-8: regedit wants UTF-16 for text beyond ASCII (the
+# Korean font name), whatever the locale of the shell.
+wine_import_reg() {
+    local utf16="$KELVANE_BUILD/.import.reg"
+    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$1"; } > "$utf16"
+    wine regedit /S "$(winepath -w "$utf16" 2>/dev/null)"
+    wineserver -w
+}
+
+# Creates the prefix once and applies the settings the program and its tests rely on.
+wine_prefix_ready() {
+    mkdir -p "$KELVANE_BUILD"
+    if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
+        echo "== preparing the Wine prefix $WINEPREFIX"
+        wineboot -i >/dev/null 2>&1 || true
+        wineserver -w
+        local reg="$KELVANE_BUILD/.prefix.reg"
+        # Managed=N: without a window manager Wine would wait 2 s each time a window hides.
+        # The dialogs ask for the font 굴림; a Korean font from the system stands in for it.
+        cat > "$reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"굴림"="NanumGothic"
+REG
+        wine_import_reg "$reg"
+        touch "$WINEPREFIX/.kelvane-ready"
+    fi
+}
+
+# Maps COM names to Unix devices in the prefix (pairs of NAME PATH). Wine rewrites its
+# dosdevices links from this key when it starts, so the Wine server is restarted; links must
+# not be made by hand.
+wine_map_ports() {
+    local reg="$KELVANE_BUILD/.ports.reg"
+    {
+        printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+        while [ $# -ge 2 ]; do
+            printf '"%s"="%s"\n' "$1" "$2"
+            shift 2
+        done
+    } > "$reg"
+    wine_import_reg "$reg"
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+}
+
+# Maps every COM name the panel offers (COM1 to COM15) and the simulator's COM16 to a path that
+# does not exist, so nothing can reach this machine's real serial ports through Wine; callers
+# map the ones they use afterwards.
+wine_unplug_ports() {
+    local args=() n
+    for n in $(seq 1 16); do args+=("COM$n" "$KELVANE_BUILD/unplugged/COM$n"); done
+    wine_map_ports "${args[@]}"
+}
