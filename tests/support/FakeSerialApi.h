@@ -1,0 +1,100 @@
+// A serial port and the monitor behind it, on the virtual clock: the program's serial calls land
+// here instead of kernel32. Reads behave as with the connection's time-outs: a byte already on
+// the line comes at once, one that arrives within 100 ms is waited for, otherwise the read
+// returns nothing after 100 ms.
+#pragma once
+
+#include <windows.h>
+#include <deque>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+#include "serial/SerialApi.h"
+#include "tests/support/VirtualClock.h"
+
+class FakeSerialApi final : public SerialApi {
+public:
+    // Installs itself as the program's serial platform for its lifetime.
+    explicit FakeSerialApi(VirtualClock& clock);
+    ~FakeSerialApi() override;
+
+    // --- What the port does ---
+    bool openFails = false;
+    bool getCommStateFails = false;
+    bool setCommStateFails = false;
+    bool getCommTimeoutsFails = false;
+    bool setCommTimeoutsFails = false;
+    std::set<int> failingWrites; // numbers (from 1) of the WriteFile calls that fail
+    std::set<int> failingReads;  // numbers (from 1) of the ReadFile calls that fail
+    DCB portDcb;                 // what GetCommState reads
+    COMMTIMEOUTS portTimeouts;   // what GetCommTimeouts reads
+
+    // --- What the monitor does ---
+    // Bytes that reach the port at a given time.
+    void Arrive(ULONGLONG time, const std::string& bytes);
+    // Bytes that arrive every period ms from now on, for ever: a line that never falls quiet.
+    void Babble(ULONGLONG period);
+    // The monitor's answer to each frame: after every ninth byte written, the next answer in
+    // line arrives delay ms later (bytes of one answer arrive together). No answers: silence.
+    struct Answer {
+        std::string bytes;
+        ULONGLONG delay = 0;
+        // An acknowledge that comes on its own, this long after the frame (0: with the data).
+        std::string lateBytes = {};
+        ULONGLONG lateDelay = 0;
+    };
+    std::deque<Answer> answers;
+
+    // --- What the program did ---
+    std::vector<std::string> calls;   // names of the platform calls, in order
+    std::vector<std::string> paths;   // paths given to CreateFileA
+    DWORD openAccess = 0, openShare = 0, openDisposition = 0, openFlags = 0;
+    std::string written;              // every byte written, in order
+    std::vector<ULONGLONG> writeTimes; // when each byte was written
+    std::vector<std::string> frames;   // the written bytes, nine at a time
+    std::vector<ULONGLONG> frameTimes; // when the ninth byte of each frame was written
+    DWORD purgeFlags = 0;
+    int handlesOpen = 0; // opened and not yet closed
+
+    // How many times the named call was made.
+    int Count(const std::string& call) const;
+    // The calls made since the given index into calls.
+    std::vector<std::string> CallsSince(size_t index) const;
+
+    HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                       DWORD disposition, DWORD flags, HANDLE hTemplate) override;
+    BOOL GetCommState(HANDLE hFile, DCB* dcb) override;
+    BOOL SetCommState(HANDLE hFile, DCB* dcb) override;
+    BOOL GetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* timeouts) override;
+    BOOL SetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* timeouts) override;
+    BOOL PurgeComm(HANDLE hFile, DWORD flags) override;
+    BOOL WriteFile(HANDLE hFile, LPCVOID buffer, DWORD count, DWORD* pWritten,
+                   OVERLAPPED* overlapped) override;
+    BOOL ReadFile(HANDLE hFile, LPVOID buffer, DWORD count, DWORD* read,
+                  OVERLAPPED* overlapped) override;
+    BOOL SetCommMask(HANDLE hFile, DWORD mask) override;
+    BOOL FlushFileBuffers(HANDLE hFile) override;
+    BOOL CloseHandle(HANDLE hFile) override;
+
+    DCB appliedDcb{};                // what SetCommState was given last
+    COMMTIMEOUTS appliedTimeouts{};  // what SetCommTimeouts was given last
+
+private:
+    struct Arrival {
+        ULONGLONG time;
+        BYTE byte;
+    };
+    bool IsPort(HANDLE hFile) const;
+    // The time of the next byte on the line from the given time on, or ~0 when none will come.
+    ULONGLONG NextArrival() const;
+
+    VirtualClock& m_clock;
+    SerialApi* m_previous;
+    std::deque<Arrival> m_line;
+    ULONGLONG m_babblePeriod = 0;
+    ULONGLONG m_nextBabble = 0;
+    int m_writes = 0;
+    int m_reads = 0;
+    std::string m_frame;
+};
