@@ -53,7 +53,8 @@ bool ReturnsResultDirectly(UINT message) {
 } // namespace
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {
+}
 
 const AFX_MSGMAP* CDialog::GetThisMessageMap() {
     static constexpr AFX_MSGMAP_ENTRY entries[] = {
@@ -171,9 +172,11 @@ BOOL CDialog::ExecuteDlgInit() {
         p += 8;
         if (message != DLGINIT_CB_ADDSTRING || length > DWORD(end - p))
             return FALSE;
-        const std::string text(reinterpret_cast<const char*>(p), strnlen(reinterpret_cast<const char*>(p), length));
+        const std::string text(reinterpret_cast<const char*>(p),
+                               strnlen(reinterpret_cast<const char*>(p), length));
         std::wstring wide(text.size(), L'\0');
-        wide.resize(static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), int(wide.size()))));
+        wide.resize(static_cast<size_t>(::MultiByteToWideChar(
+            CP_ACP, 0, text.data(), int(text.size()), wide.data(), int(wide.size()))));
         const LRESULT added = ::SendDlgItemMessageW(m_hWnd, nIDC, CB_ADDSTRING, 0,
                                                     reinterpret_cast<LPARAM>(wide.c_str()));
         if (added == CB_ERR || added == CB_ERRSPACE)

@@ -18,7 +18,8 @@ BOOL AfxOleGetUserCtrl();
 
 // The panel hosts no ActiveX controls, so there is nothing to prepare; the call keeps start-up's
 // order readable.
-inline void AfxEnableControlContainer() {}
+inline void AfxEnableControlContainer() {
+}
 
 // Returns the function in use before; null puts OleInitialize back.
 AfxOleInitializeFunction AfxSetOleInitializeFunction(AfxOleInitializeFunction function);

@@ -90,8 +90,8 @@ HINSTANCE AfxGetResourceHandle() {
 
 int AfxMessageBox(UINT nIDPrompt, UINT nType) {
     const wchar_t* resource = nullptr;
-    const int length = ::LoadStringW(AfxGetResourceHandle(), nIDPrompt,
-                                     reinterpret_cast<LPWSTR>(&resource), 0);
+    const int length =
+        ::LoadStringW(AfxGetResourceHandle(), nIDPrompt, reinterpret_cast<LPWSTR>(&resource), 0);
     const std::wstring text(resource, length > 0 ? size_t(length) : 0);
     if ((nType & MB_ICONMASK) == 0)
         nType |= MB_ICONEXCLAMATION;

@@ -67,7 +67,8 @@ BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
     return TRUE;
 }
 
-void CWnd::DoDataExchange(CDataExchange*) {}
+void CWnd::DoDataExchange(CDataExchange*) {
+}
 
 LRESULT CWnd::Default() {
     m_bDefaultRequested = true;

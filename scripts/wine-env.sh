@@ -11,6 +11,12 @@ export WINEDEBUG=-all
 # No prompts to install Wine's .NET and HTML engines: the program needs neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Starts the prefix's Wine server with its own log: a server ended while clients still run dumps
+# its objects to its standard error, which is no one's business on the terminal.
+wine_server_start() {
+    wineserver -p3 2>>"$KELVANE_BUILD/wineserver.log" || true
+}
+
 # Imports a registry file written in UTF-8: regedit wants UTF-16 for text beyond ASCII (the
 # Korean font name), whatever the locale of the shell.
 wine_import_reg() {
@@ -25,6 +31,8 @@ wine_prefix_ready() {
     mkdir -p "$KELVANE_BUILD"
     if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
         echo "== preparing the Wine prefix $WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+        wine_server_start
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w
         local reg="$KELVANE_BUILD/.prefix.reg"
@@ -40,6 +48,10 @@ Windows Registry Editor Version 5.00
 "굴림"="NanumGothic"
 REG
         wine_import_reg "$reg"
+        # Debian's Wine does not find its own Marlett, which draws the caption buttons; a copy in
+        # the prefix's font folder is found.
+        local marlett=/usr/share/wine/fonts/marlett.ttf
+        [ -f "$marlett" ] && cp "$marlett" "$WINEPREFIX/drive_c/windows/Fonts/"
         touch "$WINEPREFIX/.kelvane-ready"
     fi
 }
@@ -59,6 +71,7 @@ wine_map_ports() {
     wine_import_reg "$reg"
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
+    wine_server_start
 }
 
 # Maps every COM name the panel offers (COM1 to COM15) and the simulator's COM16 to a path that

@@ -28,8 +28,7 @@ int CSerialChannel::Open(const char* portName) {
     return m_hComm != INVALID_HANDLE_VALUE ? 1 : 0;
 }
 
-int CSerialChannel::Setup(DWORD baudRate, int byteSize, int parityCheck, int parity,
-                          int stopBits) {
+int CSerialChannel::Setup(DWORD baudRate, int byteSize, int parityCheck, int parity, int stopBits) {
     SerialApi& api = GetSerialApi();
     if (m_hComm == INVALID_HANDLE_VALUE || !api.GetCommState(m_hComm, &m_dcb)) {
         MessageBox(L"GetCommState Error", L"Error", MB_ICONHAND);

@@ -72,8 +72,8 @@ ULONGLONG FakeSerialApi::NextArrival() const {
     return next;
 }
 
-HANDLE FakeSerialApi::CreateFileA(LPCSTR path, DWORD access, DWORD shareMode,
-                                  LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags, HANDLE) {
+HANDLE FakeSerialApi::CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                                  DWORD disposition, DWORD flags, HANDLE) {
     calls.push_back("CreateFileA");
     paths.push_back(path);
     openAccess = access;

@@ -47,10 +47,10 @@ public:
     std::deque<Answer> answers;
 
     // --- What the program did ---
-    std::vector<std::string> calls;   // names of the platform calls, in order
-    std::vector<std::string> paths;   // paths given to CreateFileA
+    std::vector<std::string> calls; // names of the platform calls, in order
+    std::vector<std::string> paths; // paths given to CreateFileA
     DWORD openAccess = 0, openShare = 0, openDisposition = 0, openFlags = 0;
-    std::string written;              // every byte written, in order
+    std::string written;               // every byte written, in order
     std::vector<ULONGLONG> writeTimes; // when each byte was written
     std::vector<std::string> frames;   // the written bytes, nine at a time
     std::vector<ULONGLONG> frameTimes; // when the ninth byte of each frame was written
@@ -77,8 +77,8 @@ public:
     BOOL FlushFileBuffers(HANDLE hFile) override;
     BOOL CloseHandle(HANDLE hFile) override;
 
-    DCB appliedDcb{};                // what SetCommState was given last
-    COMMTIMEOUTS appliedTimeouts{};  // what SetCommTimeouts was given last
+    DCB appliedDcb{};               // what SetCommState was given last
+    COMMTIMEOUTS appliedTimeouts{}; // what SetCommTimeouts was given last
 
 private:
     struct Arrival {

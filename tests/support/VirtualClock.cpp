@@ -1,6 +1,7 @@
 #include "tests/support/VirtualClock.h"
 
-VirtualClock::VirtualClock() : m_previous(AfxSetClock(this)) {}
+VirtualClock::VirtualClock() : m_previous(AfxSetClock(this)) {
+}
 
 VirtualClock::~VirtualClock() {
     AfxSetClock(m_previous);

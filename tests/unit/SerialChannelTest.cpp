@@ -139,13 +139,13 @@ TEST_P(SerialChannelRefusals, ShowOneStopBoxReleaseThePortAndLeaveNothingToClose
 
 INSTANTIATE_TEST_SUITE_P(
     Each, SerialChannelRefusals,
-    ::testing::Values(
-        RefusedSetting{"GetCommState", &FakeSerialApi::getCommStateFails, false,
-                       L"GetCommState Error", L"Error", "SetCommState"},
-        RefusedSetting{"SetCommState", &FakeSerialApi::setCommStateFails, false,
-                       L"SetCommState Error", L"Error", "GetCommTimeouts"},
-        RefusedSetting{"SetCommTimeouts", &FakeSerialApi::setCommTimeoutsFails, true,
-                       L"StCommTimeouts function failed", L"Com Port Error", "PurgeComm"}),
+    ::testing::Values(RefusedSetting{"GetCommState", &FakeSerialApi::getCommStateFails, false,
+                                     L"GetCommState Error", L"Error", "SetCommState"},
+                      RefusedSetting{"SetCommState", &FakeSerialApi::setCommStateFails, false,
+                                     L"SetCommState Error", L"Error", "GetCommTimeouts"},
+                      RefusedSetting{"SetCommTimeouts", &FakeSerialApi::setCommTimeoutsFails, true,
+                                     L"StCommTimeouts function failed", L"Com Port Error",
+                                     "PurgeComm"}),
     [](const ::testing::TestParamInfo<RefusedSetting>& info) { return info.param.name; });
 
 TEST_F(SerialChannel, SetTimeoutsAppliesTheFiveValuesInOrderThenPurgesBothDirections) {

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Times 50 query transactions of the panel against the simulated monitor over the virtual
+# null-modem cable and prints the figures. Installs and builds what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh >/dev/null
+source scripts/wine-env.sh
+bash scripts/null-modem.sh start COM1 COM16 >/dev/null
+trap 'bash scripts/null-modem.sh stop' EXIT
+export KELVANE_PANEL_PORT=COM1 KELVANE_MONITOR_PORT=COM16
+
+# The Wine server does part of the work of every serial call; its CPU time counts too. The
+# prefix's server runs in a folder named after the prefix's device and inode.
+wine_server_cpu() {
+    local id p
+    id="server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")"
+    for p in $(pgrep wineserver); do
+        if [ "$(basename "$(readlink "/proc/$p/cwd")")" = "$id" ]; then
+            awk '{print $14 + $15}' "/proc/$p/stat"
+            return
+        fi
+    done
+    echo 0
+}
+wine cmd /c exit >/dev/null 2>&1 # starts the Wine server before the count begins
+before=$(wine_server_cpu)
+wine "$KELVANE_BIN/transaction_bench.exe"
+after=$(wine_server_cpu)
+hz=$(getconf CLK_TCK)
+awk -v t=$((after - before)) -v hz="$hz" \
+    'BEGIN { printf "Wine server CPU:         %.0f ms over the run\n", 1000 * t / hz }'

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the panel and opens it: against the simulated monitor on a virtual null-modem cable
+# (the panel's COM1), or against a real monitor on a serial device. Installs what is missing first.
+#
+#   scripts/run.sh                          panel on COM1, simulated monitor on the cable's other end
+#   scripts/run.sh -- --unit-id 3 --nak     the same, with switches for the simulator (--help lists them)
+#   scripts/run.sh --port COM3=/dev/ttyUSB0 panel only, COM3 mapped to a real serial device
+#   scripts/run.sh --screenshots docs       saves pictures of the panel and its about box, then ends
+#
+# With an X display the panel opens there; without one it runs on a private display, saves a
+# picture of the panel (build/screenshots/panel.png) and closes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+device=""
+shots=""
+sim_args=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --port) device="$2"; shift 2 ;;
+    --screenshots) shots="$2"; shift 2 ;;
+    --) shift; sim_args=("$@"); break ;;
+    *) echo "usage: $0 [--port COMn=DEVICE] [--screenshots FOLDER] [-- simulator switches]" >&2; exit 2 ;;
+    esac
+done
+
+if [ -z "${KELVANE_IN_XVFB:-}" ]; then
+    bash scripts/setup.sh
+    if [ -z "${DISPLAY:-}" ] || [ -n "$shots" ]; then
+        # Pictures are always taken on a private display of a fixed size.
+        args=()
+        [ -n "$device" ] && args+=(--port "$device")
+        [ -n "$shots" ] && args+=(--screenshots "$shots")
+        KELVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" \
+            bash "$0" "${args[@]}" -- "${sim_args[@]}"
+    fi
+fi
+
+source scripts/wine-env.sh
+simulator=""
+cleanup() {
+    [ -n "$simulator" ] && kill "$simulator" 2>/dev/null || true
+    bash scripts/null-modem.sh stop
+    # Ends the Wine server while its display still exists; left over, it would be hung up on.
+    wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [ -n "$device" ]; then
+    wine_unplug_ports
+    bash scripts/null-modem.sh map "${device%%=*}" "${device#*=}"
+    echo "== ${device%%=*} is ${device#*=}: choose it in the panel's COM Port list"
+else
+    bash scripts/null-modem.sh start COM1 COM16
+    wine "$KELVANE_BIN/monitor-sim.exe" --port COM16 --log "$(winepath -w "$KELVANE_BUILD/monitor-sim.log")" \
+        "${sim_args[@]}" >/dev/null 2>&1 &
+    simulator=$!
+    echo "== a simulated monitor answers on COM1 (its log: build/monitor-sim.log); press Connect"
+fi
+
+if [ -n "${KELVANE_IN_XVFB:-}" ]; then
+    out="${shots:-$KELVANE_BUILD/screenshots}"
+    mkdir -p "$out"
+    wine "$KELVANE_BIN/Kelvane.exe" &
+    panel=$!
+    shot_args=(--close)
+    [ -n "$shots" ] && shot_args+=(--about)
+    wine "$KELVANE_BIN/panel-shot.exe" "$(winepath -w "$out")" "${shot_args[@]}"
+    wait "$panel" || true
+    if [ -n "$shots" ]; then
+        echo "== pictures of the panel and its about box: $out/panel.png, $out/about.png"
+    else
+        echo "== no X display here: the panel ran on a private one; see $out/panel.png"
+    fi
+else
+    wine "$KELVANE_BIN/Kelvane.exe"
+fi
