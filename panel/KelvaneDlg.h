@@ -1,0 +1,82 @@
+// The control panel.
+//   CKelvaneDlg           the panel dialog: fields and their controls, the event table, the
+//                         enabling rules (panel/), the command transaction and the monitor
+//                         operations (protocol/), connecting and closing (panel/Connection.cpp)
+//   g_bConnected          1 while a connection is up
+//   MinimizedIconOrigin   where the minimised panel draws its icon
+#pragma once
+
+#include <windows.h>
+#include <string>
+#include "framework/Controls.h"
+#include "framework/Dialog.h"
+#include "protocol/CommandFrame.h"
+#include "serial/SerialChannel.h"
+
+class CKelvaneDlgAutoProxy;
+
+extern BYTE g_bConnected;
+
+class CKelvaneDlg : public CDialog {
+public:
+    explicit CKelvaneDlg(CWnd* pParent = nullptr);
+    // Closes no port: the connection operations have done that.
+    ~CKelvaneDlg() override;
+
+    const AFX_MSGMAP* GetMessageMap() const override;
+    static const AFX_MSGMAP* GetThisMessageMap();
+
+    // Enables the ten operation buttons, or disables them while diagnostic mode runs; HDMI 3
+    // and VGA stay disabled whenever the model list shows the PX-400.
+    void EnableControls(BOOL diagnosticRunning);
+
+    // The command transaction: drains the line, sends the frame, waits, reads the data bytes
+    // (three when bReadData, six for an "FV" command) into g_reply and then the acknowledge.
+    CommandResult SendCommand(BOOL bReadData, CommandFrame frame);
+    // Empties the transmit queue and drains the line; the drain's outcome is not reported.
+    void ResetTx();
+    // Queues len bytes; 1 queued, 0 refused because they would run past the queue.
+    int AppendTx(const BYTE* src, BYTE len);
+    // Writes the queue byte by byte and empties it; 1 all written, 0 a write failed.
+    int FlushTx();
+    // Zeroes the six bytes an answer can fill.
+    void ClearReply();
+
+    // The status queries; each does nothing without a connection.
+    BOOL CheckUnitId();
+    void CheckCurrentSource();
+    void CheckSignalStatus();
+    void CheckFirmwareVersion();
+    // Switches the monitor's input: 0 HDMI 1, 1 HDMI 2, 2 HDMI 3, 3 VGA.
+    void ChangeSource(BYTE source);
+    void DefaultSetting();
+    void DiagnosticMode();
+    void OnConnect();
+
+    CSerialChannel m_serial;
+    CComboBox m_cbModel;
+    CComboBox m_cbComPort;
+    CButton m_btnConnect;
+    int m_nUnitId;
+    int m_nSource; // -1 none, 0 HDMI 1, 1 HDMI 2, 2 HDMI 3, 3 VGA
+    std::wstring m_strSignal;
+    std::wstring m_strFirmware;
+    std::wstring m_strUnitId;
+    std::wstring m_strStatus;
+    CKelvaneDlgAutoProxy* m_pAutoProxy;
+    HICON m_hIcon;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
+    void OnClose();
+    void OnSelchangeModel();
+};
+
+// The top-left corner that centres an icon in a client area; halves truncate toward zero, so a
+// 32 x 32 icon sits at 2, 2 in 36 x 36 and at -15, -15 in 0 x 0.
+POINT MinimizedIconOrigin(const RECT& client, int cxIcon, int cyIcon);
