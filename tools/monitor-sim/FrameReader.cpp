@@ -1,0 +1,70 @@
+#include "FrameReader.h"
+
+namespace monitor_sim {
+
+namespace {
+
+bool isUpperLetter(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+
+bool isPrintable(char c) {
+    return c >= 0x20 && c <= 0x7E;
+}
+
+} // namespace
+
+bool FrameReader::fitsFrame(const std::string& partial) {
+    for (std::size_t i = 0; i < partial.size(); ++i) {
+        const char c = partial[i];
+        if (i < 2 && c != '@')
+            return false;
+        if (i >= 3 && i < 6 && !isUpperLetter(c))
+            return false;
+        if (i >= 6 && !isPrintable(c))
+            return false;
+    }
+    return true;
+}
+
+void FrameReader::addDropped(std::vector<LineEvent>& events, char byte) {
+    if (!events.empty() && events.back().kind == LineEvent::Kind::Dropped)
+        events.back().bytes += byte;
+    else
+        events.push_back({LineEvent::Kind::Dropped, std::string(1, byte)});
+}
+
+void FrameReader::push(char byte, std::vector<LineEvent>& events) {
+    partial_ += byte;
+    // When the bytes so far cannot be the start of a frame, the first one is junk: drop it and
+    // look for a frame start in the rest ("@@@1SIG000" still yields "@@1SIG000").
+    while (!partial_.empty() && !fitsFrame(partial_)) {
+        addDropped(events, partial_.front());
+        partial_.erase(0, 1);
+    }
+    if (partial_.size() == kFrameSize) {
+        events.push_back({LineEvent::Kind::Frame, partial_});
+        partial_.clear();
+    }
+}
+
+std::vector<LineEvent> FrameReader::feed(std::string_view bytes, std::uint64_t nowMs) {
+    std::vector<LineEvent> events = expire(nowMs);
+    for (char byte : bytes) {
+        const bool wasEmpty = partial_.empty();
+        push(byte, events);
+        if (wasEmpty && !partial_.empty())
+            partialSinceMs_ = nowMs;
+    }
+    return events;
+}
+
+std::vector<LineEvent> FrameReader::expire(std::uint64_t nowMs) {
+    if (partial_.empty() || nowMs - partialSinceMs_ <= kStaleFrameMs)
+        return {};
+    std::vector<LineEvent> events{{LineEvent::Kind::Stale, partial_}};
+    partial_.clear();
+    return events;
+}
+
+} // namespace monitor_sim

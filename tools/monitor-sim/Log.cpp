@@ -1,0 +1,75 @@
+#include <windows.h>
+
+#include "Log.h"
+
+#include "Console.h"
+
+#include <chrono>
+
+namespace monitor_sim {
+
+std::uint64_t nowMs() {
+    return GetTickCount64();
+}
+
+std::uint64_t steadyMs() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::string showBytes(std::string_view bytes) {
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x21 && byte <= 0x7E && byte != '<') {
+            text += c;
+        } else {
+            text += '<';
+            text += hex[byte >> 4];
+            text += hex[byte & 0x0F];
+            text += '>';
+        }
+    }
+    return text;
+}
+
+Log::~Log() {
+    if (file_)
+        CloseHandle(static_cast<HANDLE>(file_));
+}
+
+bool Log::openFile(const std::wstring& path, std::string& error) {
+    // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write land at the end of the file, and
+    // the share flags let a test read (or even delete) the log while we still write to it.
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = "cannot open log file " + toUtf8(path) + ": " + windowsErrorText(GetLastError());
+        return false;
+    }
+    file_ = file;
+    return true;
+}
+
+void Log::line(std::string_view kind, std::string_view details) {
+    std::string text = std::to_string(nowMs());
+    text += ' ';
+    text += kind;
+    if (!details.empty()) {
+        text += ' ';
+        text += details;
+    }
+    text += '\n';
+    if (!file_) {
+        writeStdout(text);
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(static_cast<HANDLE>(file_), text.data(), static_cast<DWORD>(text.size()), &written,
+              nullptr);
+}
+
+} // namespace monitor_sim

@@ -1,0 +1,29 @@
+#pragma once
+// The command-line switches of monitor-sim and its usage text.
+
+#include "Faults.h"
+#include "Monitor.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace monitor_sim {
+
+struct Options {
+    bool help = false;
+    std::string port; // "COMn", upper case
+    MonitorState monitor;
+    Faults faults;
+    std::wstring logFile;    // empty: log to stdout
+    std::wstring readyEvent; // empty: no event
+    std::optional<unsigned> exitAfterMs;
+};
+
+// Reads the switches (without the program name); false with a one-line error if they are wrong.
+bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::string& error);
+
+// The --help text.
+std::string usageText();
+
+} // namespace monitor_sim

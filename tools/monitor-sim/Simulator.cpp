@@ -1,0 +1,218 @@
+#include <windows.h>
+
+#include "Simulator.h"
+
+#include "Console.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace monitor_sim {
+
+namespace {
+
+// The longest a read waits for bytes, so that stop requests are seen within this time.
+constexpr unsigned kMaxReadWaitMs = 50;
+
+std::atomic<bool> stopRequested{false};
+
+std::string joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : ",") + item;
+    return text;
+}
+
+std::string describeMonitor(const MonitorState& state, char address) {
+    return "unit " + std::to_string(state.unitId) + " (address " +
+           showBytes(std::string(1, address)) + "), source " + state.source + ", sources " +
+           joined(state.sources) + ", signal " + (state.signal ? "yes" : "no") + ", firmware " +
+           showBytes(state.firmware) + ", diagnostic mode " +
+           (state.diagnosticMode ? "yes" : "no") + ", refuse FVS " +
+           (state.refuseFirmwareQuery ? "yes" : "no") + ", ACK ! NAK " +
+           showBytes(std::string(1, kNak));
+}
+
+} // namespace
+
+void requestStop() {
+    stopRequested = true;
+}
+
+Simulator::Simulator(const Options& options, ComPort& port, Log& log)
+    : options_(options), port_(port), log_(log), monitor_(options.monitor),
+      shaper_(options.faults) {
+}
+
+Simulator::~Simulator() {
+    if (readyEvent_)
+        CloseHandle(static_cast<HANDLE>(readyEvent_));
+}
+
+bool Simulator::announceReady(std::string& error) {
+    if (options_.readyEvent.empty())
+        return true;
+    // CreateEventW opens the event when the test made it already, or makes it when we are first;
+    // either way the test waiting on that name wakes up. The handle stays open until we exit, so
+    // the event outlives a test that has not opened it yet.
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, options_.readyEvent.c_str());
+    readyEvent_ = event;
+    if (!event || !SetEvent(event)) {
+        error = "cannot set ready event " + toUtf8(options_.readyEvent) + ": " +
+                windowsErrorText(GetLastError());
+        return false;
+    }
+    log_.line("READY", "event " + toUtf8(options_.readyEvent) + " set");
+    return true;
+}
+
+int Simulator::run() {
+    startMs_ = steadyMs();
+    log_.line("listening", "on " + options_.port);
+    log_.line("CONFIG", describeMonitor(monitor_.state(), monitor_.addressChar()));
+    log_.line("FAULTS", shaper_.describe());
+    std::string error;
+    if (!announceReady(error))
+        return fail(error);
+    if (options_.faults.noiseMs) {
+        log_.line("NOISE", "one " + showBytes(std::string(1, kNoiseByte)) + " byte every " +
+                               std::to_string(*options_.faults.noiseMs) + " ms from now on");
+        schedule(startMs_ + *options_.faults.noiseMs, std::string(1, kNoiseByte), true);
+    }
+
+    std::string bytes;
+    while (true) {
+        std::uint64_t now = steadyMs();
+        if (stopRequested)
+            return finish("stop requested (Ctrl+C)");
+        if (options_.exitAfterMs && now - startMs_ >= *options_.exitAfterMs)
+            return finish("--exit-after-ms " + std::to_string(*options_.exitAfterMs) + " reached");
+        if (!writeDue(now))
+            return 1;
+        if (dropping_ && !answerPending()) {
+            port_.close();
+            return finish("--drop-after " + std::to_string(*options_.faults.dropAfter) +
+                          ": port closed");
+        }
+        for (const LineEvent& event : reader_.expire(now))
+            handle(event, now);
+
+        if (!port_.read(bytes, readTimeout(now), error))
+            return fail(error);
+        if (bytes.empty())
+            continue;
+        now = steadyMs();
+        for (const LineEvent& event : reader_.feed(bytes, now))
+            handle(event, now);
+    }
+}
+
+void Simulator::handle(const LineEvent& event, std::uint64_t now) {
+    switch (event.kind) {
+    case LineEvent::Kind::Frame:
+        handleFrame(event.bytes, now);
+        break;
+    case LineEvent::Kind::Dropped:
+        log_.line("DROP", showBytes(event.bytes));
+        break;
+    case LineEvent::Kind::Stale:
+        log_.line("STALE", showBytes(event.bytes));
+        break;
+    }
+}
+
+void Simulator::handleFrame(const std::string& frame, std::uint64_t now) {
+    log_.line("RX", showBytes(frame));
+    if (dropping_) {
+        log_.line("IGNORE", "cable about to be pulled (--drop-after)");
+        return;
+    }
+    const char address = frame[2];
+    if (!monitor_.isForMe(address)) {
+        const unsigned unit = static_cast<unsigned char>(address - 0x30);
+        log_.line("IGNORE", "for unit " + std::to_string(unit) + ", not for unit " +
+                                std::to_string(monitor_.state().unitId));
+        return;
+    }
+
+    const Answer answer = monitor_.answer(frame);
+    if (!answer.note.empty())
+        log_.line("NOTE", answer.note);
+    const std::vector<TimedWrite> writes = shaper_.shape(answer);
+    if (writes.empty())
+        log_.line("IGNORE", "--silent");
+    for (const TimedWrite& write : writes)
+        schedule(now + write.afterMs, write.bytes, false);
+
+    ++framesHandled_;
+    if (options_.faults.dropAfter && framesHandled_ >= *options_.faults.dropAfter) {
+        dropping_ = true;
+        log_.line("NOTE", "frame " + std::to_string(framesHandled_) +
+                              ": closing the port once its answer is out (--drop-after)");
+    }
+}
+
+void Simulator::schedule(std::uint64_t dueMs, std::string bytes, bool noise) {
+    pending_.push_back({dueMs, nextOrder_++, std::move(bytes), noise});
+}
+
+bool Simulator::writeDue(std::uint64_t now) {
+    std::string error;
+    while (true) {
+        auto next = std::min_element(
+            pending_.begin(), pending_.end(), [](const PendingWrite& a, const PendingWrite& b) {
+                return a.dueMs != b.dueMs ? a.dueMs < b.dueMs : a.order < b.order;
+            });
+        if (next == pending_.end() || next->dueMs > now)
+            return true;
+        PendingWrite write = std::move(*next);
+        pending_.erase(next);
+        if (!port_.write(write.bytes, error)) {
+            fail(error);
+            return false;
+        }
+        if (write.noise) {
+            ++noiseBytes_;
+            // Missed beats are skipped rather than sent in a burst.
+            std::uint64_t due = write.dueMs + *options_.faults.noiseMs;
+            if (due <= now)
+                due = now + *options_.faults.noiseMs;
+            schedule(due, std::move(write.bytes), true);
+        } else {
+            log_.line("TX", showBytes(write.bytes));
+        }
+    }
+}
+
+bool Simulator::answerPending() const {
+    return std::any_of(pending_.begin(), pending_.end(),
+                       [](const PendingWrite& write) { return !write.noise; });
+}
+
+unsigned Simulator::readTimeout(std::uint64_t now) const {
+    std::uint64_t wait = kMaxReadWaitMs;
+    for (const PendingWrite& write : pending_)
+        wait = std::min(wait, write.dueMs > now ? write.dueMs - now : 0);
+    if (options_.exitAfterMs) {
+        const std::uint64_t end = startMs_ + *options_.exitAfterMs;
+        wait = std::min(wait, end > now ? end - now : 0);
+    }
+    return static_cast<unsigned>(std::max<std::uint64_t>(wait, 1));
+}
+
+int Simulator::fail(const std::string& error) {
+    log_.line("ERROR", error);
+    log_.line("EXIT", "after an error");
+    writeStderr("monitor-sim: " + error + "\n");
+    return 1;
+}
+
+int Simulator::finish(const std::string& why) {
+    std::string details = why;
+    if (options_.faults.noiseMs)
+        details += " (" + std::to_string(noiseBytes_) + " noise bytes sent)";
+    log_.line("EXIT", details);
+    return 0;
+}
+
+} // namespace monitor_sim

@@ -1,0 +1,81 @@
+// monitor-sim: a simulated display monitor that answers the control panel's serial frames.
+//
+// Usage: monitor-sim --port COMn [switches]   (monitor-sim --help lists them all)
+//
+// Log format, one line per event, written (and so flushed) as it happens, ending in LF:
+//     <ms> <KIND> <details>
+// <ms> is GetTickCount64() at the time of writing, comparable across processes on one machine.
+// Line bytes are shown as they are for '!'..'~' except '<', every other byte as <xx> in hex.
+// Kinds: "listening" (first line, "listening on COMn"), CONFIG, FAULTS, READY, NOISE,
+// RX (a whole frame received, "RX @@1SIG000"), TX (bytes written, exactly, "TX SOK!"),
+// NOTE, IGNORE (a frame left unanswered), DROP (junk bytes), STALE (partial frame dropped),
+// ERROR, EXIT. Noise bytes from --noise are not logged one by one.
+//
+// Exit codes: 0 stopped (--drop-after, --exit-after-ms, Ctrl+C), 1 port/log/event error,
+// 2 bad switches.
+
+#include <windows.h>
+
+#include "ComPort.h"
+#include "Console.h"
+#include "Log.h"
+#include "Options.h"
+#include "Simulator.h"
+
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Ctrl+C and Ctrl+Break let the loop log its EXIT line; everything else ends us the usual way.
+BOOL WINAPI onConsoleControl(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+        monitor_sim::requestStop();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int runSimulator(int argc, wchar_t** argv) {
+    using namespace monitor_sim;
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
+    Options options;
+    std::string error;
+    if (!parseOptions(args, options, error)) {
+        writeStderr("monitor-sim: " + error + "\n\n" + usageText());
+        return 2;
+    }
+    if (options.help) {
+        writeStdout(usageText());
+        return 0;
+    }
+
+    Log log;
+    if (!options.logFile.empty() && !log.openFile(options.logFile, error)) {
+        writeStderr("monitor-sim: " + error + "\n");
+        return 1;
+    }
+    ComPort port;
+    if (!port.open(options.port, error)) {
+        writeStderr("monitor-sim: " + error + "\n");
+        log.line("ERROR", error);
+        return 1;
+    }
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    Simulator simulator(options, port, log);
+    return simulator.run();
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    try {
+        return runSimulator(argc, argv);
+    } catch (const std::exception& e) {
+        monitor_sim::writeStderr(std::string("monitor-sim: internal error: ") + e.what() + "\n");
+    } catch (...) {
+        monitor_sim::writeStderr("monitor-sim: internal error\n");
+    }
+    return 1;
+}
