@@ -1,0 +1,156 @@
+#include "tests/e2e/SimulatorProcess.h"
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// Starts a program of the program folder; false when it could not be started.
+bool Start(const std::wstring& program, const std::wstring& arguments, DWORD flags,
+           PROCESS_INFORMATION& process) {
+    const std::wstring path = ProgramFolder() + L"\\" + program;
+    std::wstring commandLine = L"\"" + path + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return ::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags,
+                            nullptr, nullptr, &startup, &process) != FALSE;
+}
+
+void Stop(PROCESS_INFORMATION& process) {
+    if (process.hProcess == nullptr)
+        return;
+    if (::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process.hProcess, 1);
+        ::WaitForSingleObject(process.hProcess, 5000);
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    process = {};
+}
+
+struct FindPanel {
+    DWORD processId;
+    HWND window;
+};
+
+BOOL CALLBACK FindPanelWindow(HWND window, LPARAM param) {
+    auto& find = *reinterpret_cast<FindPanel*>(param);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    wchar_t caption[32] = {};
+    ::GetWindowTextW(window, caption, 32);
+    if (owner == find.processId && ::IsWindowVisible(window) &&
+        std::wstring(caption) == L"Orvanta V1.2") {
+        find.window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+CablePorts GetCablePorts() {
+    const char* panel = std::getenv("KELVANE_PANEL_PORT");
+    const char* monitor = std::getenv("KELVANE_MONITOR_PORT");
+    return {panel ? panel : "", monitor ? monitor : ""};
+}
+
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+SimulatorProcess::SimulatorProcess(const std::wstring& switches) {
+    static int count = 0;
+    const std::wstring id =
+        std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++count);
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    m_logPath = std::wstring(temp) + L"monitor-sim-" + id + L".log";
+    ::DeleteFileW(m_logPath.c_str());
+    const std::wstring eventName = L"Local\\KelvaneSimulatorReady-" + id;
+    HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+
+    const std::wstring arguments = L"--port " + Widen(GetCablePorts().monitor) + L" --log \"" +
+                                   m_logPath + L"\" --ready-event " + eventName + L" " + switches;
+    if (Start(L"monitor-sim.exe", arguments, CREATE_NO_WINDOW, m_process)) {
+        const HANDLE waits[] = {ready, m_process.hProcess};
+        m_ready = ::WaitForMultipleObjects(2, waits, FALSE, 15000) == WAIT_OBJECT_0;
+    }
+    ::CloseHandle(ready);
+}
+
+SimulatorProcess::~SimulatorProcess() {
+    Stop(m_process);
+    ::DeleteFileW(m_logPath.c_str());
+}
+
+std::vector<SimulatorProcess::Event> SimulatorProcess::Log() const {
+    std::vector<Event> events;
+    HANDLE file = ::CreateFileW(m_logPath.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return events;
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    ::CloseHandle(file);
+
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::istringstream fields(line);
+        Event event{};
+        if (!(fields >> event.time >> event.kind))
+            continue;
+        std::getline(fields >> std::ws, event.details);
+        events.push_back(event);
+    }
+    return events;
+}
+
+std::vector<std::string> SimulatorProcess::Frames() const {
+    std::vector<std::string> frames;
+    for (const Event& event : Log())
+        if (event.kind == "RX")
+            frames.push_back(event.details);
+    return frames;
+}
+
+PanelProcess::PanelProcess(const std::wstring& arguments) {
+    if (!Start(L"Kelvane.exe", arguments, 0, m_process))
+        return;
+    FindPanel find{m_process.dwProcessId, nullptr};
+    for (int i = 0; i < 300 && find.window == nullptr; ++i) {
+        if (::WaitForSingleObject(m_process.hProcess, 50) != WAIT_TIMEOUT)
+            break;
+        ::EnumWindows(&FindPanelWindow, reinterpret_cast<LPARAM>(&find));
+    }
+    m_window = find.window;
+}
+
+PanelProcess::~PanelProcess() {
+    Stop(m_process);
+}
+
+bool PanelProcess::WaitForExit(DWORD milliseconds) {
+    return m_process.hProcess != nullptr &&
+           ::WaitForSingleObject(m_process.hProcess, milliseconds) == WAIT_OBJECT_0;
+}
+
+DWORD PanelProcess::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(m_process.hProcess, &code);
+    return code;
+}

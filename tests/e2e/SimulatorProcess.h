@@ -1,0 +1,68 @@
+// The simulated monitor and the panel program as processes the end-to-end tests start and stop.
+//   CablePorts        the COM names of the two ends of the virtual null-modem cable
+//   SimulatorProcess  monitor-sim.exe on the monitor's end, with its log
+//   PanelProcess      Kelvane.exe and its panel window
+#pragma once
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+struct CablePorts {
+    std::string panel;   // KELVANE_PANEL_PORT, set by scripts/test.sh (COM1)
+    std::string monitor; // KELVANE_MONITOR_PORT (COM16)
+};
+
+// The cable's ends, or empty names when the tests run without scripts/test.sh's cable; no test
+// may then open a port, since an unmapped COM name can be a real serial port.
+CablePorts GetCablePorts();
+
+// The folder of the running test executable, where Kelvane.exe and monitor-sim.exe stand too.
+std::wstring ProgramFolder();
+
+class SimulatorProcess {
+public:
+    // Starts the simulator on the monitor's end with the given switches and waits until it
+    // listens; Running() tells whether it does.
+    explicit SimulatorProcess(const std::wstring& switches);
+    // Stops the simulator, which releases its port.
+    ~SimulatorProcess();
+    SimulatorProcess(const SimulatorProcess&) = delete;
+    SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+    bool Running() const { return m_ready; }
+
+    struct Event {
+        ULONGLONG time; // GetTickCount64 when the simulator logged it
+        std::string kind;
+        std::string details;
+    };
+    // What the simulator has logged so far.
+    std::vector<Event> Log() const;
+    // The frames it received, in order.
+    std::vector<std::string> Frames() const;
+
+private:
+    PROCESS_INFORMATION m_process{};
+    std::wstring m_logPath;
+    bool m_ready = false;
+};
+
+class PanelProcess {
+public:
+    // Starts Kelvane.exe with the command line and waits (up to 15 s) for its panel window.
+    explicit PanelProcess(const std::wstring& arguments = L"");
+    // Ends the program if a test left it running.
+    ~PanelProcess();
+    PanelProcess(const PanelProcess&) = delete;
+    PanelProcess& operator=(const PanelProcess&) = delete;
+
+    HWND Window() const { return m_window; }
+    // Waits for the program to end; false when it is still running after the time.
+    bool WaitForExit(DWORD milliseconds);
+    DWORD ExitCode() const;
+
+private:
+    PROCESS_INFORMATION m_process{};
+    HWND m_window = nullptr;
+};
