@@ -3,7 +3,7 @@
 #include <climits>
 #include "panel/KelvaneDlg.h"
 #include "res/resource.h"
-#include "tests/support/DialogInspection.h"
+#include "tests/support/DialogReading.h"
 #include "tests/support/FakeSerialApi.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalRunner.h"

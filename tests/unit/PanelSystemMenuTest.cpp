@@ -3,7 +3,7 @@
 #include "framework/WinApp.h"
 #include "panel/KelvaneDlg.h"
 #include "res/resource.h"
-#include "tests/support/DialogInspection.h"
+#include "tests/support/DialogReading.h"
 #include "tests/support/ModalRunner.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/support/DialogInspection.h"
+#include "tests/support/DialogReading.h"
 #include <cstring>
 
 namespace {
