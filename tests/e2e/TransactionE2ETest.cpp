@@ -76,7 +76,7 @@ TEST_F(TransactionOverTheCable, ASilentMonitorIsALinkErrorAfterTheSecondChance) 
     ULONGLONG elapsed = 0;
     EXPECT_EQ(Send("DSS", "EXE", FALSE, &elapsed), CMD_LINK_ERROR);
     // Drain 100, wait 200, an empty read 100, 500, an empty read 100.
-    EXPECT_GE(elapsed, 950u);
+    EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 2000u);
     EXPECT_EQ(monitor.Frames(), std::vector<std::string>{"@@1DSSEXE"});
 }
@@ -87,7 +87,7 @@ TEST_F(TransactionOverTheCable, ALateAcknowledgeIsTakenOnTheSecondRead) {
     Connect();
     ULONGLONG elapsed = 0;
     EXPECT_EQ(Send("DSS", "EXE", FALSE, &elapsed), CMD_ACK);
-    EXPECT_GE(elapsed, 850u) << "after the 500 ms second chance";
+    EXPECT_GE(elapsed, 800u) << "after the 500 ms second chance";
 }
 
 TEST_F(TransactionOverTheCable, TheFirmwareRefusalIsANakAndItsRestIsDrainedNextTime) {
