@@ -1,13 +1,8 @@
 // Restoring the monitor's defaults and starting its diagnostic mode.
-// Both come with connecting; without a connection they return at once.
+// Both come with connecting. Until then no connection is ever up, and without one they send,
+// show and change nothing.
 #include "panel/KelvaneDlg.h"
 
-void CKelvaneDlg::DefaultSetting() {
-    if (!g_bConnected)
-        return;
-}
+void CKelvaneDlg::DefaultSetting() {}
 
-void CKelvaneDlg::DiagnosticMode() {
-    if (!g_bConnected)
-        return;
-}
+void CKelvaneDlg::DiagnosticMode() {}

@@ -1,25 +1,14 @@
 // Reading the monitor's unit ID, input source, signal status and firmware version.
-// The queries come with connecting; until then no connection is ever up, and without one each
-// of them returns at once.
+// The queries come with connecting. Until then no connection is ever up, and without one a query
+// sends, shows and changes nothing.
 #include "panel/KelvaneDlg.h"
 
 BOOL CKelvaneDlg::CheckUnitId() {
-    if (!g_bConnected)
-        return FALSE;
     return FALSE;
 }
 
-void CKelvaneDlg::CheckCurrentSource() {
-    if (!g_bConnected)
-        return;
-}
+void CKelvaneDlg::CheckCurrentSource() {}
 
-void CKelvaneDlg::CheckSignalStatus() {
-    if (!g_bConnected)
-        return;
-}
+void CKelvaneDlg::CheckSignalStatus() {}
 
-void CKelvaneDlg::CheckFirmwareVersion() {
-    if (!g_bConnected)
-        return;
-}
+void CKelvaneDlg::CheckFirmwareVersion() {}
