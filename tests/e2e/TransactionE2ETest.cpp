@@ -25,8 +25,9 @@ protected:
         panel.m_serial.Close();
     }
 
-    // Opens the panel's end as connecting does.
-    void Connect() {
+    // Opens the panel's end as connecting does, once the monitor listens on the other.
+    void Connect(const SimulatorProcess& monitor) {
+        ASSERT_TRUE(monitor.Running());
         ASSERT_EQ(panel.m_serial.Open(ports.panel.c_str()), 1);
         ASSERT_EQ(panel.m_serial.Setup(19200, 8, 0, 0, 0), 1);
         ASSERT_EQ(panel.m_serial.SetTimeouts(MAXDWORD, 100, 0, 0, 0), 1);
@@ -50,8 +51,7 @@ protected:
 
 TEST_F(TransactionOverTheCable, AnAnsweredQueryFillsTheReplyAndIsAcknowledged) {
     SimulatorProcess monitor(L"--unit-id 1 --source HD2");
-    ASSERT_TRUE(monitor.Running());
-    Connect();
+    Connect(monitor);
     EXPECT_EQ(Send("SSG", "000", TRUE), CMD_ACK);
     EXPECT_EQ(Reply(3), "HD2");
     EXPECT_EQ(Send("SIG", "000", TRUE), CMD_ACK);
@@ -63,16 +63,14 @@ TEST_F(TransactionOverTheCable, AnAnsweredQueryFillsTheReplyAndIsAcknowledged) {
 
 TEST_F(TransactionOverTheCable, ANegativeAcknowledgeIsARefusal) {
     SimulatorProcess monitor(L"--nak");
-    ASSERT_TRUE(monitor.Running());
-    Connect();
+    Connect(monitor);
     EXPECT_EQ(Send("SSS", "HD3", FALSE), CMD_NAK);
     EXPECT_EQ(monitor.Frames(), std::vector<std::string>{"@@1SSSHD3"});
 }
 
 TEST_F(TransactionOverTheCable, ASilentMonitorIsALinkErrorAfterTheSecondChance) {
     SimulatorProcess monitor(L"--silent");
-    ASSERT_TRUE(monitor.Running());
-    Connect();
+    Connect(monitor);
     ULONGLONG elapsed = 0;
     EXPECT_EQ(Send("DSS", "EXE", FALSE, &elapsed), CMD_LINK_ERROR);
     // Drain 100, wait 200, an empty read 100, 500, an empty read 100.
@@ -83,8 +81,7 @@ TEST_F(TransactionOverTheCable, ASilentMonitorIsALinkErrorAfterTheSecondChance) 
 
 TEST_F(TransactionOverTheCable, ALateAcknowledgeIsTakenOnTheSecondRead) {
     SimulatorProcess monitor(L"--late-ack 450");
-    ASSERT_TRUE(monitor.Running());
-    Connect();
+    Connect(monitor);
     ULONGLONG elapsed = 0;
     EXPECT_EQ(Send("DSS", "EXE", FALSE, &elapsed), CMD_ACK);
     EXPECT_GE(elapsed, 800u) << "after the 500 ms second chance";
@@ -92,8 +89,7 @@ TEST_F(TransactionOverTheCable, ALateAcknowledgeIsTakenOnTheSecondRead) {
 
 TEST_F(TransactionOverTheCable, TheFirmwareRefusalIsANakAndItsRestIsDrainedNextTime) {
     SimulatorProcess monitor(L"--refuse-fv");
-    ASSERT_TRUE(monitor.Running());
-    Connect();
+    Connect(monitor);
     EXPECT_EQ(Send("FVS", "ENA", FALSE), CMD_NAK);
     EXPECT_EQ(g_reply[0], '?');
     EXPECT_EQ(Send("SIG", "000", TRUE), CMD_ACK);

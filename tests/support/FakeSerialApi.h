@@ -86,7 +86,7 @@ private:
         BYTE byte;
     };
     bool IsPort(HANDLE hFile) const;
-    // The time of the next byte on the line from the given time on, or ~0 when none will come.
+    // The time the next byte reaches the line, or ~0 when none will come.
     ULONGLONG NextArrival() const;
 
     VirtualClock& m_clock;
