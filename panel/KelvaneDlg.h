@@ -51,7 +51,15 @@ public:
     void ChangeSource(BYTE source);
     void DefaultSetting();
     void DiagnosticMode();
+
+    // Connects to the monitor on the selected port, or ends the connection when the Connect
+    // button's caption says "Disconnect".
     void OnConnect();
+    // Closes the port and resets the panel; the only way out of diagnostic mode's lockout.
+    void Disconnect();
+    // Whether the panel may close. While an automation client holds it, it hides instead and the
+    // connection stays up; otherwise a connection is drained and closed first.
+    BOOL CanExit();
 
     CSerialChannel m_serial;
     CComboBox m_cbModel;
@@ -69,12 +77,23 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
+    // The accept command (Enter) and the cancel command (Exit, Escape, the close button) end the
+    // panel only when CanExit lets them.
+    void OnOK() override;
+    void OnCancel() override;
 
     void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnClose();
     void OnSelchangeModel();
+
+private:
+    // A modal box owned by the panel, captioned "Error", with the stop icon.
+    void ShowError(const wchar_t* text);
+    // Reports a link error or a failed write of a status query (the latter also disconnects);
+    // false when the monitor answered.
+    bool ReportFailedQuery(CommandResult result);
 };
 
 // The top-left corner that centres an icon in a client area; halves truncate toward zero, so a

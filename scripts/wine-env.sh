@@ -74,11 +74,13 @@ wine_map_ports() {
     wine_server_start
 }
 
-# Maps every COM name the panel offers (COM1 to COM15) and the simulator's COM16 to a path that
-# does not exist, so nothing can reach this machine's real serial ports through Wine; callers
-# map the ones they use afterwards.
+# Maps every COM name the panel offers (COM1 to COM15) and the simulator's COM16 to an empty
+# folder, so nothing can reach this machine's real serial ports through Wine; callers map the
+# ones they use afterwards. Wine refuses to open a folder as a port, as Windows refuses a COM name
+# with nothing behind it; a path that does not exist would open and then fail every call.
 wine_unplug_ports() {
     local args=() n
-    for n in $(seq 1 16); do args+=("COM$n" "$KELVANE_BUILD/unplugged/COM$n"); done
+    mkdir -p "$KELVANE_BUILD/unplugged"
+    for n in $(seq 1 16); do args+=("COM$n" "$KELVANE_BUILD/unplugged"); done
     wine_map_ports "${args[@]}"
 }

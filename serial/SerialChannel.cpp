@@ -22,6 +22,8 @@ const AFX_MSGMAP* CSerialChannel::GetMessageMap() const {
 }
 
 int CSerialChannel::Open(const char* portName) {
+    // A port still held would be lost for good once its handle is overwritten.
+    Release();
     const std::string path = std::string("//./") + portName;
     m_hComm = GetSerialApi().CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                          OPEN_EXISTING, 0, nullptr);

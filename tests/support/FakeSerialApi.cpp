@@ -61,6 +61,12 @@ std::vector<std::string> FakeSerialApi::CallsSince(size_t index) const {
     return {calls.begin() + std::min(index, calls.size()), calls.end()};
 }
 
+void FakeSerialApi::Record(const char* call) {
+    calls.push_back(call);
+    if (onCall)
+        onCall(call);
+}
+
 bool FakeSerialApi::IsPort(HANDLE hFile) const {
     return hFile == FAKE_PORT && handlesOpen > 0;
 }
@@ -74,7 +80,7 @@ ULONGLONG FakeSerialApi::NextArrival() const {
 
 HANDLE FakeSerialApi::CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
                                   DWORD disposition, DWORD flags, HANDLE) {
-    calls.push_back("CreateFileA");
+    Record("CreateFileA");
     paths.push_back(path);
     openAccess = access;
     openShare = shareMode;
@@ -87,7 +93,7 @@ HANDLE FakeSerialApi::CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LP
 }
 
 BOOL FakeSerialApi::GetCommState(HANDLE hFile, DCB* dcb) {
-    calls.push_back("GetCommState");
+    Record("GetCommState");
     if (getCommStateFails || !IsPort(hFile))
         return FALSE;
     *dcb = portDcb;
@@ -95,7 +101,7 @@ BOOL FakeSerialApi::GetCommState(HANDLE hFile, DCB* dcb) {
 }
 
 BOOL FakeSerialApi::SetCommState(HANDLE hFile, DCB* dcb) {
-    calls.push_back("SetCommState");
+    Record("SetCommState");
     if (setCommStateFails || !IsPort(hFile))
         return FALSE;
     appliedDcb = *dcb;
@@ -103,7 +109,7 @@ BOOL FakeSerialApi::SetCommState(HANDLE hFile, DCB* dcb) {
 }
 
 BOOL FakeSerialApi::GetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* timeouts) {
-    calls.push_back("GetCommTimeouts");
+    Record("GetCommTimeouts");
     if (getCommTimeoutsFails || !IsPort(hFile))
         return FALSE;
     *timeouts = portTimeouts;
@@ -111,7 +117,7 @@ BOOL FakeSerialApi::GetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* timeouts) {
 }
 
 BOOL FakeSerialApi::SetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* timeouts) {
-    calls.push_back("SetCommTimeouts");
+    Record("SetCommTimeouts");
     if (setCommTimeoutsFails || !IsPort(hFile))
         return FALSE;
     appliedTimeouts = *timeouts;
@@ -119,14 +125,14 @@ BOOL FakeSerialApi::SetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* timeouts) {
 }
 
 BOOL FakeSerialApi::PurgeComm(HANDLE hFile, DWORD flags) {
-    calls.push_back("PurgeComm");
+    Record("PurgeComm");
     purgeFlags = flags;
     return IsPort(hFile);
 }
 
 BOOL FakeSerialApi::WriteFile(HANDLE hFile, LPCVOID buffer, DWORD count, DWORD* pWritten,
                               OVERLAPPED*) {
-    calls.push_back("WriteFile");
+    Record("WriteFile");
     *pWritten = 0;
     if (!IsPort(hFile) || failingWrites.count(++m_writes) != 0)
         return FALSE;
@@ -153,7 +159,7 @@ BOOL FakeSerialApi::WriteFile(HANDLE hFile, LPCVOID buffer, DWORD count, DWORD* 
 }
 
 BOOL FakeSerialApi::ReadFile(HANDLE hFile, LPVOID buffer, DWORD, DWORD* read, OVERLAPPED*) {
-    calls.push_back("ReadFile");
+    Record("ReadFile");
     *read = 0;
     if (!IsPort(hFile) || failingReads.count(++m_reads) != 0)
         return FALSE;
@@ -177,17 +183,17 @@ BOOL FakeSerialApi::ReadFile(HANDLE hFile, LPVOID buffer, DWORD, DWORD* read, OV
 }
 
 BOOL FakeSerialApi::SetCommMask(HANDLE hFile, DWORD) {
-    calls.push_back("SetCommMask");
+    Record("SetCommMask");
     return IsPort(hFile);
 }
 
 BOOL FakeSerialApi::FlushFileBuffers(HANDLE hFile) {
-    calls.push_back("FlushFileBuffers");
+    Record("FlushFileBuffers");
     return IsPort(hFile);
 }
 
 BOOL FakeSerialApi::CloseHandle(HANDLE hFile) {
-    calls.push_back("CloseHandle");
+    Record("CloseHandle");
     if (!IsPort(hFile))
         return FALSE;
     --handlesOpen;

@@ -48,6 +48,8 @@ public:
 
     // --- What the program did ---
     std::vector<std::string> calls; // names of the platform calls, in order
+    // Called at every platform call with its name, before the call does anything.
+    std::function<void(const std::string& call)> onCall;
     std::vector<std::string> paths; // paths given to CreateFileA
     DWORD openAccess = 0, openShare = 0, openDisposition = 0, openFlags = 0;
     std::string written;               // every byte written, in order
@@ -85,6 +87,7 @@ private:
         ULONGLONG time;
         BYTE byte;
     };
+    void Record(const char* call);
     bool IsPort(HANDLE hFile) const;
     // The time the next byte reaches the line, or ~0 when none will come.
     ULONGLONG NextArrival() const;

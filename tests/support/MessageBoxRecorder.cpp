@@ -16,6 +16,8 @@ MessageBoxRecorder::~MessageBoxRecorder() {
 }
 
 int MessageBoxRecorder::Show(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
-    g_recorder->boxes.push_back({owner, text ? text : L"", caption ? caption : L"", type});
+    const bool waitCursor = ::GetCursor() == ::LoadCursorW(nullptr, IDC_WAIT);
+    g_recorder->boxes.push_back(
+        {owner, text ? text : L"", caption ? caption : L"", type, waitCursor});
     return IDOK;
 }

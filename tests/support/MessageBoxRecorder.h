@@ -11,6 +11,7 @@ struct MessageBoxCall {
     std::wstring text;
     std::wstring caption;
     UINT type;
+    bool waitCursor; // the hourglass was showing when the box came
 };
 
 class MessageBoxRecorder {

@@ -9,6 +9,8 @@ struct RunState {
     CDialog* dialog;
     const std::function<void()>* body;
     UINT_PTR timer;
+    bool endAfterBody;
+    UINT_PTR giveUpTimer = 0;
 };
 RunState* g_run = nullptr;
 
@@ -18,21 +20,41 @@ void CALLBACK RunBody(HWND, UINT, UINT_PTR id, DWORD) {
     if (run == nullptr || run->timer != id)
         return;
     (*run->body)();
-    run->dialog->EndDialog(IDCANCEL);
+    if (run->endAfterBody)
+        run->dialog->EndDialog(IDCANCEL);
+}
+
+void CALLBACK GiveUp(HWND, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(nullptr, id);
+    if (g_run != nullptr && g_run->giveUpTimer == id)
+        g_run->dialog->EndDialog(-2);
+}
+
+// Runs the dialog with body called from its modal loop; giveUpMs 0 never gives up.
+INT_PTR Run(CDialog& dialog, const std::function<void()>& body, bool endAfterBody, DWORD giveUpMs) {
+    RunState state{&dialog, &body, 0, endAfterBody};
+    RunState* outer = g_run;
+    g_run = &state;
+    // A thread timer fires from whichever loop pumps messages: the dialog's modal loop here.
+    state.timer = ::SetTimer(nullptr, 0, 1, &RunBody);
+    if (giveUpMs != 0)
+        state.giveUpTimer = ::SetTimer(nullptr, 0, giveUpMs, &GiveUp);
+    const INT_PTR result = dialog.DoModal();
+    ::KillTimer(nullptr, state.timer);
+    if (state.giveUpTimer != 0)
+        ::KillTimer(nullptr, state.giveUpTimer);
+    g_run = outer;
+    return result;
 }
 
 } // namespace
 
 INT_PTR RunModal(CDialog& dialog, const std::function<void()>& body) {
-    RunState state{&dialog, &body, 0};
-    RunState* outer = g_run;
-    g_run = &state;
-    // A thread timer fires from whichever loop pumps messages: the dialog's modal loop here.
-    state.timer = ::SetTimer(nullptr, 0, 1, &RunBody);
-    const INT_PTR result = dialog.DoModal();
-    ::KillTimer(nullptr, state.timer);
-    g_run = outer;
-    return result;
+    return Run(dialog, body, true, 0);
+}
+
+INT_PTR RunModalUntilEnded(CDialog& dialog, const std::function<void()>& body, DWORD giveUpMs) {
+    return Run(dialog, body, false, giveUpMs);
 }
 
 WhenDialogAppears::WhenDialogAppears(std::wstring caption, std::function<void(HWND)> onWindow)

@@ -11,6 +11,12 @@
 // unless body ended it. Returns what DoModal returned.
 INT_PTR RunModal(CDialog& dialog, const std::function<void()>& body);
 
+// Runs the dialog modally and calls body once its window is up, then lets the dialog run until
+// something ends it; gives up after giveUpMs of real time and ends it with -2 (so a dialog that
+// refuses to close fails its test instead of hanging it). Returns what DoModal returned.
+INT_PTR RunModalUntilEnded(CDialog& dialog, const std::function<void()>& body,
+                           DWORD giveUpMs = 10000);
+
 // Calls onWindow with the first visible top-level dialog captioned so, as soon as one exists,
 // from within whatever message loop is running then (a nested modal run included). Stops looking
 // when the returned guard goes.

@@ -9,6 +9,8 @@ VirtualClock::~VirtualClock() {
 
 void VirtualClock::Sleep(DWORD milliseconds) {
     sleeps.push_back(milliseconds);
+    if (onSleep)
+        onSleep(milliseconds);
     m_now += milliseconds;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <functional>
 #include <vector>
 #include "framework/Clock.h"
 
@@ -19,6 +20,8 @@ public:
     void AdvanceTo(ULONGLONG time);
 
     std::vector<DWORD> sleeps; // every Sleep the program made, in order
+    // Called at every Sleep with its length, before the clock moves.
+    std::function<void(DWORD milliseconds)> onSleep;
 
 private:
     ULONGLONG m_now = 0;

@@ -198,8 +198,8 @@ TEST_F(PanelState, WithoutAConnectionTheOperationButtonsDoNothing) {
     FakeSerialApi port{clock};
     MessageBoxRecorder boxes;
     WithPanel([&] {
-        for (int id : {IDC_CONNECT, IDC_CHECK_UNIT_ID, IDC_CHECK_SOURCE, IDC_CHECK_SIGNAL,
-                       IDC_CHECK_FIRMWARE, IDC_DEFAULT_SETTING, IDC_DIAGNOSTIC})
+        for (int id : {IDC_CHECK_UNIT_ID, IDC_CHECK_SOURCE, IDC_CHECK_SIGNAL, IDC_CHECK_FIRMWARE,
+                       IDC_DEFAULT_SETTING, IDC_DIAGNOSTIC})
             ::SendMessageW(Item(id), BM_CLICK, 0, 0);
         ::SendMessageW(Item(IDC_SOURCE_HDMI3), BM_CLICK, 0, 0);
 
