@@ -5,7 +5,7 @@
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
-packages=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat
+packages=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat python3
           fonts-nanum fonts-wine googletest)
 
 missing=()

@@ -17,4 +17,7 @@ bash scripts/null-modem.sh start COM1 COM16
 # The Wine server ends with the cable, while its display still exists.
 trap 'bash scripts/null-modem.sh stop; wineserver -k 2>/dev/null || true' EXIT
 export KELVANE_PANEL_PORT=COM1 KELVANE_MONITOR_PORT=COM16
+# Where the tests under Wine find the cable's log and pull the cable out.
+KELVANE_CABLE="$(winepath -w "$KELVANE_BUILD/null-modem")"
+export KELVANE_CABLE
 ctest --test-dir "$KELVANE_BUILD" --output-on-failure "$@"

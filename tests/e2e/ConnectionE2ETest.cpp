@@ -70,6 +70,7 @@ TEST_F(ConnectionOverTheCable, ASilentMonitorGetsOneFrameAndTheOperatorIsToldItD
     SimulatorProcess monitor(L"--silent");
     ASSERT_TRUE(monitor.Running());
 
+    const size_t closes = Cable::Count("close", "panel");
     const std::vector<SeenBox> boxes = panel.Click(IDC_CONNECT);
     ASSERT_TRUE(panel.finished());
     ASSERT_EQ(boxes.size(), 1u);
@@ -77,6 +78,9 @@ TEST_F(ConnectionOverTheCable, ASilentMonitorGetsOneFrameAndTheOperatorIsToldItD
     EXPECT_EQ(boxes[0].text, NO_ANSWER);
     EXPECT_TRUE(boxes[0].ownedByPanel);
     EXPECT_EQ(monitor.Frames(), std::vector<std::string>{"@@0UIG000"});
+    EXPECT_TRUE(PanelOperator::WaitUntil(
+        [&] { return Cable::Count("close", "panel") == closes + 1; }, 5000))
+        << "the panel let go of its end of the cable";
     EXPECT_EQ(panel.Text(IDC_CONNECT), L"Connect");
     EXPECT_EQ(panel.Text(IDC_STATUS), L"Ready .....");
     Exit();
@@ -112,7 +116,10 @@ TEST_F(ConnectionOverTheCable, DisconnectResetsThePanelAndAMonitorThatStopsAnswe
     EXPECT_EQ(boxes[0].text, L"Communication Error! Please try again.");
     EXPECT_EQ(panel.Text(IDC_CONNECT), L"Disconnect") << "a silent link does not disconnect";
 
+    const size_t closes = Cable::Count("close", "panel");
     EXPECT_TRUE(panel.Click(IDC_CONNECT).empty());
+    EXPECT_TRUE(PanelOperator::WaitUntil(
+        [&] { return Cable::Count("close", "panel") == closes + 1; }, 5000));
     EXPECT_EQ(panel.Text(IDC_CONNECT), L"Connect");
     EXPECT_EQ(panel.Text(IDC_STATUS), L"Disconnected.");
     EXPECT_EQ(panel.Text(IDC_UNIT_ID), L"");

@@ -51,6 +51,51 @@ BOOL CALLBACK FindPanelWindow(HWND window, LPARAM param) {
     return TRUE;
 }
 
+// Reads a log of "<ms> <kind> <details>" lines, as far as it is written.
+std::vector<LogEvent> ReadLog(const std::wstring& path) {
+    std::vector<LogEvent> events;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return events;
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    ::CloseHandle(file);
+
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::istringstream fields(line);
+        LogEvent event{};
+        if (!(fields >> event.time >> event.kind))
+            continue;
+        std::getline(fields >> std::ws, event.details);
+        events.push_back(event);
+    }
+    return events;
+}
+
+std::wstring CableFolder() {
+    const char* folder = std::getenv("KELVANE_CABLE");
+    return folder ? Widen(folder) : L"";
+}
+
+// Waits until the cable has logged the event more often than before.
+bool WaitForCable(const std::string& kind, size_t before) {
+    for (int i = 0; i < 500; ++i) {
+        if (Cable::Count(kind, "") > before)
+            return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
 } // namespace
 
 CablePorts GetCablePorts() {
@@ -92,32 +137,7 @@ SimulatorProcess::~SimulatorProcess() {
 }
 
 std::vector<SimulatorProcess::Event> SimulatorProcess::Log() const {
-    std::vector<Event> events;
-    HANDLE file = ::CreateFileW(m_logPath.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return events;
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    ::CloseHandle(file);
-
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        std::istringstream fields(line);
-        Event event{};
-        if (!(fields >> event.time >> event.kind))
-            continue;
-        std::getline(fields >> std::ws, event.details);
-        events.push_back(event);
-    }
-    return events;
+    return ReadLog(m_logPath);
 }
 
 std::vector<std::string> SimulatorProcess::Frames() const {
@@ -153,4 +173,39 @@ DWORD PanelProcess::ExitCode() const {
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(m_process.hProcess, &code);
     return code;
+}
+
+std::vector<LogEvent> Cable::Events() {
+    const std::wstring folder = CableFolder();
+    return folder.empty() ? std::vector<LogEvent>{} : ReadLog(folder + L"\\cable.log");
+}
+
+size_t Cable::Count(const std::string& kind, const std::string& details) {
+    size_t count = 0;
+    for (const LogEvent& event : Events())
+        count += event.kind == kind && event.details == details;
+    return count;
+}
+
+bool Cable::Pull() {
+    const std::wstring folder = CableFolder();
+    if (folder.empty())
+        return false;
+    const size_t before = Count("pull", "");
+    HANDLE flag = ::CreateFileW((folder + L"\\pulled").c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_ALWAYS, 0, nullptr);
+    if (flag == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(flag);
+    return WaitForCable("pull", before);
+}
+
+bool Cable::Plug() {
+    const std::wstring folder = CableFolder();
+    if (folder.empty())
+        return false;
+    const size_t before = Count("plug", "");
+    if (!::DeleteFileW((folder + L"\\pulled").c_str()))
+        return false;
+    return WaitForCable("plug", before);
 }

@@ -2,6 +2,7 @@
 //   CablePorts        the COM names of the two ends of the virtual null-modem cable
 //   SimulatorProcess  monitor-sim.exe on the monitor's end, with its log
 //   PanelProcess      Kelvane.exe and its panel window
+//   LogEvent, Cable   the null-modem cable: what it saw of the two ends, and pulling it out
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,13 @@ CablePorts GetCablePorts();
 // The folder of the running test executable, where Kelvane.exe and monitor-sim.exe stand too.
 std::wstring ProgramFolder();
 
+// One line of the simulator's or the cable's log: "<ms> <kind> <details>".
+struct LogEvent {
+    ULONGLONG time;
+    std::string kind;
+    std::string details;
+};
+
 class SimulatorProcess {
 public:
     // Starts the simulator on the monitor's end with the given switches and waits until it
@@ -32,11 +40,8 @@ public:
 
     bool Running() const { return m_ready; }
 
-    struct Event {
-        ULONGLONG time; // GetTickCount64 when the simulator logged it
-        std::string kind;
-        std::string details;
-    };
+    // The time of an event is GetTickCount64 when the simulator logged it.
+    using Event = LogEvent;
     // What the simulator has logged so far.
     std::vector<Event> Log() const;
     // The frames it received, in order.
@@ -66,3 +71,18 @@ private:
     PROCESS_INFORMATION m_process{};
     HWND m_window = nullptr;
 };
+
+// The cable that scripts/test.sh lays (KELVANE_CABLE, its folder as a Windows path). It logs when
+// a program opens or closes an end ("open panel", "close monitor"...), and pulling it out makes
+// every open handle fail and both COM names unopenable until it is put back.
+namespace Cable {
+
+// What the cable has logged so far; empty without the cable.
+std::vector<LogEvent> Events();
+// How many times it logged the event ("close", "panel"...).
+size_t Count(const std::string& kind, const std::string& details);
+// Pulls the cable out or puts it back, and waits (up to 5 s) until it has; false if it did not.
+bool Pull();
+bool Plug();
+
+} // namespace Cable
