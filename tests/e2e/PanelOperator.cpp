@@ -45,6 +45,12 @@ std::vector<SeenBox> PanelOperator::Click(int id, DWORD timeoutMs,
     std::atomic<bool> done{false};
     HWND button = Item(id);
     m_clickedAt = ::GetTickCount64();
+    // Wine's buttons take BM_CLICK even when disabled; the operator's mouse cannot.
+    if (!::IsWindowEnabled(button) || !::IsWindowEnabled(m_panel)) {
+        m_finished = true;
+        m_endedAt = m_clickedAt;
+        return {};
+    }
     std::thread clicker([&] {
         DWORD_PTR result = 0;
         ::SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &result);

@@ -22,7 +22,8 @@ public:
 
     // Clicks the control and stays with the panel until the click's operation has run to its end,
     // answering every box it shows with OK (or with answer, when given); returns the boxes in
-    // order. Gives up after timeoutMs and then reports finished() false.
+    // order. Gives up after timeoutMs and then reports finished() false. A disabled control, or
+    // a disabled panel, takes no click, as with the operator's mouse.
     std::vector<SeenBox> Click(int id, DWORD timeoutMs = 30000,
                                const std::function<void(const SeenBox&)>& answer = {});
     // Whether the last Click's operation ran to its end within its time.

@@ -74,7 +74,9 @@ std::wstring PanelOnFakePort::Text(int id) const {
 }
 
 void PanelOnFakePort::Click(int id) const {
-    ::SendMessageW(Item(id), BM_CLICK, 0, 0);
+    // Wine's buttons take BM_CLICK even when disabled; the operator's mouse cannot.
+    if (::IsWindowEnabled(Item(id)))
+        ::SendMessageW(Item(id), BM_CLICK, 0, 0);
 }
 
 std::vector<int> PanelOnFakePort::CheckedSources() const {

@@ -34,6 +34,7 @@ protected:
 
     HWND Item(int id) const { return ::GetDlgItem(panel.m_hWnd, id); }
     std::wstring Text(int id) const;
+    // Clicks the control as the operator does: a disabled one takes no click.
     void Click(int id) const;
     // The source buttons that show checked, 0 HDMI 1 to 3 VGA.
     std::vector<int> CheckedSources() const;
