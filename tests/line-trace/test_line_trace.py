@@ -272,9 +272,10 @@ class TheRelay(unittest.TestCase):
             self.relay.wait(10)
         self.folder.cleanup()
 
-    def start(self, far):
+    def start(self, far, traced=True):
         self.relay = subprocess.Popen([sys.executable, os.path.join(TOOLS, "line_relay.py"),
-                                       "--link", self.link, "--far", far, "--trace", self.trace])
+                                       "--link", self.link, "--far", far] +
+                                      (["--trace", self.trace] if traced else []))
         self.wait_for(lambda: os.path.exists(self.link), "the relay made no port")
 
     def wait_for(self, condition, what, seconds=10):
@@ -353,6 +354,22 @@ class TheRelay(unittest.TestCase):
         self.wait_for(lambda: "the panel closed its port" in self.traced(), "no close")
         port = self.open_port()
         self.assertEqual(self.exchange(port), b"SOK!")
+
+    def test_a_far_end_that_takes_nothing_never_holds_up_the_panels_writes(self):
+        listener = socket.socket()
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(1)  # accepts the connection and never reads from it
+        self.addCleanup(listener.close)
+        # More than the socket buffers between the relay and the server can hold.
+        self.start("tcp:127.0.0.1:%d" % listener.getsockname()[1], traced=False)
+        port = self.open_port()
+        os.set_blocking(port, True)
+        writer = threading.Thread(target=lambda: [os.write(port, b"@@1SIG000" * 1000)
+                                                  for _ in range(1000)], daemon=True)
+        writer.start()
+        writer.join(20)
+        self.assertFalse(writer.is_alive(), "a write of the panel's waited for the far end")
 
     def test_the_relay_removes_its_port_when_it_stops(self):
         self.start("tcp:127.0.0.1:%d" % free_port())

@@ -74,24 +74,32 @@ class Trace:
         self._write(" " * 14 + transaction.result_text())
 
     def bytes(self, kind, data):
-        self._lines(self.grouper.feed(now_ms(self.start), kind, data))
+        if self.file:
+            self._lines(self.grouper.feed(now_ms(self.start), kind, data))
 
     def note(self, text):
-        self._lines(self.grouper.note(now_ms(self.start), text))
+        if self.file:
+            self._lines(self.grouper.note(now_ms(self.start), text))
 
     def tick(self):
+        if not self.file:
+            return
         now = now_ms(self.start)
         self._lines(self.grouper.tick(now))
         for transaction in self.tracker.tick(now):
             self._result(transaction)
 
     def flush(self):
+        if not self.file:
+            return
         self._lines(self.grouper.flush(now_ms(self.start)))
         for transaction in self.tracker.finish():
             self._result(transaction)
 
     def timeout(self):
         """Seconds until tick() has something to do, or None."""
+        if not self.file:
+            return None
         deadlines = [d for d in (self.grouper.deadline(), self.tracker.deadline())
                      if d is not None]
         if not deadlines:
