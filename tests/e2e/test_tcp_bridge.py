@@ -11,7 +11,6 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import unittest
 
 ROOT = os.environ.get("KELVANE_ROOT", os.path.join(os.path.dirname(__file__), "..", ".."))

@@ -110,39 +110,37 @@ class Trace:
 class FarEnd:
     """The monitor's end: a TCP connection or a serial device, opened without blocking."""
 
-    def __init__(self, spec):
-        self.spec = spec
+    def __init__(self, address):
+        self.address = address
         self.fd = None
         self.sock = None
         self.connecting = False
         self.backlog = b""
 
-    def describe(self):
-        return self.spec
-
     def open(self):
         """Starts opening; returns an error text, or None."""
-        if self.spec.startswith("tcp:"):
-            host, _, port = self.spec[4:].rpartition(":")
+        if self.address.startswith("tcp:"):
+            host, _, port = self.address[4:].rpartition(":")
             try:
-                address = socket.getaddrinfo(host, int(port), type=socket.SOCK_STREAM)[0]
-                self.sock = socket.socket(address[0], address[1], address[2])
+                found = socket.getaddrinfo(host.strip("[]"), int(port),
+                                           type=socket.SOCK_STREAM)[0]
+                self.sock = socket.socket(found[0], found[1], found[2])
                 self.sock.setblocking(False)
                 self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
                 self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_KEEPALIVE, 1)
-                error = self.sock.connect_ex(address[4])
+                error = self.sock.connect_ex(found[4])
             except (OSError, ValueError) as failure:
                 self.close()
-                return "cannot connect to %s: %s" % (self.spec, failure)
+                return "cannot connect to %s: %s" % (self.address, failure)
             if error not in (0, errno.EINPROGRESS):
                 self.close()
-                return "cannot connect to %s: %s" % (self.spec, os.strerror(error))
+                return "cannot connect to %s: %s" % (self.address, os.strerror(error))
             self.fd = self.sock.fileno()
             self.connecting = error != 0
             self.deadline = time.monotonic() + CONNECT_TIMEOUT_S
             return None
         try:
-            self.fd = os.open(self.spec, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+            self.fd = os.open(self.address, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
             # The line settings of the device are the panel's: 19200 baud, 8N1, no flow control.
             tty.setraw(self.fd)
             attributes = termios.tcgetattr(self.fd)
@@ -154,21 +152,21 @@ class FarEnd:
             termios.tcsetattr(self.fd, termios.TCSANOW, attributes)
         except OSError as failure:
             self.close()
-            return "cannot open %s: %s" % (self.spec, failure.strerror)
+            return "cannot open %s: %s" % (self.address, failure.strerror)
         return None
 
     def finish_connect(self):
-        """For a TCP connection in progress: None while it goes on, "" when made, or why not."""
+        """For a TCP connection that was in progress: "" when it is made, or why not."""
         error = self.sock.getsockopt(socket.SOL_SOCKET, socket.SO_ERROR)
         if error:
-            return "cannot connect to %s: %s" % (self.spec, os.strerror(error))
+            return "cannot connect to %s: %s" % (self.address, os.strerror(error))
         self.connecting = False
         return ""
 
     def read(self):
         """Bytes that came; b"" when the far end has gone."""
         try:
-            return os.read(self.fd, 4096) or b""
+            return os.read(self.fd, 4096)
         except BlockingIOError:
             return None
         except OSError:
@@ -202,6 +200,8 @@ class FarEnd:
 
 
 class Relay:
+    """The panel's pty and the far end, and the bytes between them."""
+
     def __init__(self, link, far, trace_path):
         self.start = time.monotonic()
         self.link = link
@@ -220,17 +220,15 @@ class Relay:
         os.symlink(name, temporary)
         os.replace(temporary, link)
         self.panel_open = False
-        self.far_gone = False
 
     def panel_opened(self):
         self.panel_open = True
-        self.far_gone = False
         self.trace.note("the panel opened its port")
         error = self.far.open()
         if error:
             self.far_lost(error)
         elif not self.far.connecting:
-            self.trace.note("opened " + self.far.describe())
+            self.trace.note("opened " + self.far.address)
 
     def panel_closed(self):
         self.panel_open = False
@@ -238,12 +236,11 @@ class Relay:
         self.trace.note("the panel closed its port")
         if self.far.fd is not None:
             self.far.close()
-            self.trace.note("closed " + self.far.describe())
+            self.trace.note("closed " + self.far.address)
 
     def far_lost(self, why):
         self.trace.note(why + "; the panel's bytes go nowhere until it opens its port again")
         self.far.close()
-        self.far_gone = True
 
     def step(self):
         if not self.panel_open:
@@ -270,19 +267,19 @@ class Relay:
                             (select.POLLOUT if fd in writers else 0))
         ready = dict(poller.poll(None if timeout is None else timeout * 1000))
 
-        if self.master in ready:
-            if ready[self.master] & select.POLLIN:
-                try:
-                    data = os.read(self.master, 4096)
-                except OSError:
-                    data = b""
-                if data:
-                    self.trace.bytes(linetrace.TO_MONITOR, data)
-                    if self.far.fd is not None and not self.far.write(data):
-                        self.far_lost(self.far.describe() + " refused the bytes")
-            elif ready[self.master] & select.POLLHUP:
-                self.panel_closed()
-                return
+        panel = ready.get(self.master, 0)
+        if panel & select.POLLIN:
+            try:
+                data = os.read(self.master, 4096)
+            except OSError:
+                data = b""
+            if data:
+                self.trace.bytes(linetrace.TO_MONITOR, data)
+                if self.far.fd is not None and not self.far.write(data):
+                    self.far_lost(self.far.address + " refused the bytes")
+        if panel & select.POLLHUP:
+            self.panel_closed()
+            return
 
         fd = self.far.fd
         if fd is not None and self.far.connecting:
@@ -290,17 +287,17 @@ class Relay:
                 error = self.far.finish_connect()
                 if error:
                     self.far_lost(error)
-                elif error == "":
-                    self.trace.note("connected to " + self.far.describe())
+                else:
+                    self.trace.note("connected to " + self.far.address)
                     self.far.flush()
             elif time.monotonic() >= self.far.deadline:
                 self.far_lost("cannot connect to %s: no answer in %g s"
-                              % (self.far.describe(), CONNECT_TIMEOUT_S))
+                              % (self.far.address, CONNECT_TIMEOUT_S))
         elif fd is not None and fd in ready:
             if ready[fd] & (select.POLLIN | select.POLLHUP | select.POLLERR):
                 data = self.far.read()
                 if data == b"":
-                    self.far_lost(self.far.describe() + " closed the connection")
+                    self.far_lost(self.far.address + " closed the connection")
                 elif data:
                     self.trace.bytes(linetrace.TO_PANEL, data)
                     try:
@@ -309,7 +306,7 @@ class Relay:
                         pass  # the panel's input is full: it is not reading, the bytes drop
             if self.far.fd is not None and ready.get(fd, 0) & select.POLLOUT:
                 if not self.far.flush():
-                    self.far_lost(self.far.describe() + " refused the bytes")
+                    self.far_lost(self.far.address + " refused the bytes")
         self.trace.tick()
 
     def close(self, why):
