@@ -1,28 +1,39 @@
 #!/usr/bin/env bash
 # Builds the panel and opens it: against the simulated monitor on a virtual null-modem cable
-# (the panel's COM1), or against a real monitor on a serial device. Installs what is missing first.
+# (the panel's COM1), or against a real monitor on a serial device or behind a serial device
+# server (raw TCP). Installs what is missing first.
 #
 #   scripts/run.sh                          panel on COM1, simulated monitor on the cable's other end
 #   scripts/run.sh -- --unit-id 3 --nak     the same, with switches for the simulator (--help lists them)
 #   scripts/run.sh --port COM3=/dev/ttyUSB0 panel only, COM3 mapped to a real serial device
+#   scripts/run.sh --port COM3=tcp:HOST:PORT
+#                                           panel only, COM3 reaches a serial device server over TCP
+#   scripts/run.sh --trace FILE ...         any of the above, every byte on the line traced to FILE
 #   scripts/run.sh --screenshots docs       saves pictures of the panel and its about box, then ends
 #
 # With an X display the panel opens there; without one it runs on a private display, saves a
 # picture of the panel (build/screenshots/panel.png) and closes.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 device=""
+trace=""
 shots=""
 sim_args=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --port) device="$2"; shift 2 ;;
+    --trace) trace="$(realpath -m "$2")"; shift 2 ;;
     --screenshots) shots="$2"; shift 2 ;;
     --) shift; sim_args=("$@"); break ;;
-    *) echo "usage: $0 [--port COMn=DEVICE] [--screenshots FOLDER] [-- simulator switches]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--port COMn=DEVICE|COMn=tcp:HOST:PORT] [--trace FILE]" \
+            "[--screenshots FOLDER] [-- simulator switches]" >&2; exit 2 ;;
     esac
 done
+if [ -n "$device" ] && [[ "$device" != COM*=?* ]]; then
+    echo "--port wants COMn=DEVICE or COMn=tcp:HOST:PORT, not $device" >&2
+    exit 2
+fi
+cd "$(dirname "$0")/.."
 
 if [ -z "${KELVANE_IN_XVFB:-}" ]; then
     bash scripts/setup.sh
@@ -30,9 +41,10 @@ if [ -z "${KELVANE_IN_XVFB:-}" ]; then
         # Pictures are always taken on a private display of a fixed size.
         args=()
         [ -n "$device" ] && args+=(--port "$device")
+        [ -n "$trace" ] && args+=(--trace "$trace")
         [ -n "$shots" ] && args+=(--screenshots "$shots")
         KELVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" \
-            bash "$0" "${args[@]}" -- "${sim_args[@]}"
+            bash scripts/run.sh "${args[@]}" -- "${sim_args[@]}"
     fi
 fi
 
@@ -47,11 +59,22 @@ cleanup() {
 trap cleanup EXIT
 
 if [ -n "$device" ]; then
+    name="${device%%=*}"
+    far="${device#*=}"
     wine_unplug_ports
-    bash scripts/null-modem.sh map "${device%%=*}" "${device#*=}"
-    echo "== ${device%%=*} is ${device#*=}: choose it in the panel's COM Port list"
+    if [[ "$far" == tcp:* ]] || [ -n "$trace" ]; then
+        # The relay opens the far end when the panel opens the port, and ends with the panel.
+        bash scripts/null-modem.sh relay "$name" "$far" "$trace"
+    else
+        bash scripts/null-modem.sh map "$name" "$far"
+    fi
+    echo "== $name is $far: choose it in the panel's COM Port list"
 else
     bash scripts/null-modem.sh start COM1 COM16
+    if [ -n "$trace" ]; then
+        # The panel's COM1 now leads to the relay, which passes the bytes on to the cable.
+        bash scripts/null-modem.sh relay COM1 "$KELVANE_BUILD/null-modem/panel" "$trace"
+    fi
     wine "$KELVANE_BIN/monitor-sim.exe" --port COM16 --log "$(winepath -w "$KELVANE_BUILD/monitor-sim.log")" \
         "${sim_args[@]}" >/dev/null 2>&1 &
     simulator=$!
@@ -75,3 +98,5 @@ if [ -n "${KELVANE_IN_XVFB:-}" ]; then
 else
     wine "$KELVANE_BIN/Kelvane.exe"
 fi
+[ -n "$trace" ] && echo "== the line trace: $trace (tools/line-trace/trace_table.py makes a table of it)"
+true

@@ -1,0 +1,106 @@
+// The real program on a COM port that reaches the monitor through a TCP bridge (a serial device
+// server, here the cable's far end served on 127.0.0.1). tests/e2e/test_tcp_bridge.py sets up the
+// server and the relay behind the port, runs each of these tests on its own and reads the trace.
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <string>
+#include "res/resource.h"
+#include "tests/e2e/PanelOperator.h"
+#include "tests/e2e/SimulatorProcess.h"
+
+namespace {
+
+const std::wstring NO_ANSWER =
+    L"Monitor is not respond. Please check serial cable or monitor power status!";
+const std::wstring CANNOT_OPEN =
+    L"Cannot open serial port. Please check your system configuration!";
+const std::wstring QUERY_FAILED = L"Communication Error! Please try again.";
+
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Whether the file holds the text; the relay writes the trace line by line as it goes.
+bool FileHolds(const std::string& path, const std::string& text) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        content.append(buffer, read);
+    ::CloseHandle(file);
+    return content.find(text) != std::string::npos;
+}
+
+class PanelOverTcp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bridge = Environment("KELVANE_BRIDGE_PORT");
+        if (bridge.size() < 4 || bridge.compare(0, 3, "COM") != 0)
+            GTEST_SKIP() << "run through tests/e2e/test_tcp_bridge.py, which sets up the bridge";
+        ASSERT_NE(program.Window(), nullptr) << "the panel did not open";
+        // The list holds COM1 to COM15 in order.
+        panel.Choose(IDC_COM_PORT, std::stoi(bridge.substr(3)) - 1);
+    }
+
+    void Exit() {
+        panel.Click(IDCANCEL, 10000);
+        EXPECT_TRUE(program.WaitForExit(10000));
+        EXPECT_EQ(program.ExitCode(), 0u);
+    }
+
+    std::string bridge;
+    PanelProcess program;
+    PanelOperator panel{program.Window()};
+};
+
+TEST_F(PanelOverTcp, ConnectsAndReadsTheMonitor) {
+    SimulatorProcess monitor(L"--unit-id 4 --source HD2");
+    ASSERT_TRUE(monitor.Running());
+
+    EXPECT_TRUE(panel.Click(IDC_CONNECT).empty());
+    ASSERT_TRUE(panel.finished());
+    EXPECT_EQ(panel.Text(IDC_STATUS), L"Connection is completed.");
+    EXPECT_EQ(panel.Text(IDC_CONNECT), L"Disconnect");
+    EXPECT_EQ(panel.Text(IDC_UNIT_ID), L"4");
+    EXPECT_EQ(panel.CheckedSources(), std::vector<int>{1});
+    Exit();
+}
+
+TEST_F(PanelOverTcp, AServerThatIsNotListeningIsAMonitorThatDoesNotAnswer) {
+    const std::vector<SeenBox> boxes = panel.Click(IDC_CONNECT, 20000);
+    ASSERT_TRUE(panel.finished()) << "the panel hung";
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Error");
+    EXPECT_TRUE(boxes[0].text == NO_ANSWER || boxes[0].text == CANNOT_OPEN)
+        << boxes[0].text.c_str();
+    EXPECT_EQ(panel.Text(IDC_CONNECT), L"Connect");
+    Exit();
+}
+
+TEST_F(PanelOverTcp, AServerThatHangsUpMakesTheNextQueryFail) {
+    SimulatorProcess monitor(L"");
+    ASSERT_TRUE(monitor.Running());
+    EXPECT_TRUE(panel.Click(IDC_CONNECT).empty());
+    ASSERT_EQ(panel.Text(IDC_STATUS), L"Connection is completed.");
+
+    // The server hangs up after the connect's four frames; the relay notes it in the trace.
+    const std::string trace = Environment("KELVANE_LINE_TRACE");
+    ASSERT_TRUE(
+        PanelOperator::WaitUntil([&] { return FileHolds(trace, "closed the connection"); }, 15000))
+        << "the server did not hang up";
+
+    const std::vector<SeenBox> boxes = panel.Click(IDC_CHECK_SIGNAL, 20000);
+    ASSERT_TRUE(panel.finished()) << "the panel hung";
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, L"Error");
+    EXPECT_EQ(boxes[0].text, QUERY_FAILED);
+    Exit();
+}
+
+} // namespace
