@@ -82,7 +82,9 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
     }
     if (options.logDir.empty()) {
         // The build folder's soak/, beside bin/ where this program stands.
-        options.logDir = ProgramFolder() + L"\\..\\soak";
+        wchar_t full[MAX_PATH] = {};
+        ::GetFullPathNameW((ProgramFolder() + L"\\..\\soak").c_str(), MAX_PATH, full, nullptr);
+        options.logDir = full;
         ::CreateDirectoryW(options.logDir.c_str(), nullptr);
     }
     while (!options.logDir.empty() &&
@@ -184,6 +186,7 @@ struct OperationFigures {
 
 struct Figures {
     unsigned actionsRun = 0;
+    unsigned finalConnects = 0; // to have a connection for the exit, beyond the actions
     std::map<std::string, unsigned> actions;
     std::map<std::string, unsigned> boxes;
     std::map<Operation, OperationFigures> operations;
@@ -205,11 +208,24 @@ public:
           m_dice(options.seed), m_journal(journal) {}
 
     Figures Run() {
+        bool triedWhileOut = false;
         for (unsigned i = 0; i < m_options.actions && m_figures.aborted.empty(); ++i) {
+            // With the cable out the operator tries one thing, then waits until it is back:
+            // otherwise the run would spend its actions on a panel that cannot connect.
+            if (CableIn()) {
+                triedWhileOut = false;
+            } else if (triedWhileOut) {
+                PanelOperator::WaitUntil(CableIn, 10000);
+                triedWhileOut = false;
+            } else {
+                triedWhileOut = true;
+            }
             const Action action = ChooseAction(m_panel, m_program.Window(), m_dice);
             Perform(action);
             ++m_figures.actionsRun;
-            ++m_figures.actions[action.Name()];
+            ++m_figures.actions[action.operation == Operation::ChooseModel
+                                    ? OperationName(action.operation)
+                                    : action.Name()];
         }
         if (m_figures.aborted.empty())
             ExitPanel();
@@ -329,6 +345,7 @@ private:
                 break;
             PanelOperator::WaitUntil(CableIn, 10000);
             Perform({Operation::Connect, IDC_CONNECT});
+            ++m_figures.finalConnects;
             if (!m_figures.aborted.empty())
                 return;
         }
@@ -426,8 +443,9 @@ int RunSoak(const Options& options) {
     const Figures figures = soak.Run();
     std::fclose(journal);
 
-    std::printf("actions run:                                                    %u in %.0f s\n",
-                figures.actionsRun, (::GetTickCount64() - start) / 1000.0);
+    std::printf("actions run:                                                    %u in %.0f s "
+                "(and %u connects before the exit)\n",
+                figures.actionsRun, (::GetTickCount64() - start) / 1000.0, figures.finalConnects);
     for (const auto& [name, count] : figures.actions)
         std::printf("    %-20s %u\n", name.c_str(), count);
     std::printf("boxes seen, by text:\n");
