@@ -40,20 +40,32 @@ PanelOperator::PanelOperator(HWND panel)
 
 std::vector<SeenBox> PanelOperator::Click(int id, DWORD timeoutMs,
                                           const std::function<void(const SeenBox&)>& answer) {
-    // The click is sent from a thread of its own, which the panel holds until the operation behind
-    // the button has returned; meanwhile this thread watches for boxes and answers them.
-    std::atomic<bool> done{false};
     HWND button = Item(id);
-    m_clickedAt = ::GetTickCount64();
     // Wine's buttons take BM_CLICK even when disabled; the operator's mouse cannot.
     if (!::IsWindowEnabled(button) || !::IsWindowEnabled(m_panel)) {
         m_finished = true;
-        m_endedAt = m_clickedAt;
+        m_clickedAt = m_endedAt = ::GetTickCount64();
         return {};
     }
-    std::thread clicker([&] {
+    return Operate(button, BM_CLICK, 0, timeoutMs, answer);
+}
+
+std::vector<SeenBox>
+PanelOperator::SystemCommand(UINT command, DWORD timeoutMs,
+                             const std::function<void(const SeenBox&)>& answer) {
+    return Operate(m_panel, WM_SYSCOMMAND, command, timeoutMs, answer);
+}
+
+std::vector<SeenBox> PanelOperator::Operate(HWND target, UINT message, WPARAM wParam,
+                                            DWORD timeoutMs,
+                                            const std::function<void(const SeenBox&)>& answer) {
+    // The message is sent from a thread of its own, which the panel holds until the operation
+    // behind it has returned; meanwhile this thread watches for boxes and answers them.
+    std::atomic<bool> done{false};
+    m_clickedAt = ::GetTickCount64();
+    std::thread sender([&] {
         DWORD_PTR result = 0;
-        ::SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &result);
+        ::SendMessageTimeoutW(target, message, wParam, 0, SMTO_NORMAL, timeoutMs, &result);
         done = true;
     });
 
@@ -62,21 +74,23 @@ std::vector<SeenBox> PanelOperator::Click(int id, DWORD timeoutMs,
     HWND answered = nullptr;
     while (!done && ::GetTickCount64() < deadline) {
         HWND box = FindBox();
+        if (box != answered && answered != nullptr)
+            seen.back().closedAt = ::GetTickCount64();
         if (box != nullptr && box != answered) {
             seen.push_back(Read(box));
             if (answer)
                 answer(seen.back());
             else
                 ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-            answered = box;
-        } else if (box == nullptr) {
-            answered = nullptr;
         }
+        answered = box;
         ::Sleep(LOOK_INTERVAL_MS);
     }
-    clicker.join();
+    sender.join();
     m_finished = done;
     m_endedAt = ::GetTickCount64();
+    if (answered != nullptr && m_finished)
+        seen.back().closedAt = m_endedAt;
     return seen;
 }
 
@@ -134,6 +148,7 @@ HWND PanelOperator::FindBox() const {
 SeenBox PanelOperator::Read(HWND box) const {
     SeenBox seen{};
     seen.shownAt = ::GetTickCount64();
+    seen.closedAt = 0;
     seen.caption = WindowText(box);
     // A message box keeps its text in a static control with the identifier 0xFFFF.
     seen.text = WindowText(::GetDlgItem(box, 0xFFFF));

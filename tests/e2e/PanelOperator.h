@@ -12,8 +12,9 @@
 struct SeenBox {
     std::wstring caption;
     std::wstring text;
-    bool ownedByPanel; // owned by the panel, which is disabled while it shows
-    ULONGLONG shownAt; // GetTickCount64 when it was first seen
+    bool ownedByPanel;  // owned by the panel, which is disabled while it shows
+    ULONGLONG shownAt;  // GetTickCount64 when it was first seen
+    ULONGLONG closedAt; // when it was seen gone, or 0 if the operation did not end
 };
 
 class PanelOperator {
@@ -26,6 +27,10 @@ public:
     // a disabled panel, takes no click, as with the operator's mouse.
     std::vector<SeenBox> Click(int id, DWORD timeoutMs = 30000,
                                const std::function<void(const SeenBox&)>& answer = {});
+    // Chooses a command of the panel's system menu (WM_SYSCOMMAND) and stays with the panel as
+    // Click does.
+    std::vector<SeenBox> SystemCommand(UINT command, DWORD timeoutMs = 30000,
+                                       const std::function<void(const SeenBox&)>& answer = {});
     // Whether the last Click's operation ran to its end within its time.
     bool finished() const { return m_finished; }
     // When the last Click was made and when its operation ended (GetTickCount64).
@@ -49,6 +54,9 @@ public:
 
 private:
     HWND Item(int id) const { return ::GetDlgItem(m_panel, id); }
+    // Sends the message from a thread of its own and answers boxes until the panel has handled it.
+    std::vector<SeenBox> Operate(HWND target, UINT message, WPARAM wParam, DWORD timeoutMs,
+                                 const std::function<void(const SeenBox&)>& answer);
     // The visible top-level dialog of the panel's thread other than the panel, or null.
     HWND FindBox() const;
     SeenBox Read(HWND box) const;

@@ -111,13 +111,16 @@ std::wstring ProgramFolder() {
     return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
-SimulatorProcess::SimulatorProcess(const std::wstring& switches) {
+SimulatorProcess::SimulatorProcess(const std::wstring& switches, const std::wstring& keepLogAt)
+    : m_logPath(keepLogAt), m_keepLog(!keepLogAt.empty()) {
     static int count = 0;
     const std::wstring id =
         std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++count);
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    m_logPath = std::wstring(temp) + L"monitor-sim-" + id + L".log";
+    if (!m_keepLog) {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        m_logPath = std::wstring(temp) + L"monitor-sim-" + id + L".log";
+    }
     ::DeleteFileW(m_logPath.c_str());
     const std::wstring eventName = L"Local\\KelvaneSimulatorReady-" + id;
     HANDLE ready = ::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
@@ -133,7 +136,13 @@ SimulatorProcess::SimulatorProcess(const std::wstring& switches) {
 
 SimulatorProcess::~SimulatorProcess() {
     Stop(m_process);
-    ::DeleteFileW(m_logPath.c_str());
+    if (!m_keepLog)
+        ::DeleteFileW(m_logPath.c_str());
+}
+
+bool SimulatorProcess::Alive() const {
+    return m_process.hProcess != nullptr &&
+           ::WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 std::vector<SimulatorProcess::Event> SimulatorProcess::Log() const {

@@ -31,14 +31,18 @@ struct LogEvent {
 class SimulatorProcess {
 public:
     // Starts the simulator on the monitor's end with the given switches and waits until it
-    // listens; Running() tells whether it does.
-    explicit SimulatorProcess(const std::wstring& switches);
+    // listens; Running() tells whether it does. Its log goes to a temporary file that goes with
+    // it, or to keepLogAt, which stays.
+    explicit SimulatorProcess(const std::wstring& switches, const std::wstring& keepLogAt = L"");
     // Stops the simulator, which releases its port.
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
     bool Running() const { return m_ready; }
+    // Whether the process is still there (it ends by itself only on an error or a switch).
+    bool Alive() const;
+    const std::wstring& LogPath() const { return m_logPath; }
 
     // The time of an event is GetTickCount64 when the simulator logged it.
     using Event = LogEvent;
@@ -50,6 +54,7 @@ public:
 private:
     PROCESS_INFORMATION m_process{};
     std::wstring m_logPath;
+    bool m_keepLog = false;
     bool m_ready = false;
 };
 

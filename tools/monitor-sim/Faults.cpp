@@ -48,6 +48,8 @@ std::string FaultShaper::describe() const {
         add("noise every " + std::to_string(*faults_.noiseMs) + " ms");
     if (faults_.dropAfter)
         add("drop-after " + std::to_string(*faults_.dropAfter));
+    if (faults_.pullAfter)
+        add("pull-after " + std::to_string(*faults_.pullAfter));
     return text.empty() ? "none" : text;
 }
 

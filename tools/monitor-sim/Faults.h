@@ -20,6 +20,7 @@ struct Faults {
     std::optional<unsigned> partial;   // send only the first N data bytes
     std::optional<unsigned> noiseMs;   // one junk byte this often, forever
     std::optional<unsigned> dropAfter; // close the port after N frames
+    std::optional<unsigned> pullAfter; // pull the cable out after N frames
 };
 
 // The junk byte --noise sends: not "!", not "@", not a letter or digit the panel could take for

@@ -99,13 +99,60 @@ private:
     std::optional<std::string> inlineValue_;
 };
 
+// The fault switches that --random does not combine with, when given.
+std::vector<std::string> fixedFaults(const Faults& faults) {
+    std::vector<std::string> given;
+    if (faults.silent)
+        given.push_back("--silent");
+    if (faults.nakAlways)
+        given.push_back("--nak");
+    if (faults.nakFirst)
+        given.push_back("--nak-first");
+    if (faults.delayMs)
+        given.push_back("--delay");
+    if (faults.lateAckMs)
+        given.push_back("--late-ack");
+    if (faults.partial)
+        given.push_back("--partial");
+    if (faults.noiseMs)
+        given.push_back("--noise");
+    if (faults.dropAfter)
+        given.push_back("--drop-after");
+    if (faults.pullAfter)
+        given.push_back("--pull-after");
+    return given;
+}
+
+bool checkCombinations(const Options& options, bool faultRateGiven, std::string& error) {
+    if (faultRateGiven && !options.randomSeed) {
+        error = "--fault-rate goes with --random";
+        return false;
+    }
+    const std::vector<std::string> fixed = fixedFaults(options.faults);
+    if (options.randomSeed && !fixed.empty()) {
+        error = "--random makes faults of its own and does not combine with " + fixed.front();
+        return false;
+    }
+    if (options.faults.pullAfter && options.faults.dropAfter) {
+        error = "--pull-after and --drop-after do not combine: the cable goes or the monitor does";
+        return false;
+    }
+    if (options.faults.pullAfter && options.cableFolder.empty()) {
+        error = "--pull-after needs the cable's folder: --cable DIR or KELVANE_CABLE";
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::string& error) {
+bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::string& error,
+                  const std::wstring& cableFromEnvironment) {
     ArgReader reader(args);
     std::string name;
     std::string value;
     bool sourceGiven = false;
+    bool faultRateGiven = false;
 
     auto number = [&](unsigned low, unsigned high, unsigned& out) {
         if (!reader.value(name, value, error))
@@ -200,6 +247,20 @@ bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::
             ok = optionalNumber(1, kMaxMs, options.faults.noiseMs);
         } else if (name == "--drop-after") {
             ok = optionalNumber(1, 1000000, options.faults.dropAfter);
+        } else if (name == "--pull-after") {
+            ok = optionalNumber(1, 1000000, options.faults.pullAfter);
+        } else if (name == "--random") {
+            ok = optionalNumber(0, 999999999, options.randomSeed);
+        } else if (name == "--fault-rate") {
+            ok = number(0, 100, options.faultPercent);
+            faultRateGiven = true;
+        } else if (name == "--cable") {
+            options.cableFolder = reader.wideValue(name, error);
+            ok = error.empty();
+            if (ok && options.cableFolder.empty()) {
+                error = "--cable wants a folder";
+                ok = false;
+            }
         } else if (name == "--exit-after-ms") {
             ok = optionalNumber(1, kMaxMs, options.exitAfterMs);
         } else if (name == "--log") {
@@ -226,6 +287,10 @@ bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::
 
     if (options.help)
         return true;
+    if (options.cableFolder.empty())
+        options.cableFolder = cableFromEnvironment;
+    if (!checkCombinations(options, faultRateGiven, error))
+        return false;
     if (options.port.empty()) {
         error = "--port COMn is required";
         return false;
@@ -285,7 +350,48 @@ Faults on the line (they combine where it makes sense):
   --noise MS          send one junk byte "~" every MS ms, forever, also
                       between frames, while still answering frames
   --drop-after N      after N frames for this unit, close the port and exit 0
-                      (the cable is pulled); pending answer bytes go out first
+                      (the monitor goes away); pending answer bytes go out first
+  --pull-after N      answer the Nth frame for this unit, then pull the cable out
+                      250 ms after the answer went out (the panel has read it by
+                      then, and sends its next frame no sooner than 300 ms after
+                      its last) and leave it out: the panel's writes fail. Once
+                      someone puts it back, open the port again and answer as
+                      before. Needs the cable (--cable)
+
+Random faults:
+  --random SEED       for each frame for this unit, at random, a normal answer
+                      or one fault; the Nth frame gets the Nth draw, so the same
+                      SEED (0..999999999) gives the same faults frame by frame:
+                        late     the whole answer after the panel's first
+                                 acknowledge read gave up and before its second
+                                 read: 400..700 ms after the frame, plus 100 ms
+                                 for each data byte the panel reads (3 for UIG,
+                                 SSG, SIG; 6 for FV..). The panel takes any late
+                                 byte as an acknowledge, so a refusal ("?") is
+                                 never sent late: it goes out at once
+                        partial  only the first bytes of the answer (at least
+                                 one is missing; a bare "!" is lost whole)
+                        junk     1 to 6 junk bytes, never "!", instead of it
+                        silent   no answer; the command is not carried out
+                        nak      the command is carried out, but "?" comes
+                                 instead of "!"
+                        refuse   the command is refused: not carried out, "?"
+                                 alone (a switch to an input the monitor has, a
+                                 reset, a query...)
+                        pull     no answer: the cable is pulled out for 0.3 to
+                                 3 s, then put back and the port opened again
+                                 (needs the cable; without it: a normal answer)
+                      Every frame's draw is logged as a FAULT line.
+  --fault-rate PCT    frames out of 100 that get a fault, default 30; they share
+                      out late 6 : partial 5 : junk 5 : silent 4 : nak 5 :
+                      refuse 4 : pull 1
+
+The test cable (tools/null-modem/cable.py):
+  --cable DIR         the cable's folder as a Windows path, where it logs in
+                      cable.log and is pulled out while the file "pulled" is
+                      there; default: the KELVANE_CABLE environment variable.
+                      Only the pulls of --random and --pull-after are outlived:
+                      a port that fails otherwise still ends the simulator
 
 Running it:
   --log FILE          append the log to FILE instead of writing it to stdout
@@ -324,15 +430,19 @@ Log: one line per event, written at once, ending in LF:
              --late-ack the acknowledge byte is a TX line of its own
   NOTE       what a frame did or why it got a NAK
   IGNORE     a frame not answered: for another unit, --silent, or cable
-             about to be pulled
+             about to be pulled (--drop-after, --pull-after)
+  FAULT      --random: what the draw did to this frame, e.g. "FAULT frame 7:
+             late 540 ms", "FAULT frame 8: none"; written before the frame's
+             NOTE and TX lines
+  CABLE      the cable pulled out, put back and the port opened again
   DROP       bytes that cannot start a frame
   STALE      a partial frame dropped after 500 ms
   ERROR      a port or ready-event error (then exit 1)
   EXIT       why the program stops
 
 Exit codes: 0 after --drop-after, --exit-after-ms or Ctrl+C; 1 when the port,
-the log file or the ready event cannot be opened, or the port fails;
-2 for bad switches.
+the log file or the ready event cannot be opened, or the port fails, or the
+cable does not answer a pull; 2 for bad switches.
 )";
 }
 

@@ -3,6 +3,7 @@
 
 #include "Faults.h"
 #include "Monitor.h"
+#include "RandomFaults.h"
 
 #include <optional>
 #include <string>
@@ -18,10 +19,15 @@ struct Options {
     std::wstring logFile;    // empty: log to stdout
     std::wstring readyEvent; // empty: no event
     std::optional<unsigned> exitAfterMs;
+    std::optional<unsigned> randomSeed; // --random: faults drawn from this seed
+    unsigned faultPercent = kDefaultFaultPercent;
+    std::wstring cableFolder; // the test cable's folder (Windows path); empty: none
 };
 
 // Reads the switches (without the program name); false with a one-line error if they are wrong.
-bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::string& error);
+// cableFromEnvironment is KELVANE_CABLE, the cable's folder when no --cable is given.
+bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::string& error,
+                  const std::wstring& cableFromEnvironment = {});
 
 // The --help text.
 std::string usageText();

@@ -14,6 +14,15 @@ namespace {
 // The longest a read waits for bytes, so that stop requests are seen within this time.
 constexpr unsigned kMaxReadWaitMs = 50;
 
+// --pull-after pulls this long after the answer went out: the panel reads the answer 200 ms after
+// its frame and sends the next frame no sooner than 300 ms after it (the drain's empty read comes
+// first). A pull earlier would take the answer with it: a pty that goes drops what it holds.
+constexpr std::uint64_t kPullSettleMs = 250;
+
+// How long the port may take to open again once the cable is back.
+constexpr unsigned kReopenTries = 50;
+constexpr DWORD kReopenIntervalMs = 100;
+
 std::atomic<bool> stopRequested{false};
 
 std::string joined(const std::vector<std::string>& items) {
@@ -40,8 +49,10 @@ void requestStop() {
 }
 
 Simulator::Simulator(const Options& options, ComPort& port, Log& log)
-    : options_(options), port_(port), log_(log), monitor_(options.monitor),
-      shaper_(options.faults) {
+    : options_(options), port_(port), log_(log), monitor_(options.monitor), shaper_(options.faults),
+      cable_(options.cableFolder) {
+    if (options.randomSeed)
+        random_.emplace(*options.randomSeed, options.faultPercent);
 }
 
 Simulator::~Simulator() {
@@ -70,7 +81,12 @@ int Simulator::run() {
     startMs_ = steadyMs();
     log_.line("listening", "on " + options_.port);
     log_.line("CONFIG", describeMonitor(monitor_.state(), monitor_.addressChar()));
-    log_.line("FAULTS", shaper_.describe());
+    if (random_)
+        log_.line("FAULTS", "random, seed " + std::to_string(*options_.randomSeed) + ", " +
+                                std::to_string(options_.faultPercent) + " frames in 100" +
+                                (cable_.available() ? "" : ", no cable to pull"));
+    else
+        log_.line("FAULTS", shaper_.describe());
     std::string error;
     if (!announceReady(error))
         return fail(error);
@@ -87,15 +103,22 @@ int Simulator::run() {
             return finish("stop requested (Ctrl+C)");
         if (options_.exitAfterMs && now - startMs_ >= *options_.exitAfterMs)
             return finish("--exit-after-ms " + std::to_string(*options_.exitAfterMs) + " reached");
-        if (!writeDue(now))
-            return 1;
+        if (!writeDue(now, error))
+            return fail(error);
         if (dropping_ && !answerPending()) {
             port_.close();
             return finish("--drop-after " + std::to_string(*options_.faults.dropAfter) +
                           ": port closed");
         }
+        if (pullPending_ && !answerPending() && now >= lastAnswerMs_ + kPullSettleMs) {
+            pullPending_ = false;
+            if (!pullCable(std::nullopt, error))
+                return fail(error);
+            continue;
+        }
         for (const LineEvent& event : reader_.expire(now))
-            handle(event, now);
+            if (!handle(event, now, error))
+                return fail(error);
 
         if (!port_.read(bytes, readTimeout(now), error))
             return fail(error);
@@ -103,15 +126,15 @@ int Simulator::run() {
             continue;
         now = steadyMs();
         for (const LineEvent& event : reader_.feed(bytes, now))
-            handle(event, now);
+            if (!handle(event, now, error))
+                return fail(error);
     }
 }
 
-void Simulator::handle(const LineEvent& event, std::uint64_t now) {
+bool Simulator::handle(const LineEvent& event, std::uint64_t now, std::string& error) {
     switch (event.kind) {
     case LineEvent::Kind::Frame:
-        handleFrame(event.bytes, now);
-        break;
+        return handleFrame(event.bytes, now, error);
     case LineEvent::Kind::Dropped:
         log_.line("DROP", showBytes(event.bytes));
         break;
@@ -119,21 +142,25 @@ void Simulator::handle(const LineEvent& event, std::uint64_t now) {
         log_.line("STALE", showBytes(event.bytes));
         break;
     }
+    return true;
 }
 
-void Simulator::handleFrame(const std::string& frame, std::uint64_t now) {
+bool Simulator::handleFrame(const std::string& frame, std::uint64_t now, std::string& error) {
     log_.line("RX", showBytes(frame));
-    if (dropping_) {
-        log_.line("IGNORE", "cable about to be pulled (--drop-after)");
-        return;
+    if (dropping_ || pullPending_) {
+        log_.line("IGNORE", dropping_ ? "cable about to be pulled (--drop-after)"
+                                      : "cable about to be pulled (--pull-after)");
+        return true;
     }
     const char address = frame[2];
     if (!monitor_.isForMe(address)) {
         const unsigned unit = static_cast<unsigned char>(address - 0x30);
         log_.line("IGNORE", "for unit " + std::to_string(unit) + ", not for unit " +
                                 std::to_string(monitor_.state().unitId));
-        return;
+        return true;
     }
+    if (random_)
+        return handleRandomFrame(frame, now, error);
 
     const Answer answer = monitor_.answer(frame);
     if (!answer.note.empty())
@@ -150,14 +177,41 @@ void Simulator::handleFrame(const std::string& frame, std::uint64_t now) {
         log_.line("NOTE", "frame " + std::to_string(framesHandled_) +
                               ": closing the port once its answer is out (--drop-after)");
     }
+    if (options_.faults.pullAfter && framesHandled_ == *options_.faults.pullAfter) {
+        pullPending_ = true;
+        log_.line("NOTE", "frame " + std::to_string(framesHandled_) +
+                              ": pulling the cable once its answer is out (--pull-after)");
+    }
+    return true;
+}
+
+bool Simulator::handleRandomFrame(const std::string& frame, std::uint64_t now, std::string& error) {
+    const unsigned number = ++framesHandled_;
+    FrameFault fault = random_->next(panelDataReads(std::string_view(frame).substr(3, 3)));
+    std::string aside;
+    if (fault.kind == FaultKind::Pull && !cable_.available()) {
+        fault = FrameFault{};
+        aside = " (a pull, but there is no cable to pull)";
+    }
+    Answer answer;
+    if (RandomFaults::monitorActs(fault.kind))
+        answer = monitor_.answer(frame);
+    log_.line("FAULT", "frame " + std::to_string(number) + ": " +
+                           RandomFaults::describe(fault, answer) + aside);
+    if (!answer.note.empty())
+        log_.line("NOTE", answer.note);
+    for (const TimedWrite& write : RandomFaults::shape(fault, answer))
+        schedule(now + write.afterMs, write.bytes, false);
+    if (fault.kind == FaultKind::Pull)
+        return pullCable(fault.pullMs, error);
+    return true;
 }
 
 void Simulator::schedule(std::uint64_t dueMs, std::string bytes, bool noise) {
     pending_.push_back({dueMs, nextOrder_++, std::move(bytes), noise});
 }
 
-bool Simulator::writeDue(std::uint64_t now) {
-    std::string error;
+bool Simulator::writeDue(std::uint64_t now, std::string& error) {
     while (true) {
         auto next = std::min_element(
             pending_.begin(), pending_.end(), [](const PendingWrite& a, const PendingWrite& b) {
@@ -167,10 +221,8 @@ bool Simulator::writeDue(std::uint64_t now) {
             return true;
         PendingWrite write = std::move(*next);
         pending_.erase(next);
-        if (!port_.write(write.bytes, error)) {
-            fail(error);
+        if (!port_.write(write.bytes, error))
             return false;
-        }
         if (write.noise) {
             ++noiseBytes_;
             // Missed beats are skipped rather than sent in a burst.
@@ -180,8 +232,57 @@ bool Simulator::writeDue(std::uint64_t now) {
             schedule(due, std::move(write.bytes), true);
         } else {
             log_.line("TX", showBytes(write.bytes));
+            lastAnswerMs_ = steadyMs();
         }
     }
+}
+
+bool Simulator::pullCable(std::optional<unsigned> outForMs, std::string& error) {
+    if (!cable_.pull(error))
+        return false;
+    // As with an adapter pulled out: the handle is dead, so let it go.
+    port_.close();
+    forgetLine();
+    if (outForMs) {
+        log_.line("CABLE", "pulled out for " + std::to_string(*outForMs) + " ms");
+        Sleep(*outForMs);
+        if (!cable_.plug(error))
+            return false;
+    } else {
+        log_.line("CABLE", "pulled out until someone puts it back");
+        if (!waitUntilBack())
+            return true; // stopping: the loop finishes
+    }
+    return reopen(error);
+}
+
+bool Simulator::waitUntilBack() {
+    return cable_.waitUntilPutBack([this] { return keepRunning(); });
+}
+
+bool Simulator::reopen(std::string& error) {
+    for (unsigned attempt = 1;; ++attempt) {
+        if (port_.open(options_.port, error))
+            break;
+        if (attempt == kReopenTries)
+            return false;
+        Sleep(kReopenIntervalMs);
+    }
+    log_.line("CABLE", "back in, " + options_.port + " open again");
+    return true;
+}
+
+// Answers still to go out and a partial frame went with the cable; noise goes on once it is back.
+void Simulator::forgetLine() {
+    pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
+                                  [](const PendingWrite& write) { return !write.noise; }),
+                   pending_.end());
+    reader_ = FrameReader{};
+}
+
+bool Simulator::keepRunning() const {
+    return !stopRequested &&
+           !(options_.exitAfterMs && steadyMs() - startMs_ >= *options_.exitAfterMs);
 }
 
 bool Simulator::answerPending() const {

@@ -1,14 +1,17 @@
 #pragma once
 // The main loop: reads frames off the port, answers them, and keeps timed writes and noise going.
 
+#include "Cable.h"
 #include "ComPort.h"
 #include "Faults.h"
 #include "FrameReader.h"
 #include "Log.h"
 #include "Monitor.h"
 #include "Options.h"
+#include "RandomFaults.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +28,7 @@ public:
     Simulator& operator=(const Simulator&) = delete;
 
     // Runs until stopped, --drop-after or --exit-after-ms; returns the exit code (0 or 1).
+    // Through a pull of its own (--random, --pull-after) it keeps running.
     int run();
 
 private:
@@ -36,10 +40,18 @@ private:
     };
 
     bool announceReady(std::string& error);
-    void handle(const LineEvent& event, std::uint64_t now);
-    void handleFrame(const std::string& frame, std::uint64_t now);
+    bool handle(const LineEvent& event, std::uint64_t now, std::string& error);
+    bool handleFrame(const std::string& frame, std::uint64_t now, std::string& error);
+    bool handleRandomFrame(const std::string& frame, std::uint64_t now, std::string& error);
     void schedule(std::uint64_t dueMs, std::string bytes, bool noise);
-    bool writeDue(std::uint64_t now);
+    bool writeDue(std::uint64_t now, std::string& error);
+    // Pulls the cable out and puts it back after outForMs, or leaves it out until someone else
+    // puts it back; then opens the port again.
+    bool pullCable(std::optional<unsigned> outForMs, std::string& error);
+    bool waitUntilBack();
+    bool reopen(std::string& error);
+    void forgetLine();
+    bool keepRunning() const;
     bool answerPending() const;
     unsigned readTimeout(std::uint64_t now) const;
     int fail(const std::string& error);
@@ -50,6 +62,8 @@ private:
     Log& log_;
     Monitor monitor_;
     FaultShaper shaper_;
+    std::optional<RandomFaults> random_;
+    Cable cable_;
     FrameReader reader_;
     std::vector<PendingWrite> pending_;
     std::uint64_t startMs_ = 0;
@@ -57,7 +71,9 @@ private:
     unsigned framesHandled_ = 0;
     std::uint64_t noiseBytes_ = 0;
     bool dropping_ = false;
-    void* readyEvent_ = nullptr; // HANDLE of the --ready-event event
+    bool pullPending_ = false;       // --pull-after: the Nth frame has come
+    std::uint64_t lastAnswerMs_ = 0; // when the last answer bytes went out
+    void* readyEvent_ = nullptr;     // HANDLE of the --ready-event event
 };
 
 } // namespace monitor_sim

@@ -9,7 +9,8 @@
 // Kinds: "listening" (first line, "listening on COMn"), CONFIG, FAULTS, READY, NOISE,
 // RX (a whole frame received, "RX @@1SIG000"), TX (bytes written, exactly, "TX SOK!"),
 // NOTE, IGNORE (a frame left unanswered), DROP (junk bytes), STALE (partial frame dropped),
-// ERROR, EXIT. Noise bytes from --noise are not logged one by one.
+// FAULT (--random: what the draw did to a frame), CABLE (pulled out, put back), ERROR, EXIT.
+// Noise bytes from --noise are not logged one by one.
 //
 // Exit codes: 0 stopped (--drop-after, --exit-after-ms, Ctrl+C), 1 port/log/event error,
 // 2 bad switches.
@@ -37,12 +38,18 @@ BOOL WINAPI onConsoleControl(DWORD type) {
     return FALSE;
 }
 
+std::wstring environmentVariable(const wchar_t* name) {
+    wchar_t value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+}
+
 int runSimulator(int argc, wchar_t** argv) {
     using namespace monitor_sim;
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     Options options;
     std::string error;
-    if (!parseOptions(args, options, error)) {
+    if (!parseOptions(args, options, error, environmentVariable(L"KELVANE_CABLE"))) {
         writeStderr("monitor-sim: " + error + "\n\n" + usageText());
         return 2;
     }

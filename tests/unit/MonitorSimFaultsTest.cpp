@@ -1,0 +1,223 @@
+// The simulated monitor's random faults and the switches that set them: a seed gives one sequence
+// of faults, late answers fit the panel's second read, and the switches combine only sensibly.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <map>
+#include "tools/monitor-sim/Options.h"
+#include "tools/monitor-sim/RandomFaults.h"
+
+namespace {
+
+using monitor_sim::Answer;
+using monitor_sim::FaultKind;
+using monitor_sim::FrameFault;
+using monitor_sim::RandomFaults;
+
+bool Same(const FrameFault& a, const FrameFault& b) {
+    return a.kind == b.kind && a.delayMs == b.delayMs && a.keep == b.keep && a.junk == b.junk &&
+           a.pullMs == b.pullMs;
+}
+
+// The draws for frames that alternately read 0, 3 and 6 data bytes.
+std::vector<FrameFault> Draws(unsigned seed, unsigned percent, size_t count) {
+    RandomFaults faults(seed, percent);
+    std::vector<FrameFault> draws;
+    for (size_t i = 0; i < count; ++i)
+        draws.push_back(faults.next(static_cast<unsigned>(i % 3) * 3));
+    return draws;
+}
+
+std::map<FaultKind, size_t> Kinds(const std::vector<FrameFault>& draws) {
+    std::map<FaultKind, size_t> kinds;
+    for (const FrameFault& draw : draws)
+        ++kinds[draw.kind];
+    return kinds;
+}
+
+TEST(RandomFaults, TheSameSeedGivesTheSameFaultsFrameByFrame) {
+    const std::vector<FrameFault> first = Draws(42, 30, 2000);
+    const std::vector<FrameFault> again = Draws(42, 30, 2000);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), again.begin(), Same));
+
+    const std::vector<FrameFault> other = Draws(43, 30, 2000);
+    EXPECT_FALSE(std::equal(first.begin(), first.end(), other.begin(), Same));
+}
+
+TEST(RandomFaults, TheNthFrameGetsTheNthDrawWhateverTheFramesBeforeIt) {
+    RandomFaults commands(9, 30);
+    RandomFaults firmwareQueries(9, 30);
+    for (int frame = 0; frame < 500; ++frame)
+        ASSERT_EQ(commands.next(0).kind, firmwareQueries.next(6).kind) << "frame " << frame;
+}
+
+TEST(RandomFaults, TheFaultRateIsTheShareOfFramesWithAFaultAndAPullIsTheRarest) {
+    const std::map<FaultKind, size_t> kinds = Kinds(Draws(5, 30, 20000));
+    const size_t faulty = 20000 - kinds.at(FaultKind::None);
+    EXPECT_GT(faulty, 5600u);
+    EXPECT_LT(faulty, 6400u);
+    for (FaultKind kind : {FaultKind::Late, FaultKind::Partial, FaultKind::Junk, FaultKind::Silent,
+                           FaultKind::Nak, FaultKind::Refuse}) {
+        ASSERT_TRUE(kinds.count(kind));
+        EXPECT_GT(kinds.at(kind), kinds.at(FaultKind::Pull));
+    }
+    EXPECT_GT(kinds.at(FaultKind::Pull), 100u) << "about one frame in a hundred";
+
+    EXPECT_EQ(Kinds(Draws(5, 0, 1000)).at(FaultKind::None), 1000u);
+    EXPECT_EQ(Kinds(Draws(5, 100, 1000)).count(FaultKind::None), 0u);
+}
+
+TEST(RandomFaults, ALateAnswerLandsAfterThePanelsFirstAcknowledgeReadAndBeforeItsSecondEnds) {
+    // The panel's first acknowledge read gives up 200 ms + 100 ms per data byte + 100 ms after
+    // the frame; its second read starts 500 ms later.
+    struct Case {
+        unsigned dataReads, firstReadEnds;
+    };
+    for (const Case& c : {Case{0, 300}, Case{3, 600}, Case{6, 900}}) {
+        const monitor_sim::TimeWindow window = monitor_sim::lateAnswerWindow(c.dataReads);
+        EXPECT_EQ(window.lowMs, c.firstReadEnds + 100);
+        EXPECT_EQ(window.highMs, c.firstReadEnds + 500 - 100);
+
+        RandomFaults faults(11, 100);
+        unsigned lowest = ~0u;
+        unsigned highest = 0;
+        for (int i = 0; i < 5000; ++i) {
+            const FrameFault fault = faults.next(c.dataReads);
+            if (fault.kind != FaultKind::Late)
+                continue;
+            lowest = std::min(lowest, fault.delayMs);
+            highest = std::max(highest, fault.delayMs);
+        }
+        EXPECT_GE(lowest, window.lowMs);
+        EXPECT_LE(highest, window.highMs);
+        EXPECT_GT(highest - lowest, 250u) << "the delays spread over the window";
+    }
+}
+
+TEST(RandomFaults, ThePanelReadsSixDataBytesForFirmwareThreeForQueriesNoneForCommands) {
+    EXPECT_EQ(monitor_sim::panelDataReads("FVS"), 6u);
+    for (const char* query : {"UIG", "SSG", "SIG"})
+        EXPECT_EQ(monitor_sim::panelDataReads(query), 3u) << query;
+    for (const char* command : {"SSS", "DSS", "DCS", "KES"})
+        EXPECT_EQ(monitor_sim::panelDataReads(command), 0u) << command;
+}
+
+TEST(RandomFaults, ALateRefusalGoesOutAtOnceSinceTheSecondReadTakesAnyByteAsAnAcknowledge) {
+    FrameFault late;
+    late.kind = FaultKind::Late;
+    late.delayMs = 500;
+    const auto acknowledged = RandomFaults::shape(late, Answer{"", true, ""});
+    ASSERT_EQ(acknowledged.size(), 1u);
+    EXPECT_EQ(acknowledged[0].afterMs, 500u);
+    EXPECT_EQ(acknowledged[0].bytes, "!");
+
+    const auto refused = RandomFaults::shape(late, Answer{"", false, ""});
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].afterMs, 0u);
+    EXPECT_EQ(refused[0].bytes, "?");
+}
+
+TEST(RandomFaults, JunkIsOneToSixBytesAndNeverAnAcknowledge) {
+    for (const FrameFault& draw : Draws(3, 100, 5000)) {
+        if (draw.kind != FaultKind::Junk)
+            continue;
+        EXPECT_GE(draw.junk.size(), 1u);
+        EXPECT_LE(draw.junk.size(), 6u);
+        EXPECT_EQ(draw.junk.find('!'), std::string::npos);
+        const auto writes = RandomFaults::shape(draw, Answer{"SOK", true, ""});
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].bytes, draw.junk);
+    }
+}
+
+TEST(RandomFaults, APartialAnswerKeepsAtLeastOneByteAndLosesAtLeastOne) {
+    for (const FrameFault& draw : Draws(4, 100, 3000)) {
+        if (draw.kind != FaultKind::Partial)
+            continue;
+        const auto writes = RandomFaults::shape(draw, Answer{"SOK", true, ""});
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_GE(writes[0].bytes.size(), 1u);
+        EXPECT_LE(writes[0].bytes.size(), 3u);
+        EXPECT_EQ(std::string("SOK!").rfind(writes[0].bytes, 0), 0u) << "the first bytes";
+        EXPECT_TRUE(RandomFaults::shape(draw, Answer{"", true, ""}).empty())
+            << "a bare acknowledge is lost whole";
+    }
+}
+
+TEST(RandomFaults, ANakKeepsTheDataARefusalIsTheNakAloneSilenceAndAPullSendNothing) {
+    FrameFault fault;
+    fault.kind = FaultKind::Nak;
+    EXPECT_EQ(RandomFaults::shape(fault, Answer{"HD2", true, ""})[0].bytes, "HD2?");
+    EXPECT_TRUE(RandomFaults::monitorActs(FaultKind::Nak));
+
+    fault.kind = FaultKind::Refuse;
+    EXPECT_EQ(RandomFaults::shape(fault, Answer{})[0].bytes, "?");
+    for (FaultKind kind : {FaultKind::Silent, FaultKind::Pull}) {
+        fault.kind = kind;
+        EXPECT_TRUE(RandomFaults::shape(fault, Answer{}).empty());
+    }
+    for (FaultKind kind : {FaultKind::Refuse, FaultKind::Silent, FaultKind::Pull})
+        EXPECT_FALSE(RandomFaults::monitorActs(kind)) << "the monitor does not carry it out";
+}
+
+TEST(RandomFaults, APullKeepsTheCableOutForAFewSeconds) {
+    for (const FrameFault& draw : Draws(6, 100, 5000)) {
+        if (draw.kind != FaultKind::Pull)
+            continue;
+        EXPECT_GE(draw.pullMs, 300u);
+        EXPECT_LE(draw.pullMs, 3000u);
+    }
+}
+
+struct SwitchCase {
+    const char* name;
+    std::vector<std::wstring> args;
+    std::wstring environment; // KELVANE_CABLE
+    bool accepted;
+};
+
+class MonitorSimSwitches : public ::testing::TestWithParam<SwitchCase> {};
+
+TEST_P(MonitorSimSwitches, AreAcceptedOnlyInCombinationsThatMeanSomething) {
+    std::vector<std::wstring> args = {L"--port", L"COM16"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    monitor_sim::Options options;
+    std::string error;
+    EXPECT_EQ(monitor_sim::parseOptions(args, options, error, GetParam().environment),
+              GetParam().accepted)
+        << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MonitorSimSwitches,
+    ::testing::Values(
+        SwitchCase{"RandomWithASeed", {L"--random", L"7"}, L"", true},
+        SwitchCase{"RandomWithARate", {L"--random", L"7", L"--fault-rate", L"100"}, L"", true},
+        SwitchCase{"RateAbove100", {L"--random", L"7", L"--fault-rate", L"101"}, L"", false},
+        SwitchCase{"RateWithoutRandom", {L"--fault-rate", L"50"}, L"", false},
+        SwitchCase{"RandomAndAFixedFault", {L"--random", L"7", L"--silent"}, L"", false},
+        SwitchCase{
+            "RandomAndPullAfter", {L"--random", L"7", L"--pull-after", L"2"}, L"Z:\\c", false},
+        SwitchCase{"PullAfterWithoutACable", {L"--pull-after", L"2"}, L"", false},
+        SwitchCase{
+            "PullAfterWithTheCableOfTheEnvironment", {L"--pull-after", L"2"}, L"Z:\\c", true},
+        SwitchCase{
+            "PullAfterWithACableSwitch", {L"--pull-after", L"2", L"--cable", L"Z:\\c"}, L"", true},
+        SwitchCase{"PullAfterAndDropAfter",
+                   {L"--pull-after", L"2", L"--drop-after", L"3", L"--cable", L"Z:\\c"},
+                   L"",
+                   false},
+        SwitchCase{"PullAfterZero", {L"--pull-after", L"0", L"--cable", L"Z:\\c"}, L"", false}),
+    [](const ::testing::TestParamInfo<SwitchCase>& info) { return info.param.name; });
+
+TEST(MonitorSimSwitchValues, RandomModeKeepsItsSeedAndTheCableSwitchWinsOverTheEnvironment) {
+    monitor_sim::Options options;
+    std::string error;
+    ASSERT_TRUE(monitor_sim::parseOptions(
+        {L"--port", L"COM16", L"--random", L"123", L"--cable", L"Z:\\mine"}, options, error,
+        L"Z:\\theirs"));
+    EXPECT_EQ(options.randomSeed, 123u);
+    EXPECT_EQ(options.faultPercent, monitor_sim::kDefaultFaultPercent);
+    EXPECT_EQ(options.cableFolder, L"Z:\\mine");
+}
+
+} // namespace
