@@ -1,8 +1,6 @@
 // Switching the input, restoring defaults and the diagnostic mode of the real program against the
 // simulated monitor, checked by the frames the monitor logged and their spacing.
 #include <gtest/gtest.h>
-#include <algorithm>
-#include <thread>
 #include "res/resource.h"
 #include "tests/e2e/PanelOperator.h"
 #include "tests/e2e/SimulatorProcess.h"
@@ -205,6 +203,11 @@ TEST_F(OperationsOverTheCable, AResetWithTheCablePulledOutCannotBeWrittenAndDisc
     EXPECT_EQ(panel.Text(IDC_STATUS), L"Disconnected.") << "a failed reset is never called done";
     EXPECT_EQ(Cable::Count("close", "panel"), closes);
 
+    // While it is out the port does not open.
+    const std::vector<SeenBox> again = panel.Click(IDC_CONNECT);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].text, L"Cannot open serial port. Please check your system configuration!");
+
     // Put back, the cable carries a new connection.
     ASSERT_TRUE(Cable::Plug());
     monitor = std::make_unique<SimulatorProcess>(L"--unit-id 1");
@@ -215,26 +218,10 @@ TEST_F(OperationsOverTheCable, AResetWithTheCablePulledOutCannotBeWrittenAndDisc
 
 TEST_F(OperationsOverTheCable,
        ADiagnosticFrameAfterTheCableWasPulledIsReportedAndTheConnectionKept) {
-    ConnectTo(L"--unit-id 1");
-    // The cable comes out while the panel waits 2000 ms after the first frame: once the monitor
-    // has acknowledged it and the panel has had the 200 ms it waits to read the acknowledge.
-    std::thread puller([&] {
-        ULONGLONG acknowledgedAt = 0;
-        PanelOperator::WaitUntil(
-            [&] {
-                const std::vector<LogEvent> log = monitor->Log();
-                const size_t frames = std::count_if(
-                    log.begin(), log.end(), [](const LogEvent& e) { return e.kind == "RX"; });
-                if (frames > connectFrames && log.back().kind == "TX")
-                    acknowledgedAt = log.back().time;
-                return acknowledgedAt != 0;
-            },
-            10000);
-        PanelOperator::WaitUntil([&] { return ::GetTickCount64() >= acknowledgedAt + 700; }, 5000);
-        Cable::Pull();
-    });
+    // The monitor answers the first diagnostic frame (the fifth), then pulls the cable out while
+    // the panel waits 2000 ms before the second.
+    ConnectTo(L"--unit-id 1 --pull-after 5");
     const std::vector<SeenBox> boxes = panel.Click(IDC_DIAGNOSTIC);
-    puller.join();
 
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, LINK_ERROR_OR_NAK);

@@ -6,8 +6,8 @@ link). The cable holds no slave open itself, so it sees each program open and cl
 logs it. Bytes for an end that nobody holds open are lost, as on a real line.
 
 Pulling the cable (the file "pulled" appears in the folder) drops both ptys: open handles fail
-every read and write, and the links go, so the ports cannot be opened, as when a USB-serial
-adapter is pulled out. Deleting the file puts the cable back with fresh ptys under the same links.
+every read and write, and the links lead to an empty folder, so the ports cannot be opened, as
+when a USB-serial adapter is pulled out. Deleting the file puts the cable back with fresh ptys under the same links.
 
 Log lines: "<ms> <event> <details>", events open/close (panel or monitor), pull, plug, ready.
 """
@@ -48,22 +48,27 @@ class End:
         path = os.ttyname(slave)
         os.close(slave)
         os.set_blocking(master, False)
-        temp = self.link + ".new"
-        if os.path.lexists(temp):
-            os.remove(temp)
-        os.symlink(path, temp)
-        os.replace(temp, self.link)
+        self.point_at(path)
         self.master, self.held = master, False
 
-    def drop(self):
+    def drop(self, nowhere):
+        """Lets the pty go; the link then leads to an empty folder, which Wine refuses to open as
+        a port, as Windows refuses a COM name whose adapter is gone (a link to nothing would open
+        and fail every call after)."""
         if self.master is None:
             return
-        if os.path.lexists(self.link):
-            os.remove(self.link)
+        self.point_at(nowhere)
         os.close(self.master)
         if self.held:
             self.log.line("close", self.name)
         self.master, self.held = None, False
+
+    def point_at(self, target):
+        temp = self.link + ".new"
+        if os.path.lexists(temp):
+            os.remove(temp)
+        os.symlink(target, temp)
+        os.replace(temp, self.link)
 
     def look(self):
         """Updates whether a program holds the end; True when bytes wait to be read."""
@@ -106,6 +111,8 @@ def main():
     ends = [End("panel", os.path.join(folder, "panel"), log),
             End("monitor", os.path.join(folder, "monitor"), log)]
     pulled_flag = os.path.join(folder, "pulled")
+    nowhere = os.path.join(folder, "nowhere")
+    os.makedirs(nowhere, exist_ok=True)
 
     running = True
 
@@ -127,7 +134,7 @@ def main():
         if want_plugged != plugged:
             for end in ends:
                 if plugged:
-                    end.drop()
+                    end.drop(nowhere)
                 else:
                     end.make()
             plugged = want_plugged
@@ -145,7 +152,9 @@ def main():
                     other.write(data)
 
     for end in ends:
-        end.drop()
+        end.drop(nowhere)
+        if os.path.lexists(end.link):
+            os.remove(end.link)
     log.line("stop")
 
 
