@@ -1,11 +1,15 @@
 #include "framework/Ole.h"
 #include <ole2.h>
+#include "framework/ObjectFactory.h"
+#include "framework/WinApp.h"
+#include "framework/Wnd.h"
 
 namespace {
 
 AfxOleInitializeFunction g_oleInitialize = &::OleInitialize;
 int g_oleInitCount = 0;
 BOOL g_bUserCtrl = TRUE;
+LONG g_nObjectCount = 0;
 
 } // namespace
 
@@ -17,6 +21,8 @@ BOOL AfxOleInit() {
 }
 
 void AfxOleTerm() {
+    // Revoking after OLE is gone would reach a runtime that no longer knows the registrations.
+    COleObjectFactory::RevokeAll();
     for (; g_oleInitCount > 0; --g_oleInitCount)
         ::OleUninitialize();
 }
@@ -27,6 +33,19 @@ void AfxOleSetUserCtrl(BOOL bUserCtrl) {
 
 BOOL AfxOleGetUserCtrl() {
     return g_bUserCtrl;
+}
+
+void AfxOleLockApp() {
+    ::InterlockedIncrement(&g_nObjectCount);
+}
+
+void AfxOleUnlockApp() {
+    if (::InterlockedDecrement(&g_nObjectCount) != 0 || AfxOleGetUserCtrl())
+        return;
+    AfxOleSetUserCtrl(TRUE);
+    CWnd* pMainWnd = AfxGetMainWnd();
+    if (pMainWnd != nullptr && pMainWnd->m_hWnd != nullptr && ::IsWindowEnabled(pMainWnd->m_hWnd))
+        pMainWnd->DestroyWindow();
 }
 
 AfxOleInitializeFunction AfxSetOleInitializeFunction(AfxOleInitializeFunction function) {
