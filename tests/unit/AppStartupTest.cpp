@@ -5,6 +5,7 @@
 #include "framework/Ole.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalRunner.h"
+#include "tests/support/Registry.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ protected:
         return theApp.InitInstance();
     }
 
+    // The program's own factory records itself as well: into a scratch key.
+    ScratchClassesRoot classesRoot;
     CountingFactory factory;
     bool panelShown = false;
     bool mainWindowWasThePanel = false;
