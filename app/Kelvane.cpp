@@ -1,10 +1,18 @@
 #include "app/Kelvane.h"
 #include <iterator>
+#include "app/AutoProxy.h"
 #include "framework/ObjectFactory.h"
 #include "framework/Ole.h"
 #include "panel/KelvaneDlg.h"
 #include "res/resource.h"
 
+// Static objects of one source file are constructed in the order they stand and destroyed in
+// the reverse order; across files the order is not defined. So the class factory stands here,
+// ahead of the application object: it joins the factory list before theApp exists and leaves it
+// after theApp is gone.
+COleObjectFactory CKelvaneDlgAutoProxy::factory(CLSID_KelvaneApplication,
+                                                CKelvaneDlgAutoProxy::GetThisClass(), TRUE,
+                                                L"Kelvane.Application");
 CKelvaneApp theApp;
 
 const AFX_MSGMAP* CKelvaneApp::GetThisMessageMap() {

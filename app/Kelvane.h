@@ -1,6 +1,6 @@
 // The application.
 //   CKelvaneApp  start-up: OLE, the automation switches, the class factory, the panel's run
-//   theApp       the one application object
+//   theApp       the one application object (after the class factory, app/Kelvane.cpp)
 #pragma once
 
 #include "framework/WinApp.h"

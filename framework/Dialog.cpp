@@ -56,6 +56,15 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {
 }
 
+const CRuntimeClass* CDialog::GetThisClass() {
+    static constexpr CRuntimeClass record{"CDialog", &CWnd::GetThisClass, nullptr};
+    return &record;
+}
+
+const CRuntimeClass* CDialog::GetRuntimeClass() const {
+    return GetThisClass();
+}
+
 const AFX_MSGMAP* CDialog::GetThisMessageMap() {
     static constexpr AFX_MSGMAP_ENTRY entries[] = {
         OnCommand<&CDialog::OnOK>(BN_CLICKED, IDOK),

@@ -11,6 +11,9 @@ public:
     // window owns the dialog, unless the dialog is the main window itself.
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
 
+    const CRuntimeClass* GetRuntimeClass() const override;
+    static const CRuntimeClass* GetThisClass();
+
     const AFX_MSGMAP* GetMessageMap() const override;
     static const AFX_MSGMAP* GetThisMessageMap();
 

@@ -43,7 +43,7 @@ public:
     std::wstring m_strAppName; // the display name: caption of the framework's message boxes
     std::wstring m_strCmdLine; // the command line after the program's own name
     HINSTANCE m_hInstance = nullptr;
-    CWnd* m_pMainWnd = nullptr; // cleared when that window is destroyed
+    CWnd* m_pMainWnd = nullptr; // cleared when that window or its object goes
 };
 
 CWinApp* AfxGetApp();

@@ -1,6 +1,21 @@
 #include "framework/Wnd.h"
 #include "framework/DataExchange.h"
 #include "framework/MessageBox.h"
+#include "framework/WinApp.h"
+
+const CRuntimeClass* CWnd::GetThisClass() {
+    static constexpr CRuntimeClass record{"CWnd", &CCmdTarget::GetThisClass, nullptr};
+    return &record;
+}
+
+const CRuntimeClass* CWnd::GetRuntimeClass() const {
+    return GetThisClass();
+}
+
+CWnd::~CWnd() {
+    if (CWinApp* app = AfxGetApp(); app != nullptr && app->m_pMainWnd == this)
+        app->m_pMainWnd = nullptr;
+}
 
 const AFX_MSGMAP* CWnd::GetThisMessageMap() {
     static constexpr AFX_MSGMAP map{&CCmdTarget::GetThisMessageMap, nullptr, 0};

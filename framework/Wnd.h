@@ -16,6 +16,13 @@ public:
     CWnd() = default;
     explicit CWnd(HWND hWnd) : m_hWnd(hWnd) {}
 
+    const CRuntimeClass* GetRuntimeClass() const override;
+    static const CRuntimeClass* GetThisClass();
+
+    // The application's main window never points at an object that is gone: a main window
+    // whose object goes takes the pointer with it, also when its window never existed.
+    ~CWnd() override;
+
     const AFX_MSGMAP* GetMessageMap() const override;
     static const AFX_MSGMAP* GetThisMessageMap();
 

@@ -1,6 +1,7 @@
 #include "panel/KelvaneDlg.h"
 #include <iterator>
 #include "app/AboutDlg.h"
+#include "app/AutoProxy.h"
 #include "framework/DataExchange.h"
 #include "framework/PaintDC.h"
 #include "framework/WinApp.h"
@@ -11,7 +12,20 @@ CKelvaneDlg::CKelvaneDlg(CWnd* pParent)
     m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
-CKelvaneDlg::~CKelvaneDlg() = default;
+const CRuntimeClass* CKelvaneDlg::GetThisClass() {
+    static constexpr CRuntimeClass record{"CKelvaneDlg", &CDialog::GetThisClass, nullptr};
+    return &record;
+}
+
+const CRuntimeClass* CKelvaneDlg::GetRuntimeClass() const {
+    return GetThisClass();
+}
+
+// The object outlives the panel while its client holds it, and must not reach back into it.
+CKelvaneDlg::~CKelvaneDlg() {
+    if (m_pAutoProxy != nullptr)
+        m_pAutoProxy->m_pDialog = nullptr;
+}
 
 const AFX_MSGMAP* CKelvaneDlg::GetThisMessageMap() {
     static constexpr AFX_MSGMAP_ENTRY entries[] = {

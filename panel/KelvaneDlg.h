@@ -20,7 +20,11 @@ extern BYTE g_bConnected;
 class CKelvaneDlg : public CDialog {
 public:
     explicit CKelvaneDlg(CWnd* pParent = nullptr);
-    // Closes no port: the connection operations have done that.
+
+    const CRuntimeClass* GetRuntimeClass() const override;
+    static const CRuntimeClass* GetThisClass();
+    // Tells an automation object that still holds the panel that the panel is gone. Closes no
+    // port: the connection operations have done that.
     ~CKelvaneDlg() override;
 
     const AFX_MSGMAP* GetMessageMap() const override;

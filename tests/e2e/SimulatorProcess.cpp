@@ -1,4 +1,5 @@
 #include "tests/e2e/SimulatorProcess.h"
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -27,28 +28,46 @@ void Stop(PROCESS_INFORMATION& process) {
         ::TerminateProcess(process.hProcess, 1);
         ::WaitForSingleObject(process.hProcess, 5000);
     }
-    ::CloseHandle(process.hThread);
+    if (process.hThread != nullptr)
+        ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     process = {};
 }
 
-struct FindPanel {
-    DWORD processId;
+// The visible panel windows with the processes that show them.
+struct ShownPanel {
     HWND window;
+    DWORD processId;
 };
 
-BOOL CALLBACK FindPanelWindow(HWND window, LPARAM param) {
-    auto& find = *reinterpret_cast<FindPanel*>(param);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
+BOOL CALLBACK CollectPanelWindow(HWND window, LPARAM param) {
     wchar_t caption[32] = {};
     ::GetWindowTextW(window, caption, 32);
-    if (owner == find.processId && ::IsWindowVisible(window) &&
-        std::wstring(caption) == L"Orvanta V1.2") {
-        find.window = window;
-        return FALSE;
+    if (::IsWindowVisible(window) && std::wstring(caption) == L"Orvanta V1.2") {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        reinterpret_cast<std::vector<ShownPanel>*>(param)->push_back({window, owner});
     }
     return TRUE;
+}
+
+std::vector<ShownPanel> ShownPanels() {
+    std::vector<ShownPanel> panels;
+    ::EnumWindows(&CollectPanelWindow, reinterpret_cast<LPARAM>(&panels));
+    return panels;
+}
+
+// Looks every 50 ms, up to 15 s or until stillRunning fails, for a panel that matches.
+template <class Matches, class StillRunning>
+ShownPanel WaitForPanel(Matches matches, StillRunning stillRunning) {
+    for (int i = 0; i < 300; ++i) {
+        for (const ShownPanel& panel : ShownPanels())
+            if (matches(panel))
+                return panel;
+        if (!stillRunning())
+            break;
+    }
+    return {nullptr, 0};
 }
 
 // Reads a log of "<ms> <kind> <details>" lines, as far as it is written.
@@ -160,13 +179,37 @@ std::vector<std::string> SimulatorProcess::Frames() const {
 PanelProcess::PanelProcess(const std::wstring& arguments) {
     if (!Start(L"Kelvane.exe", arguments, 0, m_process))
         return;
-    FindPanel find{m_process.dwProcessId, nullptr};
-    for (int i = 0; i < 300 && find.window == nullptr; ++i) {
-        if (::WaitForSingleObject(m_process.hProcess, 50) != WAIT_TIMEOUT)
-            break;
-        ::EnumWindows(&FindPanelWindow, reinterpret_cast<LPARAM>(&find));
-    }
-    m_window = find.window;
+    m_window =
+        WaitForPanel(
+            [&](const ShownPanel& panel) { return panel.processId == m_process.dwProcessId; },
+            [&] { return ::WaitForSingleObject(m_process.hProcess, 50) == WAIT_TIMEOUT; })
+            .window;
+}
+
+PanelProcess::PanelProcess(const StartedForAClient& started) {
+    const std::vector<DWORD>& before = started.panelsBefore;
+    const ShownPanel found = WaitForPanel(
+        [&](const ShownPanel& panel) {
+            return std::find(before.begin(), before.end(), panel.processId) == before.end();
+        },
+        [] {
+            ::Sleep(50);
+            return true;
+        });
+    if (found.window == nullptr)
+        return;
+    m_process.hProcess =
+        ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                      found.processId);
+    m_process.dwProcessId = found.processId;
+    m_window = m_process.hProcess ? found.window : nullptr;
+}
+
+std::vector<DWORD> PanelsShowing() {
+    std::vector<DWORD> processes;
+    for (const ShownPanel& panel : ShownPanels())
+        processes.push_back(panel.processId);
+    return processes;
 }
 
 PanelProcess::~PanelProcess() {

@@ -1,7 +1,7 @@
 // The simulated monitor and the panel program as processes the end-to-end tests start and stop.
 //   CablePorts        the COM names of the two ends of the virtual null-modem cable
 //   SimulatorProcess  monitor-sim.exe on the monitor's end, with its log
-//   PanelProcess      Kelvane.exe and its panel window
+//   PanelProcess      Kelvane.exe and its panel window, started by the test or by OLE for a client
 //   LogEvent, Cable   the null-modem cable: what it saw of the two ends, and pulling it out
 #pragma once
 
@@ -58,10 +58,21 @@ private:
     bool m_ready = false;
 };
 
+// The processes that show a panel at the moment.
+std::vector<DWORD> PanelsShowing();
+
 class PanelProcess {
 public:
     // Starts Kelvane.exe with the command line and waits (up to 15 s) for its panel window.
     explicit PanelProcess(const std::wstring& arguments = L"");
+
+    // A program that OLE started for a client: the one that shows a panel and was not among the
+    // panels showing before the client's request.
+    struct StartedForAClient {
+        std::vector<DWORD> panelsBefore; // PanelsShowing() before the request
+    };
+    // Finds that program, waiting (up to 15 s) for its panel; Window() is null when none shows.
+    explicit PanelProcess(const StartedForAClient& started);
     // Ends the program if a test left it running.
     ~PanelProcess();
     PanelProcess(const PanelProcess&) = delete;
@@ -71,6 +82,7 @@ public:
     // Waits for the program to end; false when it is still running after the time.
     bool WaitForExit(DWORD milliseconds);
     DWORD ExitCode() const;
+    DWORD ProcessId() const { return m_process.dwProcessId; }
 
 private:
     PROCESS_INFORMATION m_process{};

@@ -5,14 +5,20 @@
 #include "framework/Ole.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalRunner.h"
+#include "tests/support/Registry.h"
 
 namespace {
 
 constexpr const wchar_t* PANEL_CAPTION = L"Orvanta V1.2";
 
+// {5E0C3D7A-0B1F-4C42-9D35-6A8E2F417B90}: a class of the tests' own.
+constexpr CLSID CLSID_Counting = {
+    0x5e0c3d7a, 0x0b1f, 0x4c42, {0x9d, 0x35, 0x6a, 0x8e, 0x2f, 0x41, 0x7b, 0x90}};
+
 // A factory that only counts what start-up asks of it.
 class CountingFactory : public COleObjectFactory {
 public:
+    CountingFactory() : COleObjectFactory(CLSID_Counting, nullptr, TRUE, L"Kelvane.Counting") {}
     BOOL Register() override {
         ++registrations;
         return TRUE;
@@ -32,6 +38,8 @@ protected:
         theApp.m_pMainWnd = nullptr;
         AfxOleSetUserCtrl(TRUE);
         AfxSetOleInitializeFunction(nullptr);
+        // Takes back the program's own factory registration and the OLE start-up.
+        AfxOleTerm();
     }
 
     // Runs InitInstance with the command line; the panel, if it opens, is closed by "Exit".
@@ -45,6 +53,8 @@ protected:
         return theApp.InitInstance();
     }
 
+    // The program's own factory records itself as well: into a scratch key.
+    ScratchClassesRoot classesRoot;
     CountingFactory factory;
     bool panelShown = false;
     bool mainWindowWasThePanel = false;
