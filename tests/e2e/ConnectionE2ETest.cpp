@@ -2,8 +2,7 @@
 // operator does it.
 #include <gtest/gtest.h>
 #include "res/resource.h"
-#include "tests/e2e/PanelOperator.h"
-#include "tests/e2e/SimulatorProcess.h"
+#include "tests/e2e/RunningPanel.h"
 
 namespace {
 
@@ -14,25 +13,7 @@ const std::wstring NO_ANSWER =
 // (300 ms), less what Wine's reads may end early.
 constexpr ULONGLONG MIN_FRAME_SPACING_MS = 280;
 
-class ConnectionOverTheCable : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const CablePorts ports = GetCablePorts();
-        ASSERT_FALSE(ports.panel.empty() || ports.monitor.empty())
-            << "run the end-to-end tests through scripts/test.sh, which lays the cable";
-        ASSERT_NE(program.Window(), nullptr) << "the panel did not open";
-    }
-
-    // Ends the program the way the operator does and expects it to go.
-    void Exit() {
-        panel.Click(IDCANCEL, 10000);
-        EXPECT_TRUE(program.WaitForExit(10000));
-        EXPECT_EQ(program.ExitCode(), 0u);
-    }
-
-    PanelProcess program;
-    PanelOperator panel{program.Window()};
-};
+class ConnectionOverTheCable : public RunningPanel {};
 
 TEST_F(ConnectionOverTheCable, AConnectReadsTheFourValuesOneFrameAfterAnother) {
     SimulatorProcess monitor(L"--unit-id 3 --source VGA --firmware 2.05");

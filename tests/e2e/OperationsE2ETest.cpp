@@ -2,8 +2,7 @@
 // simulated monitor, checked by the frames the monitor logged and their spacing.
 #include <gtest/gtest.h>
 #include "res/resource.h"
-#include "tests/e2e/PanelOperator.h"
-#include "tests/e2e/SimulatorProcess.h"
+#include "tests/e2e/RunningPanel.h"
 
 namespace {
 
@@ -44,14 +43,8 @@ void ExpectPause(const Frame& first, const Frame& second, ULONGLONG pauseMs) {
     EXPECT_LE(gap, expected + LATE_MS) << first.bytes << " -> " << second.bytes;
 }
 
-class OperationsOverTheCable : public ::testing::Test {
+class OperationsOverTheCable : public RunningPanel {
 protected:
-    void SetUp() override {
-        const CablePorts ports = GetCablePorts();
-        ASSERT_FALSE(ports.panel.empty() || ports.monitor.empty())
-            << "run the end-to-end tests through scripts/test.sh, which lays the cable";
-        ASSERT_NE(program.Window(), nullptr) << "the panel did not open";
-    }
     void TearDown() override {
         // A test that pulled the cable puts it back for the next one.
         Cable::Plug();
@@ -72,8 +65,6 @@ protected:
         return frames;
     }
 
-    PanelProcess program;
-    PanelOperator panel{program.Window()};
     std::unique_ptr<SimulatorProcess> monitor;
     size_t connectFrames = 0;
 };

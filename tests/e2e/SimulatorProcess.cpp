@@ -73,19 +73,7 @@ ShownPanel WaitForPanel(Matches matches, StillRunning stillRunning) {
 // Reads a log of "<ms> <kind> <details>" lines, as far as it is written.
 std::vector<LogEvent> ReadLog(const std::wstring& path) {
     std::vector<LogEvent> events;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return events;
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    ::CloseHandle(file);
-
-    std::istringstream lines(text);
+    std::istringstream lines(ReadSharedFile(path));
     std::string line;
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -116,6 +104,22 @@ bool WaitForCable(const std::string& kind, size_t before) {
 }
 
 } // namespace
+
+std::string ReadSharedFile(const std::wstring& path) {
+    // The writer appends while we read; share everything so neither gets in the other's way.
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    ::CloseHandle(file);
+    return text;
+}
 
 CablePorts GetCablePorts() {
     const char* panel = std::getenv("KELVANE_PANEL_PORT");

@@ -18,6 +18,9 @@ struct CablePorts {
 // may then open a port, since an unmapped COM name can be a real serial port.
 CablePorts GetCablePorts();
 
+// What a file that another program may still be writing holds so far; empty when it is not there.
+std::string ReadSharedFile(const std::wstring& path);
+
 // The folder of the running test executable, where Kelvane.exe and monitor-sim.exe stand too.
 std::wstring ProgramFolder();
 

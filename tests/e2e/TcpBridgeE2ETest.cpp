@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include "res/resource.h"
-#include "tests/e2e/PanelOperator.h"
-#include "tests/e2e/SimulatorProcess.h"
+#include "tests/e2e/RunningPanel.h"
 
 namespace {
 
@@ -23,21 +22,10 @@ std::string Environment(const char* name) {
 
 // Whether the file holds the text; the relay writes the trace line by line as it goes.
 bool FileHolds(const std::string& path, const std::string& text) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        content.append(buffer, read);
-    ::CloseHandle(file);
-    return content.find(text) != std::string::npos;
+    return ReadSharedFile(std::wstring(path.begin(), path.end())).find(text) != std::string::npos;
 }
 
-class PanelOverTcp : public ::testing::Test {
+class PanelOverTcp : public RunningPanel {
 protected:
     void SetUp() override {
         bridge = Environment("KELVANE_BRIDGE_PORT");
@@ -48,15 +36,7 @@ protected:
         panel.Choose(IDC_COM_PORT, std::stoi(bridge.substr(3)) - 1);
     }
 
-    void Exit() {
-        panel.Click(IDCANCEL, 10000);
-        EXPECT_TRUE(program.WaitForExit(10000));
-        EXPECT_EQ(program.ExitCode(), 0u);
-    }
-
     std::string bridge;
-    PanelProcess program;
-    PanelOperator panel{program.Window()};
 };
 
 TEST_F(PanelOverTcp, ConnectsAndReadsTheMonitor) {

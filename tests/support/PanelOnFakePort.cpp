@@ -8,12 +8,6 @@
 
 namespace {
 
-constexpr int SOURCE_BUTTONS[] = {IDC_SOURCE_HDMI1, IDC_SOURCE_HDMI2, IDC_SOURCE_HDMI3,
-                                  IDC_SOURCE_VGA};
-constexpr int OPERATION_BUTTONS[] = {
-    IDC_SOURCE_HDMI1,    IDC_SOURCE_HDMI2,  IDC_SOURCE_HDMI3, IDC_SOURCE_VGA,     IDC_CHECK_SOURCE,
-    IDC_DEFAULT_SETTING, IDC_CHECK_UNIT_ID, IDC_CHECK_SIGNAL, IDC_CHECK_FIRMWARE, IDC_DIAGNOSTIC};
-
 bool WaitCursorShown() {
     return ::GetCursor() == ::LoadCursorW(nullptr, IDC_WAIT);
 }

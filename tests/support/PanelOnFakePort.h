@@ -7,9 +7,17 @@
 #include <string>
 #include <vector>
 #include "panel/KelvaneDlg.h"
+#include "res/resource.h"
 #include "tests/support/FakeSerialApi.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/VirtualClock.h"
+
+// The source buttons in index order, and the ten buttons diagnostic mode locks, sources first.
+inline constexpr int SOURCE_BUTTONS[] = {IDC_SOURCE_HDMI1, IDC_SOURCE_HDMI2, IDC_SOURCE_HDMI3,
+                                         IDC_SOURCE_VGA};
+inline constexpr int OPERATION_BUTTONS[] = {
+    IDC_SOURCE_HDMI1,    IDC_SOURCE_HDMI2,  IDC_SOURCE_HDMI3, IDC_SOURCE_VGA,     IDC_CHECK_SOURCE,
+    IDC_DEFAULT_SETTING, IDC_CHECK_UNIT_ID, IDC_CHECK_SIGNAL, IDC_CHECK_FIRMWARE, IDC_DIAGNOSTIC};
 
 // A box as the operator reads it.
 struct Box {

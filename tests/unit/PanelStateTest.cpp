@@ -7,15 +7,11 @@
 #include "tests/support/FakeSerialApi.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/ModalRunner.h"
+#include "tests/support/PanelOnFakePort.h"
 #include "tests/support/VirtualClock.h"
 
 namespace {
 
-constexpr int SOURCE_BUTTONS[] = {IDC_SOURCE_HDMI1, IDC_SOURCE_HDMI2, IDC_SOURCE_HDMI3,
-                                  IDC_SOURCE_VGA};
-constexpr int OPERATION_BUTTONS[] = {
-    IDC_SOURCE_HDMI1,    IDC_SOURCE_HDMI2,  IDC_SOURCE_HDMI3, IDC_SOURCE_VGA,     IDC_CHECK_SOURCE,
-    IDC_DEFAULT_SETTING, IDC_CHECK_UNIT_ID, IDC_CHECK_SIGNAL, IDC_CHECK_FIRMWARE, IDC_DIAGNOSTIC};
 constexpr int OTHER_CONTROLS[] = {
     IDC_CONNECT,       IDC_COM_PORT,         IDC_MODEL,  IDCANCEL, IDC_STATUS,
     IDC_SIGNAL_STATUS, IDC_FIRMWARE_VERSION, IDC_UNIT_ID};

@@ -9,8 +9,6 @@ namespace {
 using Answer = FakeSerialApi::Answer;
 
 const wchar_t* const NOT_AVAILABLE = L"This input source is not avaliable in this monitor !!!";
-constexpr int SOURCE_BUTTONS[] = {IDC_SOURCE_HDMI1, IDC_SOURCE_HDMI2, IDC_SOURCE_HDMI3,
-                                  IDC_SOURCE_VGA};
 
 // A frame's own wait for its answer, and the drain's empty read before the next frame.
 constexpr ULONGLONG ANSWER_WAIT = 200;
