@@ -27,24 +27,38 @@ CKelvaneDlg::~CKelvaneDlg() {
         m_pAutoProxy->m_pDialog = nullptr;
 }
 
+template <auto Operation, auto... Args>
+void CKelvaneDlg::RunOperation() {
+    if (m_bOperationRunning)
+        return;
+    m_bOperationRunning = true;
+    (this->*Operation)(Args...);
+    m_bOperationRunning = false;
+}
+
+template <auto Operation, auto... Args>
+constexpr AFX_MSGMAP_ENTRY CKelvaneDlg::OnOperation(UINT id) {
+    return OnCommand<&CKelvaneDlg::RunOperation<Operation, Args...>>(BN_CLICKED, id);
+}
+
 const AFX_MSGMAP* CKelvaneDlg::GetThisMessageMap() {
     static constexpr AFX_MSGMAP_ENTRY entries[] = {
         OnMessage<&CKelvaneDlg::OnSysCommand>(WM_SYSCOMMAND),
         OnMessage<&CKelvaneDlg::OnPaint>(WM_PAINT),
         OnMessage<&CKelvaneDlg::OnQueryDragIcon>(WM_QUERYDRAGICON),
         OnMessage<&CKelvaneDlg::OnClose>(WM_CLOSE),
-        OnCommand<&CKelvaneDlg::OnConnect>(BN_CLICKED, IDC_CONNECT),
-        OnCommand<&CKelvaneDlg::ChangeSource, BYTE(0)>(BN_CLICKED, IDC_SOURCE_HDMI1),
-        OnCommand<&CKelvaneDlg::ChangeSource, BYTE(1)>(BN_CLICKED, IDC_SOURCE_HDMI2),
-        OnCommand<&CKelvaneDlg::ChangeSource, BYTE(2)>(BN_CLICKED, IDC_SOURCE_HDMI3),
-        OnCommand<&CKelvaneDlg::ChangeSource, BYTE(3)>(BN_CLICKED, IDC_SOURCE_VGA),
-        OnCommand<&CKelvaneDlg::CheckUnitId>(BN_CLICKED, IDC_CHECK_UNIT_ID),
-        OnCommand<&CKelvaneDlg::CheckCurrentSource>(BN_CLICKED, IDC_CHECK_SOURCE),
-        OnCommand<&CKelvaneDlg::CheckFirmwareVersion>(BN_CLICKED, IDC_CHECK_FIRMWARE),
-        OnCommand<&CKelvaneDlg::CheckSignalStatus>(BN_CLICKED, IDC_CHECK_SIGNAL),
-        OnCommand<&CKelvaneDlg::DefaultSetting>(BN_CLICKED, IDC_DEFAULT_SETTING),
+        OnOperation<&CKelvaneDlg::OnConnect>(IDC_CONNECT),
+        OnOperation<&CKelvaneDlg::ChangeSource, BYTE(0)>(IDC_SOURCE_HDMI1),
+        OnOperation<&CKelvaneDlg::ChangeSource, BYTE(1)>(IDC_SOURCE_HDMI2),
+        OnOperation<&CKelvaneDlg::ChangeSource, BYTE(2)>(IDC_SOURCE_HDMI3),
+        OnOperation<&CKelvaneDlg::ChangeSource, BYTE(3)>(IDC_SOURCE_VGA),
+        OnOperation<&CKelvaneDlg::CheckUnitId>(IDC_CHECK_UNIT_ID),
+        OnOperation<&CKelvaneDlg::CheckCurrentSource>(IDC_CHECK_SOURCE),
+        OnOperation<&CKelvaneDlg::CheckFirmwareVersion>(IDC_CHECK_FIRMWARE),
+        OnOperation<&CKelvaneDlg::CheckSignalStatus>(IDC_CHECK_SIGNAL),
+        OnOperation<&CKelvaneDlg::DefaultSetting>(IDC_DEFAULT_SETTING),
         OnCommand<&CKelvaneDlg::OnSelchangeModel>(CBN_SELCHANGE, IDC_MODEL),
-        OnCommand<&CKelvaneDlg::DiagnosticMode>(BN_CLICKED, IDC_DIAGNOSTIC),
+        OnOperation<&CKelvaneDlg::DiagnosticMode>(IDC_DIAGNOSTIC),
     };
     static constexpr AFX_MSGMAP map{&CDialog::GetThisMessageMap, entries, std::size(entries)};
     return &map;

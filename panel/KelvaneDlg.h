@@ -11,6 +11,7 @@
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "protocol/CommandFrame.h"
+#include "protocol/Transaction.h"
 #include "serial/SerialChannel.h"
 
 class CKelvaneDlgAutoProxy;
@@ -34,8 +35,9 @@ public:
     // and VGA stay disabled whenever the model list shows the PX-400.
     void EnableControls(BOOL diagnosticRunning);
 
-    // The command transaction: drains the line, sends the frame, waits, reads the data bytes
-    // (three when bReadData, six for an "FV" command) into g_reply and then the acknowledge.
+    // The command transaction, through the protocol core: drains the line, sends the frame, waits,
+    // reads the data bytes (three when bReadData, six for an "FV" command) into g_reply and then
+    // the acknowledge. Without a connection it sends nothing: CMD_LINK_ERROR.
     CommandResult SendCommand(BOOL bReadData, CommandFrame frame);
     // Empties the transmit queue and drains the line; the drain's outcome is not reported.
     void ResetTx();
@@ -93,11 +95,31 @@ protected:
     void OnSelchangeModel();
 
 private:
+    // Runs the operation behind a button unless one is already running. The serial channel's
+    // boxes have no owner, so the panel still takes clicks under them; a second operation
+    // started there would work the port of the first.
+    template <auto Operation, auto... Args>
+    void RunOperation();
+    // A row of the event table for a button that runs its operation through RunOperation.
+    template <auto Operation, auto... Args>
+    static constexpr AFX_MSGMAP_ENTRY OnOperation(UINT id);
+
+    // The address character of the frames for the monitor: "0" plus m_nUnitId.
+    char Address() const { return AddressOf(m_nUnitId); }
     // A modal box owned by the panel, captioned "Error", with the stop icon.
     void ShowError(const wchar_t* text);
     // Reports a link error or a failed write of a status query (the latter also disconnects);
     // false when the monitor answered.
     bool ReportFailedQuery(CommandResult result);
+    // Shows what the signal query read, or reports its failure.
+    void ShowSignal(const SignalReading& reading);
+    // The status query for the query, as its button runs it.
+    void RunQuery(Query query);
+
+    // m_serial as the protocol core's line, and the core over it.
+    SerialLine m_line{*this};
+    PanelProtocol m_protocol{m_line};
+    bool m_bOperationRunning = false;
 };
 
 // The top-left corner that centres an icon in a client area; halves truncate toward zero, so a

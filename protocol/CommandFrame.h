@@ -1,10 +1,11 @@
 // The monitor's command frame and what one exchange with the monitor came to.
 //   CommandFrame   nine ASCII bytes on the wire: "@@", the address, a command, an argument
-//   CommandResult  the outcome of SendCommand
+//   CommandResult  the outcome of one exchange
 //   AddressOf, MakeFrame  build frames for a unit ID
+// Standard C++ only: the panel, the command line and the simulator all build on it.
 #pragma once
 
-#include <windows.h>
+#include <cstdint>
 
 struct CommandFrame {
     char header[2];  // always "@@"
@@ -14,7 +15,7 @@ struct CommandFrame {
 };
 static_assert(sizeof(CommandFrame) == 9, "a frame is nine bytes on the wire");
 
-enum CommandResult : BYTE {
+enum CommandResult : std::uint8_t {
     CMD_LINK_ERROR = 1,  // no connection, or no acknowledge could be read
     CMD_NAK = 2,         // a negative acknowledge, or the "?" refusal of an "FV" command
     CMD_ACK = 3,         // the acknowledge "!"

@@ -1,4 +1,5 @@
-// One exchange with the monitor: drain, send a frame, wait, read the answer, classify it.
+// The panel's command transaction: the door every frame of the panel passes on its way to the
+// protocol core, the transmit queue and the reply buffer.
 #include "protocol/Transaction.h"
 #include <cstring>
 #include "framework/Clock.h"
@@ -10,62 +11,40 @@ BYTE g_reply[REPLY_SIZE];
 
 namespace {
 
-// The monitor needs this long after a frame before its answer is certain to be on the line.
-constexpr DWORD ANSWER_WAIT_MS = 200;
-// A second chance for an acknowledge that had not come by the first read.
-constexpr DWORD LATE_ACK_WAIT_MS = 500;
-constexpr BYTE ACK = '!';
-constexpr BYTE REFUSAL = '?';
+class FrameworkClock final : public ProtocolClock {
+public:
+    void Sleep(std::uint32_t milliseconds) override { AfxSleep(milliseconds); }
+};
 
-// The acknowledge byte decides, whenever it came: "!" is an acknowledge, anything else a
-// refusal.
-CommandResult Acknowledge(BYTE ack) {
-    return ack == ACK ? CMD_ACK : CMD_NAK;
-}
+FrameworkClock g_frameworkClock;
 
 } // namespace
 
-CommandResult CKelvaneDlg::SendCommand(BOOL bReadData, CommandFrame frame) {
+bool SerialLine::WriteByte(std::uint8_t byte) {
+    return m_dlg.m_serial.WriteByte(byte) != 0;
+}
+
+MonitorLine::ReadResult SerialLine::ReadByte(std::uint8_t* target) {
+    return static_cast<ReadResult>(m_dlg.m_serial.ReadByte(target));
+}
+
+void SerialLine::Drain() {
+    m_dlg.ResetTx();
+}
+
+PanelProtocol::PanelProtocol(SerialLine& line) : MonitorProtocol(line, g_frameworkClock) {
+}
+
+Exchange PanelProtocol::Transact(const CommandFrame& frame, bool readData) {
     if (!g_bConnected)
-        return CMD_LINK_ERROR;
+        return {};
+    const Exchange exchange = MonitorProtocol::Transact(frame, readData);
+    std::memcpy(g_reply, exchange.data, exchange.dataRead);
+    return exchange;
+}
 
-    ResetTx();
-    AppendTx(reinterpret_cast<const BYTE*>(frame.header), 2);
-    AppendTx(reinterpret_cast<const BYTE*>(&frame.address), 1);
-    AppendTx(reinterpret_cast<const BYTE*>(&frame.command[0]), 1);
-    AppendTx(reinterpret_cast<const BYTE*>(&frame.command[1]), 1);
-    AppendTx(reinterpret_cast<const BYTE*>(&frame.command[2]), 1);
-    AppendTx(reinterpret_cast<const BYTE*>(frame.argument), 3);
-    if (!FlushTx())
-        return CMD_SEND_FAILED;
-
-    AfxSleep(ANSWER_WAIT_MS);
-
-    // A data byte that does not come is left as 0 by ReadByte; only the acknowledge decides.
-    if (bReadData) {
-        for (int i = 0; i < 3; ++i)
-            m_serial.ReadByte(&g_reply[i]);
-    }
-    if (frame.command[0] == 'F' && frame.command[1] == 'V') {
-        for (int i = 0; i < 6; ++i)
-            m_serial.ReadByte(&g_reply[i]);
-        if (g_reply[0] == REFUSAL)
-            return CMD_NAK;
-    }
-
-    BYTE ack = 0;
-    switch (m_serial.ReadByte(&ack)) {
-    case 0:
-        return Acknowledge(ack);
-    case 2:
-        return CMD_LINK_ERROR;
-    default:
-        break;
-    }
-    AfxSleep(LATE_ACK_WAIT_MS);
-    // A late answer counts as a prompt one would: a late refusal is still a refusal, and a read
-    // that fails now is no acknowledge at all.
-    return m_serial.ReadByte(&ack) == 0 ? Acknowledge(ack) : CMD_LINK_ERROR;
+CommandResult CKelvaneDlg::SendCommand(BOOL bReadData, CommandFrame frame) {
+    return m_protocol.Transact(frame, bReadData != FALSE).result;
 }
 
 void CKelvaneDlg::ResetTx() {
@@ -74,8 +53,8 @@ void CKelvaneDlg::ResetTx() {
 }
 
 int CKelvaneDlg::AppendTx(const BYTE* src, BYTE len) {
-    // The transaction queues nine bytes; anything that would run past the queue is refused
-    // whole rather than written over the memory behind it.
+    // Anything that would run past the queue is refused whole rather than written over the
+    // memory behind it.
     if (g_txLength < 0 || size_t(g_txLength) + len > TX_BUFFER_SIZE)
         return 0;
     if (len != 0) {

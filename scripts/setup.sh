@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and running the panel needs on Debian (when missing), builds everything
-# with the mingw-w64 cross compiler and prepares the private Wine prefix under the build folder.
+# with the mingw-w64 cross compiler, builds the parts in standard C++ alone (the protocol core and
+# its tests) with the host compiler too, and prepares the private Wine prefix under the build
+# folder.
 # Needs apt-get with root or sudo the first time; afterwards only rebuilds.
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
-packages=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat python3
+packages=(cmake make g++ mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat python3
           fonts-nanum fonts-wine googletest)
 
 missing=()
@@ -24,5 +26,9 @@ echo "== building in $KELVANE_BUILD"
 cmake -S "$KELVANE_ROOT" -B "$KELVANE_BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$KELVANE_ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$KELVANE_BUILD" -j "$(nproc)"
+
+echo "== building for Linux in $KELVANE_NATIVE"
+cmake -S "$KELVANE_ROOT" -B "$KELVANE_NATIVE" >/dev/null
+cmake --build "$KELVANE_NATIVE" -j "$(nproc)"
 
 wine_prefix_ready

@@ -20,4 +20,5 @@ export KELVANE_PANEL_PORT=COM1 KELVANE_MONITOR_PORT=COM16
 # Where the tests under Wine find the cable's log and pull the cable out.
 KELVANE_CABLE="$(winepath -w "$KELVANE_BUILD/null-modem")"
 export KELVANE_CABLE
+ctest --test-dir "$KELVANE_NATIVE" --output-on-failure "$@"
 ctest --test-dir "$KELVANE_BUILD" --output-on-failure "$@"

@@ -4,7 +4,9 @@
 KELVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 : "${KELVANE_BUILD:=$KELVANE_ROOT/build}"
 KELVANE_BIN="$KELVANE_BUILD/bin"
-export KELVANE_ROOT KELVANE_BUILD KELVANE_BIN
+# The build with the host compiler: what runs on Linux itself.
+KELVANE_NATIVE="$KELVANE_BUILD/native"
+export KELVANE_ROOT KELVANE_BUILD KELVANE_BIN KELVANE_NATIVE
 
 export WINEPREFIX="$KELVANE_BUILD/wineprefix"
 export WINEDEBUG=-all

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include "framework/Wnd.h"
+#include "protocol/ProtocolRules.h"
 
 class CSerialChannel : public CWnd {
 public:
@@ -45,9 +46,8 @@ public:
     void Close();
 
     // A line that never falls quiet (a babbling device, a crossed cable) would keep Drain reading
-    // for ever and freeze the panel; after this long Drain gives up. A real answer takes a few
-    // milliseconds at 19200 baud, so a second is far beyond any stale reply.
-    static constexpr ULONGLONG DRAIN_LIMIT_MS = 1000;
+    // for ever and freeze the panel; after this long Drain gives up.
+    static constexpr ULONGLONG DRAIN_LIMIT_MS = protocol::DRAIN_LIMIT_MS;
 
     const AFX_MSGMAP* GetMessageMap() const override;
     static const AFX_MSGMAP* GetThisMessageMap();

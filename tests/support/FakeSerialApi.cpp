@@ -4,13 +4,11 @@
 namespace {
 
 HANDLE const FAKE_PORT = reinterpret_cast<HANDLE>(0x5E51);
-constexpr ULONGLONG NEVER = ~0ULL;
-constexpr ULONGLONG READ_TIMEOUT_MS = 100;
 
 } // namespace
 
 FakeSerialApi::FakeSerialApi(VirtualClock& clock)
-    : portDcb{}, portTimeouts{}, m_clock(clock), m_previous(SetSerialApi(this)) {
+    : LineModel(clock), portDcb{}, portTimeouts{}, m_previous(SetSerialApi(this)) {
     // A port's settings as a driver might leave them, with the bits the channel must keep.
     portDcb.DCBlength = sizeof portDcb;
     portDcb.BaudRate = 9600;
@@ -41,18 +39,6 @@ FakeSerialApi::~FakeSerialApi() {
     SetSerialApi(m_previous);
 }
 
-void FakeSerialApi::Arrive(ULONGLONG time, const std::string& bytes) {
-    for (char c : bytes)
-        m_line.push_back({time, static_cast<BYTE>(c)});
-    std::stable_sort(m_line.begin(), m_line.end(),
-                     [](const Arrival& a, const Arrival& b) { return a.time < b.time; });
-}
-
-void FakeSerialApi::Babble(ULONGLONG period) {
-    m_babblePeriod = period;
-    m_nextBabble = m_clock.Now() + period;
-}
-
 int FakeSerialApi::Count(const std::string& call) const {
     return int(std::count(calls.begin(), calls.end(), call));
 }
@@ -69,13 +55,6 @@ void FakeSerialApi::Record(const char* call) {
 
 bool FakeSerialApi::IsPort(HANDLE hFile) const {
     return hFile == FAKE_PORT && handlesOpen > 0;
-}
-
-ULONGLONG FakeSerialApi::NextArrival() const {
-    ULONGLONG next = m_line.empty() ? NEVER : m_line.front().time;
-    if (m_babblePeriod != 0)
-        next = std::min(next, m_nextBabble);
-    return next;
 }
 
 HANDLE FakeSerialApi::CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
@@ -139,21 +118,7 @@ BOOL FakeSerialApi::WriteFile(HANDLE hFile, LPCVOID buffer, DWORD count, DWORD* 
     const auto* bytes = static_cast<const char*>(buffer);
     for (DWORD i = 0; i < count; ++i) {
         ++*pWritten;
-        written.push_back(bytes[i]);
-        writeTimes.push_back(m_clock.Now());
-        m_frame.push_back(bytes[i]);
-        if (m_frame.size() < 9)
-            continue;
-        frames.push_back(m_frame);
-        frameTimes.push_back(m_clock.Now());
-        m_frame.clear();
-        if (!answers.empty()) {
-            const Answer answer = answers.front();
-            answers.pop_front();
-            Arrive(m_clock.Now() + answer.delay, answer.bytes);
-            if (!answer.lateBytes.empty())
-                Arrive(m_clock.Now() + answer.lateDelay, answer.lateBytes);
-        }
+        TakeWritten(bytes[i]);
     }
     return TRUE;
 }
@@ -163,22 +128,11 @@ BOOL FakeSerialApi::ReadFile(HANDLE hFile, LPVOID buffer, DWORD, DWORD* read, OV
     *read = 0;
     if (!IsPort(hFile) || failingReads.count(++m_reads) != 0)
         return FALSE;
-    const ULONGLONG next = NextArrival();
-    if (next == NEVER || next > m_clock.Now() + READ_TIMEOUT_MS) {
-        m_clock.AdvanceTo(m_clock.Now() + READ_TIMEOUT_MS);
-        return TRUE;
+    BYTE byte = 0;
+    if (TakeArrived(byte)) {
+        *static_cast<BYTE*>(buffer) = byte;
+        *read = 1;
     }
-    m_clock.AdvanceTo(next);
-    BYTE byte;
-    if (!m_line.empty() && m_line.front().time <= m_clock.Now()) {
-        byte = m_line.front().byte;
-        m_line.pop_front();
-    } else {
-        byte = '~';
-        m_nextBabble += m_babblePeriod;
-    }
-    *static_cast<BYTE*>(buffer) = byte;
-    *read = 1;
     return TRUE;
 }
 

@@ -5,15 +5,15 @@
 #pragma once
 
 #include <windows.h>
-#include <deque>
 #include <functional>
 #include <set>
 #include <string>
 #include <vector>
 #include "serial/SerialApi.h"
+#include "tests/support/LineModel.h"
 #include "tests/support/VirtualClock.h"
 
-class FakeSerialApi final : public SerialApi {
+class FakeSerialApi final : public SerialApi, public LineModel {
 public:
     // Installs itself as the program's serial platform for its lifetime.
     explicit FakeSerialApi(VirtualClock& clock);
@@ -30,21 +30,8 @@ public:
     DCB portDcb;                 // what GetCommState reads
     COMMTIMEOUTS portTimeouts;   // what GetCommTimeouts reads
 
-    // --- What the monitor does ---
-    // Bytes that reach the port at a given time.
-    void Arrive(ULONGLONG time, const std::string& bytes);
-    // Bytes that arrive every period ms from now on, for ever: a line that never falls quiet.
-    void Babble(ULONGLONG period);
-    // The monitor's answer to each frame: after every ninth byte written, the next answer in
-    // line arrives delay ms later (bytes of one answer arrive together). No answers: silence.
-    struct Answer {
-        std::string bytes;
-        ULONGLONG delay = 0;
-        // An acknowledge that comes on its own, this long after the frame (0: with the data).
-        std::string lateBytes = {};
-        ULONGLONG lateDelay = 0;
-    };
-    std::deque<Answer> answers;
+    // What the monitor does and what was written: LineModel's Arrive, Babble, answers, written,
+    // writeTimes, frames, frameTimes.
 
     // --- What the program did ---
     std::vector<std::string> calls; // names of the platform calls, in order
@@ -52,10 +39,6 @@ public:
     std::function<void(const std::string& call)> onCall;
     std::vector<std::string> paths; // paths given to CreateFileA
     DWORD openAccess = 0, openShare = 0, openDisposition = 0, openFlags = 0;
-    std::string written;               // every byte written, in order
-    std::vector<ULONGLONG> writeTimes; // when each byte was written
-    std::vector<std::string> frames;   // the written bytes, nine at a time
-    std::vector<ULONGLONG> frameTimes; // when the ninth byte of each frame was written
     DWORD purgeFlags = 0;
     int handlesOpen = 0; // opened and not yet closed
 
@@ -83,21 +66,10 @@ public:
     COMMTIMEOUTS appliedTimeouts{}; // what SetCommTimeouts was given last
 
 private:
-    struct Arrival {
-        ULONGLONG time;
-        BYTE byte;
-    };
     void Record(const char* call);
     bool IsPort(HANDLE hFile) const;
-    // The time the next byte reaches the line, or ~0 when none will come.
-    ULONGLONG NextArrival() const;
 
-    VirtualClock& m_clock;
     SerialApi* m_previous;
-    std::deque<Arrival> m_line;
-    ULONGLONG m_babblePeriod = 0;
-    ULONGLONG m_nextBabble = 0;
     int m_writes = 0;
     int m_reads = 0;
-    std::string m_frame;
 };

@@ -6,8 +6,9 @@
 #include <functional>
 #include <vector>
 #include "framework/Clock.h"
+#include "tests/support/LineModel.h"
 
-class VirtualClock final : public CClock {
+class VirtualClock final : public CClock, public TimeSource {
 public:
     // Installs itself as the program's clock for its lifetime, starting at 0.
     VirtualClock();
@@ -16,8 +17,8 @@ public:
     void Sleep(DWORD milliseconds) override;
     ULONGLONG GetTickCount() override { return m_now; }
 
-    ULONGLONG Now() const { return m_now; }
-    void AdvanceTo(ULONGLONG time);
+    ULONGLONG Now() const override { return m_now; }
+    void AdvanceTo(ULONGLONG time) override;
 
     std::vector<DWORD> sleeps; // every Sleep the program made, in order
     // Called at every Sleep with its length, before the clock moves.

@@ -1,0 +1,29 @@
+// What the protocol core needs of the world: a line to one monitor and a clock to wait on.
+//   MonitorLine    writes a byte, reads a byte within the read time-out, drains stale input
+//   ProtocolClock  the protocol's fixed waits
+// Standard C++ only; the panel puts its serial channel behind a MonitorLine, the command line a
+// serial device or a TCP connection, the tests a fake on a virtual clock.
+#pragma once
+
+#include <cstdint>
+
+class MonitorLine {
+public:
+    // What ReadByte found: a byte, nothing within the read time-out, or a failed read.
+    enum ReadResult : std::uint8_t { READ_BYTE = 0, READ_NOTHING = 1, READ_FAILED = 2 };
+
+    virtual ~MonitorLine() = default;
+    // Writes one byte; false when it could not be written.
+    virtual bool WriteByte(std::uint8_t byte) = 0;
+    // Reads one byte into *target, waiting at most protocol::READ_TIMEOUT_MS for it.
+    virtual ReadResult ReadByte(std::uint8_t* target) = 0;
+    // Reads and discards until the line has been quiet for one read time-out, a read fails, or
+    // protocol::DRAIN_LIMIT_MS have passed.
+    virtual void Drain() = 0;
+};
+
+class ProtocolClock {
+public:
+    virtual ~ProtocolClock() = default;
+    virtual void Sleep(std::uint32_t milliseconds) = 0;
+};

@@ -1,0 +1,105 @@
+// What everything that speaks or judges the monitor protocol agrees on, written once: the
+// protocol core follows it, the simulated monitor times its faults by it, the soak bounds the
+// operations by it. The line trace (Python) is held to it by the table of line cases that both
+// test suites run (tests/line-cases.txt).
+//   ACK_BYTE, REFUSAL_BYTE            the acknowledge, and the monitors' refusal
+//   AcknowledgeOf                     what an acknowledge byte means, on either read
+//   DataBytes                         data bytes the transaction reads before the acknowledge
+//   READ_TIMEOUT_MS ... DRAIN_LIMIT_MS  the waits of one exchange
+//   TransactionLimitMs                the longest one exchange can take
+//   SOURCE_CODES, RESEND_WAIT_MS, SWITCH_WAIT_MS   the source switch
+//   SIGNAL_POLLS, SETTLE_WAIT_MS      the default setting
+//   DIAGNOSTIC_FRAMES                 the diagnostic sequence with its waits
+//   ..._LIMIT_MS                      the longest each operation can take, boxes aside
+// Standard C++ only.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include "protocol/CommandFrame.h"
+
+namespace protocol {
+
+// "!" acknowledges a command; monitors answer a command they refuse with "?", and an "FV"
+// query they refuse with "?" as its first data byte.
+inline constexpr std::uint8_t ACK_BYTE = '!';
+inline constexpr std::uint8_t REFUSAL_BYTE = '?';
+
+// The acknowledge byte decides whenever it comes, on the first read or on the late one: "!" is an
+// acknowledge, any other byte a refusal. A late "?" is a refusal like a prompt one.
+constexpr CommandResult AcknowledgeOf(std::uint8_t ack) {
+    return ack == ACK_BYTE ? CMD_ACK : CMD_NAK;
+}
+
+// Each read of a byte gives up after this long on a quiet line.
+inline constexpr std::uint32_t READ_TIMEOUT_MS = 100;
+// The monitor needs this long after a frame before its answer is certain to be on the line.
+inline constexpr std::uint32_t ANSWER_WAIT_MS = 200;
+// A second chance for an acknowledge that had not come by the first read.
+inline constexpr std::uint32_t LATE_ACK_WAIT_MS = 500;
+// The drain before a frame gives up on a line that never falls quiet after this long. A real
+// answer takes a few milliseconds at 19200 baud, so a second is far beyond any stale reply.
+inline constexpr std::uint32_t DRAIN_LIMIT_MS = 1000;
+
+// The queries "UIG", "SSG" and "SIG" answer with three data bytes, the "FV" queries with six; the
+// commands with none. The data bytes come before the acknowledge.
+inline constexpr unsigned QUERY_DATA_BYTES = 3;
+inline constexpr unsigned FIRMWARE_DATA_BYTES = 6;
+constexpr unsigned DataBytes(std::string_view command) {
+    if (command.substr(0, 2) == "FV")
+        return FIRMWARE_DATA_BYTES;
+    if (command == "UIG" || command == "SSG" || command == "SIG")
+        return QUERY_DATA_BYTES;
+    return 0;
+}
+
+// One exchange at its longest: the drain at its limit (and the read under way then), the answer
+// wait, every data read and the acknowledge read waiting out their time, the late wait and read.
+constexpr std::uint32_t TransactionLimitMs(unsigned dataBytes) {
+    return DRAIN_LIMIT_MS + READ_TIMEOUT_MS + ANSWER_WAIT_MS + READ_TIMEOUT_MS * dataBytes +
+           READ_TIMEOUT_MS + LATE_ACK_WAIT_MS + READ_TIMEOUT_MS;
+}
+
+// The input sources on the wire, in the order of their index: 0 HDMI 1, 1 HDMI 2, 2 HDMI 3, 3 VGA.
+inline constexpr const char* SOURCE_CODES[] = {"HD1", "HD2", "HD3", "VGA"};
+inline constexpr int SOURCE_COUNT = 4;
+// A monitor that refuses a switch gets it once more after this long.
+inline constexpr std::uint32_t RESEND_WAIT_MS = 2000;
+// The monitor takes this long to change its input before the signal can be read.
+inline constexpr std::uint32_t SWITCH_WAIT_MS = 3000;
+
+// After a reset the monitor looks for a signal; it is asked at most this often whether it has one.
+inline constexpr int SIGNAL_POLLS = 5;
+// Then it gets this long to settle before its state is read afresh.
+inline constexpr std::uint32_t SETTLE_WAIT_MS = 2500;
+
+// The diagnostic sequence: three frames, each acknowledged before the pause that follows it.
+struct DiagnosticFrame {
+    char command[4];
+    char argument[4];
+    std::uint32_t waitAfterMs;
+};
+inline constexpr DiagnosticFrame DIAGNOSTIC_FRAMES[] = {
+    {"DCS", "PON", 2000}, {"KES", "FAC", 1000}, {"KES", "PLS", 0}};
+
+inline constexpr std::uint32_t COMMAND_LIMIT_MS = TransactionLimitMs(0);
+inline constexpr std::uint32_t QUERY_LIMIT_MS = TransactionLimitMs(QUERY_DATA_BYTES);
+inline constexpr std::uint32_t FIRMWARE_LIMIT_MS = TransactionLimitMs(FIRMWARE_DATA_BYTES);
+// The four queries of a connect.
+inline constexpr std::uint32_t STATUS_LIMIT_MS = 3 * QUERY_LIMIT_MS + FIRMWARE_LIMIT_MS;
+// A refused switch, the wait, the resend acknowledged, the wait and the signal re-check.
+inline constexpr std::uint32_t SWITCH_LIMIT_MS =
+    COMMAND_LIMIT_MS + RESEND_WAIT_MS + COMMAND_LIMIT_MS + SWITCH_WAIT_MS + QUERY_LIMIT_MS;
+// The reset, every poll, the settling wait and the four queries read afresh.
+inline constexpr std::uint32_t RESET_LIMIT_MS =
+    COMMAND_LIMIT_MS + SIGNAL_POLLS * QUERY_LIMIT_MS + SETTLE_WAIT_MS + STATUS_LIMIT_MS;
+// The three frames and their pauses.
+constexpr std::uint32_t DiagnosticLimitMs() {
+    std::uint32_t limit = 0;
+    for (const DiagnosticFrame& frame : DIAGNOSTIC_FRAMES)
+        limit += COMMAND_LIMIT_MS + frame.waitAfterMs;
+    return limit;
+}
+inline constexpr std::uint32_t DIAGNOSTIC_LIMIT_MS = DiagnosticLimitMs();
+
+} // namespace protocol

@@ -1,0 +1,57 @@
+// The protocol core's line and clock for its unit tests, on virtual time.
+//   VirtualTime  a clock that moves only when the core waits or a read finds a quiet line
+//   FakeLine     a line to a fake monitor (LineModel), with the drain of the panel's channel
+// Standard C++ only.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <vector>
+#include "protocol/MonitorLine.h"
+#include "protocol/ProtocolRules.h"
+#include "tests/support/LineModel.h"
+
+class VirtualTime final : public TimeSource, public ProtocolClock {
+public:
+    std::uint64_t Now() const override { return m_now; }
+    void AdvanceTo(std::uint64_t time) override {
+        if (time > m_now)
+            m_now = time;
+    }
+    void Sleep(std::uint32_t milliseconds) override {
+        sleeps.push_back(milliseconds);
+        m_now += milliseconds;
+    }
+
+    std::vector<std::uint32_t> sleeps; // every wait of the core, in order
+
+private:
+    std::uint64_t m_now = 0;
+};
+
+class FakeLine final : public MonitorLine, public LineModel {
+public:
+    explicit FakeLine(VirtualTime& time) : LineModel(time) {}
+
+    std::set<int> failingWrites; // numbers (from 1) of the writes that fail
+
+    bool WriteByte(std::uint8_t byte) override {
+        if (failingWrites.count(++m_writes) != 0)
+            return false;
+        TakeWritten(static_cast<char>(byte));
+        return true;
+    }
+    ReadResult ReadByte(std::uint8_t* target) override {
+        *target = 0;
+        return TakeArrived(*target) ? READ_BYTE : READ_NOTHING;
+    }
+    void Drain() override {
+        const std::uint64_t start = m_time.Now();
+        std::uint8_t byte = 0;
+        while (TakeArrived(byte) && m_time.Now() - start < protocol::DRAIN_LIMIT_MS) {
+        }
+    }
+
+private:
+    int m_writes = 0;
+};
