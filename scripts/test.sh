@@ -17,6 +17,8 @@ bash scripts/null-modem.sh start COM1 COM16
 # The Wine server ends with the cable, while its display still exists.
 trap 'bash scripts/null-modem.sh stop; wineserver -k 2>/dev/null || true' EXIT
 export KELVANE_PANEL_PORT=COM1 KELVANE_MONITOR_PORT=COM16
+# COM2 leads to a device that is not there: Wine opens it, and its line settings cannot be read.
+wine_map_ports COM2 "$KELVANE_BUILD/null-modem/no-such-device"
 # Where the tests under Wine find the cable's log and pull the cable out.
 KELVANE_CABLE="$(winepath -w "$KELVANE_BUILD/null-modem")"
 export KELVANE_CABLE

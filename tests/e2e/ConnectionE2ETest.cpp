@@ -84,6 +84,34 @@ TEST_F(ConnectionOverTheCable, APortWithNothingBehindItDoesNotOpenAndTheNextTryO
     Exit();
 }
 
+TEST_F(ConnectionOverTheCable, ConnectPressedAgainUnderTheChannelsOwnerlessBoxChangesNothing) {
+    SimulatorProcess monitor(L"");
+    ASSERT_TRUE(monitor.Running());
+    const size_t opens = Cable::Count("open", "panel");
+    panel.Choose(IDC_COM_PORT, 1); // COM2 opens, but its line settings cannot be read
+
+    // The channel's box has no owner, so the panel still takes clicks under it: the operator
+    // picks the cable's port and presses Connect again before closing the box.
+    const std::vector<SeenBox> boxes = panel.Click(IDC_CONNECT, 30000, [&](const SeenBox& box) {
+        if (box.text == L"GetCommState Error") {
+            panel.Choose(IDC_COM_PORT, 0);
+            panel.Press(IDC_CONNECT);
+        }
+        ::PostMessageW(::FindWindowW(L"#32770", L"Error"), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                       0);
+    });
+    ASSERT_TRUE(panel.finished());
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, L"GetCommState Error");
+    EXPECT_FALSE(boxes[0].ownedByPanel);
+    EXPECT_EQ(boxes[1].text, L"Cannot Configure Communication Port");
+    EXPECT_EQ(panel.Text(IDC_CONNECT), L"Connect");
+    EXPECT_EQ(panel.Text(IDC_STATUS), L"Ready .....");
+    EXPECT_EQ(Cable::Count("open", "panel"), opens) << "the second Connect opened nothing";
+    EXPECT_TRUE(monitor.Frames().empty());
+    Exit();
+}
+
 TEST_F(ConnectionOverTheCable, DisconnectResetsThePanelAndAMonitorThatStopsAnsweringIsReported) {
     SimulatorProcess monitor(L"--unit-id 2 --drop-after 5");
     ASSERT_TRUE(monitor.Running());

@@ -50,6 +50,11 @@ std::vector<SeenBox> PanelOperator::Click(int id, DWORD timeoutMs,
     return Operate(button, BM_CLICK, 0, timeoutMs, answer);
 }
 
+void PanelOperator::Press(int id) {
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(Item(id), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result);
+}
+
 std::vector<SeenBox>
 PanelOperator::SystemCommand(UINT command, DWORD timeoutMs,
                              const std::function<void(const SeenBox&)>& answer) {

@@ -27,6 +27,9 @@ public:
     // a disabled panel, takes no click, as with the operator's mouse.
     std::vector<SeenBox> Click(int id, DWORD timeoutMs = 30000,
                                const std::function<void(const SeenBox&)>& answer = {});
+    // Clicks the control and comes back as soon as the panel has taken the click, without staying
+    // for an operation: for a click made while another operation is still under way.
+    void Press(int id);
     // Chooses a command of the panel's system menu (WM_SYSCOMMAND) and stays with the panel as
     // Click does.
     std::vector<SeenBox> SystemCommand(UINT command, DWORD timeoutMs = 30000,
