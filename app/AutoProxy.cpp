@@ -52,7 +52,7 @@ const AFX_MSGMAP* CKelvaneDlgAutoProxy::GetMessageMap() const {
 
 // No methods and no properties: a client can create the object, hold it and release it.
 const AFX_DISPMAP* CKelvaneDlgAutoProxy::GetThisDispatchMap() {
-    static constexpr AFX_DISPMAP map{&CCmdTarget::GetThisDispatchMap, nullptr, 0};
+    static constexpr AFX_DISPMAP map{&CCmdTarget::GetThisDispatchMap};
     return &map;
 }
 

@@ -11,20 +11,6 @@ const Map* BaseOf(const Map* map) {
     return map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr;
 }
 
-// The row of the dispatch map chain with the name (compared as OLE compares names, regardless of
-// case) or with the DISPID; null when there is none.
-const AFX_DISPMAP_ENTRY* FindDispatchEntry(const AFX_DISPMAP* map, const wchar_t* name,
-                                           DISPID dispid) {
-    for (; map != nullptr; map = BaseOf(map)) {
-        for (size_t i = 0; i < map->nCount; ++i) {
-            const AFX_DISPMAP_ENTRY& entry = map->lpEntries[i];
-            if (name != nullptr ? ::lstrcmpiW(entry.lpszName, name) == 0 : entry.dispid == dispid)
-                return &entry;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 CCmdTarget::CCmdTarget() : m_xDispatch(*this) {
@@ -57,7 +43,7 @@ const AFX_MSGMAP* CCmdTarget::GetMessageMap() const {
 }
 
 const AFX_DISPMAP* CCmdTarget::GetThisDispatchMap() {
-    static constexpr AFX_DISPMAP map{nullptr, nullptr, 0};
+    static constexpr AFX_DISPMAP map{nullptr};
     return &map;
 }
 
@@ -163,8 +149,7 @@ HRESULT STDMETHODCALLTYPE CCmdTarget::XDispatch::GetTypeInfo(UINT, LCID, ITypeIn
     return DISP_E_BADINDEX;
 }
 
-// The first name is the member's; members take no named arguments, so any further name is
-// unknown as well.
+// The objects offer no members: every name is unknown, and no DISPID leads anywhere.
 HRESULT STDMETHODCALLTYPE CCmdTarget::XDispatch::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames,
                                                                UINT cNames, LCID,
                                                                DISPID* rgDispId) {
@@ -174,24 +159,14 @@ HRESULT STDMETHODCALLTYPE CCmdTarget::XDispatch::GetIDsOfNames(REFIID riid, LPOL
         return S_OK;
     if (rgszNames == nullptr || rgDispId == nullptr || rgszNames[0] == nullptr)
         return E_INVALIDARG;
-    const AFX_DISPMAP_ENTRY* entry =
-        FindDispatchEntry(m_owner.GetDispatchMap(), rgszNames[0], DISPID_UNKNOWN);
-    rgDispId[0] = entry ? entry->dispid : DISPID_UNKNOWN;
-    for (UINT i = 1; i < cNames; ++i)
+    for (UINT i = 0; i < cNames; ++i)
         rgDispId[i] = DISPID_UNKNOWN;
-    return entry != nullptr && cNames == 1 ? S_OK : DISP_E_UNKNOWNNAME;
+    return DISP_E_UNKNOWNNAME;
 }
 
-HRESULT STDMETHODCALLTYPE CCmdTarget::XDispatch::Invoke(DISPID dispIdMember, REFIID riid, LCID,
-                                                        WORD wFlags, DISPPARAMS* pDispParams,
-                                                        VARIANT* pVarResult, EXCEPINFO*, UINT*) {
+HRESULT STDMETHODCALLTYPE CCmdTarget::XDispatch::Invoke(DISPID, REFIID riid, LCID, WORD,
+                                                        DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
     if (!::IsEqualIID(riid, IID_NULL))
         return DISP_E_UNKNOWNINTERFACE;
-    const AFX_DISPMAP_ENTRY* entry =
-        FindDispatchEntry(m_owner.GetDispatchMap(), nullptr, dispIdMember);
-    if (entry == nullptr)
-        return DISP_E_MEMBERNOTFOUND;
-    if (pDispParams == nullptr)
-        return E_INVALIDARG;
-    return entry->pfn(m_owner, wFlags, pDispParams, pVarResult);
+    return DISP_E_MEMBERNOTFOUND;
 }

@@ -2,8 +2,9 @@
 // which automation members it offers, in the manner of the message maps.
 //   AFX_INTERFACEMAP_ENTRY, AFX_INTERFACEMAP  an interface identifier and the part of the object
 //                                             that implements it; a class's rows and its base's
-//   AFX_DISPMAP_ENTRY, AFX_DISPMAP            an automation member's name, DISPID and runner
-//   InterfacePart, DispMember                 build rows from member functions
+//   AFX_DISPMAP                               the automation members: the program's objects
+//                                             offer none, so the table has no rows to hold
+//   InterfacePart                             builds a row from a member function
 #pragma once
 
 #include <windows.h>
@@ -27,21 +28,8 @@ struct AFX_INTERFACEMAP {
     size_t nCount;
 };
 
-// Runs one automation member with the call's flags (DISPATCH_METHOD, DISPATCH_PROPERTYGET...),
-// its arguments and the place for its result; answers as IDispatch::Invoke does.
-using AFX_PDISPATCH = HRESULT (*)(CCmdTarget& target, WORD wFlags, DISPPARAMS* pParams,
-                                  VARIANT* pResult);
-
-struct AFX_DISPMAP_ENTRY {
-    const wchar_t* lpszName; // found by GetIDsOfNames regardless of case
-    DISPID dispid;
-    AFX_PDISPATCH pfn;
-};
-
 struct AFX_DISPMAP {
     const AFX_DISPMAP* (*pfnGetBaseMap)(); // null at the root of the chain
-    const AFX_DISPMAP_ENTRY* lpEntries;
-    size_t nCount;
 };
 
 namespace afx_detail {
@@ -52,22 +40,10 @@ IUnknown* InterfaceThunk(CCmdTarget& target) {
     return (static_cast<Class&>(target).*Member)();
 }
 
-template <auto Member>
-HRESULT DispatchThunk(CCmdTarget& target, WORD wFlags, DISPPARAMS* pParams, VARIANT* pResult) {
-    using Class = typename MemberOf<decltype(Member)>::Class;
-    return (static_cast<Class&>(target).*Member)(wFlags, pParams, pResult);
-}
-
 } // namespace afx_detail
 
 // A row that answers iid with what Member returns (an interface part of the object, or null).
 template <auto Member>
 constexpr AFX_INTERFACEMAP_ENTRY InterfacePart(const IID& iid) {
     return {&iid, &afx_detail::InterfaceThunk<Member>};
-}
-
-// A row that offers Member(wFlags, pParams, pResult) to clients under the name and DISPID.
-template <auto Member>
-constexpr AFX_DISPMAP_ENTRY DispMember(const wchar_t* name, DISPID dispid) {
-    return {name, dispid, &afx_detail::DispatchThunk<Member>};
 }

@@ -40,8 +40,6 @@ public:
     // Records every factory in the registry; FALSE as soon as one fails.
     static BOOL UpdateRegistryAll(BOOL bRegister = TRUE);
 
-    const CLSID& GetClassID() const { return m_clsid; }
-    const wchar_t* GetProgID() const { return m_lpszProgID; }
 
 private:
     class XClassFactory : public CInterfacePart<IClassFactory> {

@@ -7,7 +7,10 @@
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 
-packages=(cmake make g++ mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth socat python3
+# The 64-bit posix-threads mingw-w64 C++ compiler (with its C compiler, binutils and headers);
+# Wine with Debian's Marlett (fonts-wine) and a Korean font for the dialogs; Xvfb (xvfb-run
+# needs xauth) for a private display; GoogleTest's sources.
+packages=(cmake make g++ g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth python3
           fonts-nanum fonts-wine googletest)
 
 missing=()

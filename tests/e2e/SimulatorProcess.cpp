@@ -1,4 +1,5 @@
 #include "tests/e2e/SimulatorProcess.h"
+#include "Cable.h"
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -88,37 +89,16 @@ std::vector<LogEvent> ReadLog(const std::wstring& path) {
     return events;
 }
 
-std::wstring CableFolder() {
+// The cable that scripts/test.sh lays, as the simulator sees it.
+monitor_sim::Cable TestCable() {
     const char* folder = std::getenv("KELVANE_CABLE");
-    return folder ? Widen(folder) : L"";
-}
-
-// Waits until the cable has logged the event more often than before.
-bool WaitForCable(const std::string& kind, size_t before) {
-    for (int i = 0; i < 500; ++i) {
-        if (Cable::Count(kind, "") > before)
-            return true;
-        ::Sleep(10);
-    }
-    return false;
+    return monitor_sim::Cable(folder ? Widen(folder) : L"");
 }
 
 } // namespace
 
 std::string ReadSharedFile(const std::wstring& path) {
-    // The writer appends while we read; share everything so neither gets in the other's way.
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    ::CloseHandle(file);
-    return text;
+    return monitor_sim::readSharedFile(path);
 }
 
 CablePorts GetCablePorts() {
@@ -231,37 +211,22 @@ DWORD PanelProcess::ExitCode() const {
     return code;
 }
 
-std::vector<LogEvent> Cable::Events() {
-    const std::wstring folder = CableFolder();
-    return folder.empty() ? std::vector<LogEvent>{} : ReadLog(folder + L"\\cable.log");
+std::vector<monitor_sim::CableEvent> Cable::Events() {
+    return TestCable().events();
 }
 
 size_t Cable::Count(const std::string& kind, const std::string& details) {
-    size_t count = 0;
-    for (const LogEvent& event : Events())
-        count += event.kind == kind && event.details == details;
-    return count;
+    return TestCable().count(kind, details);
 }
 
 bool Cable::Pull() {
-    const std::wstring folder = CableFolder();
-    if (folder.empty())
-        return false;
-    const size_t before = Count("pull", "");
-    HANDLE flag = ::CreateFileW((folder + L"\\pulled").c_str(), GENERIC_WRITE, 0, nullptr,
-                                CREATE_ALWAYS, 0, nullptr);
-    if (flag == INVALID_HANDLE_VALUE)
-        return false;
-    ::CloseHandle(flag);
-    return WaitForCable("pull", before);
+    std::string error;
+    monitor_sim::Cable cable = TestCable();
+    return cable.available() && cable.pull(error);
 }
 
 bool Cable::Plug() {
-    const std::wstring folder = CableFolder();
-    if (folder.empty())
-        return false;
-    const size_t before = Count("plug", "");
-    if (!::DeleteFileW((folder + L"\\pulled").c_str()))
-        return false;
-    return WaitForCable("plug", before);
+    std::string error;
+    monitor_sim::Cable cable = TestCable();
+    return cable.available() && cable.plug(error);
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <string>
 #include <vector>
+#include "Cable.h"
 
 struct CablePorts {
     std::string panel;   // KELVANE_PANEL_PORT, set by scripts/test.sh (COM1)
@@ -92,13 +93,14 @@ private:
     HWND m_window = nullptr;
 };
 
-// The cable that scripts/test.sh lays (KELVANE_CABLE, its folder as a Windows path). It logs when
-// a program opens or closes an end ("open panel", "close monitor"...), and pulling it out makes
-// every open handle fail and both COM names unopenable until it is put back.
+// The cable that scripts/test.sh lays (KELVANE_CABLE, its folder as a Windows path), through the
+// simulator's own monitor_sim::Cable. It logs when a program opens or closes an end ("open
+// panel", "close monitor"...), and pulling it out makes every open handle fail and both COM names
+// unopenable until it is put back.
 namespace Cable {
 
 // What the cable has logged so far; empty without the cable.
-std::vector<LogEvent> Events();
+std::vector<monitor_sim::CableEvent> Events();
 // How many times it logged the event ("close", "panel"...).
 size_t Count(const std::string& kind, const std::string& details);
 // Pulls the cable out or puts it back, and waits (up to 5 s) until it has; false if it did not.

@@ -173,7 +173,7 @@ HWND CrashDialog() {
 // Whether the cable is in: the last pull or plug it logged is a plug (or it never was pulled).
 bool CableIn() {
     std::string last = "plug";
-    for (const LogEvent& event : Cable::Events())
+    for (const monitor_sim::CableEvent& event : Cable::Events())
         if (event.kind == "pull" || event.kind == "plug")
             last = event.kind;
     return last == "plug";

@@ -235,46 +235,6 @@ TEST(AutomationClasses, AMainWindowWhoseModalRunNeverStartedLeavesNoPointerBehin
     EXPECT_EQ(AfxGetMainWnd(), nullptr);
 }
 
-// A tiny automation class with one member, to show that the same lookup that finds nothing in the
-// program's empty table does find a row.
-class OneMember : public CCmdTarget {
-public:
-    OneMember() { EnableAutomation(); }
-    const AFX_DISPMAP* GetDispatchMap() const override {
-        static constexpr AFX_DISPMAP_ENTRY entries[] = {
-            DispMember<&OneMember::Beep>(L"Beep", 7),
-        };
-        static constexpr AFX_DISPMAP map{&CCmdTarget::GetThisDispatchMap, entries, 1};
-        return &map;
-    }
-    HRESULT Beep(WORD, DISPPARAMS*, VARIANT*) {
-        ++beeps;
-        return S_OK;
-    }
-    int beeps = 0;
-};
-
-TEST(AutomationDispatch, FindsARowByNameInAnyCaseAndRunsItByItsDispid) {
-    OneMember object;
-    auto* dispatch = static_cast<IDispatch*>(object.GetInterface(IID_IDispatch));
-    ASSERT_NE(dispatch, nullptr);
-    LPOLESTR names[] = {const_cast<LPOLESTR>(L"bEEP"), const_cast<LPOLESTR>(L"loud")};
-    DISPID ids[2] = {};
-    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, ids), S_OK);
-    EXPECT_EQ(ids[0], 7);
-    EXPECT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 2, 0, ids), DISP_E_UNKNOWNNAME)
-        << "members take no named arguments";
-    EXPECT_EQ(ids[0], 7);
-    EXPECT_EQ(ids[1], DISPID_UNKNOWN);
-    DISPPARAMS none{};
-    EXPECT_EQ(dispatch->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
-              S_OK);
-    EXPECT_EQ(object.beeps, 1);
-    EXPECT_EQ(
-        dispatch->Invoke(7, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
-        DISP_E_UNKNOWNINTERFACE);
-}
-
 TEST(AutomationDispatch, IsOfferedOnlyOnceAutomationIsEnabled) {
     CCmdTarget plain;
     EXPECT_EQ(plain.GetInterface(IID_IDispatch), nullptr);

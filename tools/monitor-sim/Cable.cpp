@@ -4,7 +4,6 @@
 
 #include "Console.h"
 
-#include <algorithm>
 #include <sstream>
 
 namespace monitor_sim {
@@ -20,37 +19,49 @@ bool Cable::pulled() const {
     return GetFileAttributesW((folder_ + L"\\pulled").c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::vector<std::string> Cable::events() const {
-    // The cable appends while we read; share everything so neither side gets in the other's way.
-    std::vector<std::string> events;
-    HANDLE file = CreateFileW((folder_ + L"\\cable.log").c_str(), GENERIC_READ,
+std::string readSharedFile(const std::wstring& path) {
+    // The writer appends while we read; share everything so neither gets in the other's way.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return events;
+        return {};
     std::string text;
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
         text.append(buffer, got);
     CloseHandle(file);
+    return text;
+}
 
+std::vector<CableEvent> Cable::events() const {
+    std::vector<CableEvent> events;
+    if (folder_.empty())
+        return events;
+    const std::string text = readSharedFile(folder_ + L"\\cable.log");
     // Lines are "<ms> <event> <details>"; only whole lines count.
     std::istringstream lines(text.substr(0, text.rfind('\n') + 1));
     std::string line;
     while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         std::istringstream fields(line);
         std::string ms;
-        std::string event;
-        if (fields >> ms >> event)
-            events.push_back(event);
+        CableEvent event;
+        if (!(fields >> ms >> event.kind))
+            continue;
+        std::getline(fields >> std::ws, event.details);
+        events.push_back(event);
     }
     return events;
 }
 
-std::size_t Cable::count(std::string_view event) const {
-    const std::vector<std::string> all = events();
-    return static_cast<std::size_t>(std::count(all.begin(), all.end(), event));
+std::size_t Cable::count(std::string_view kind, std::string_view details) const {
+    std::size_t count = 0;
+    for (const CableEvent& event : events())
+        count += event.kind == kind && event.details == details;
+    return count;
 }
 
 bool Cable::waitForMore(std::string_view event, std::size_t before) const {
@@ -95,11 +106,11 @@ bool Cable::plug(std::string& error) {
 bool Cable::isBack() const {
     if (pulled())
         return false;
-    const std::vector<std::string> all = events();
+    const std::vector<CableEvent> all = events();
     for (auto event = all.rbegin(); event != all.rend(); ++event) {
-        if (*event == "plug")
+        if (event->kind == "plug")
             return true;
-        if (*event == "pull")
+        if (event->kind == "pull")
             return false;
     }
     return false;

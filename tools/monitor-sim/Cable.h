@@ -1,6 +1,10 @@
 #pragma once
 // The test cable's control folder (tools/null-modem/cable.py): pulling the cable out, putting it
-// back, and what the cable logged in cable.log there.
+// back, and what the cable logged in cable.log there. The simulator pulls it for its faults; the
+// end-to-end tests pull it and read its log through the same class.
+//   CableEvent      one line of the cable's log: "pull", "open panel", "close monitor"...
+//   Cable           the cable's folder
+//   readSharedFile  what a file another program is still writing holds so far
 
 #include <cstddef>
 #include <functional>
@@ -9,6 +13,11 @@
 #include <vector>
 
 namespace monitor_sim {
+
+struct CableEvent {
+    std::string kind;    // "open", "close", "pull", "plug", "ready"...
+    std::string details; // the end: "panel" or "monitor"; empty for the cable as a whole
+};
 
 class Cable {
 public:
@@ -31,15 +40,19 @@ public:
     // as long as keepWaiting says so; false when keepWaiting gave up first.
     bool waitUntilPutBack(const std::function<bool()>& keepWaiting);
 
+    // The events the cable has logged so far, in order.
+    std::vector<CableEvent> events() const;
+    // How often the cable has logged the event with these details so far.
+    std::size_t count(std::string_view kind, std::string_view details = {}) const;
+
 private:
-    // The events the cable has logged so far ("open", "pull"...), in order.
-    std::vector<std::string> events() const;
-    // How often the cable has logged the event so far.
-    std::size_t count(std::string_view event) const;
     bool isBack() const;
     bool waitForMore(std::string_view event, std::size_t before) const;
 
     std::wstring folder_;
 };
+
+// What a file that another program may still be writing holds so far; empty when it is not there.
+std::string readSharedFile(const std::wstring& path);
 
 } // namespace monitor_sim
