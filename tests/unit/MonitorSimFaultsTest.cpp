@@ -173,12 +173,15 @@ struct SwitchCase {
     std::vector<std::wstring> args;
     std::wstring environment; // KELVANE_CABLE
     bool accepted;
+    std::vector<std::wstring> line = {L"--port", L"COM16"};
 };
+
+const std::vector<std::wstring> OVER_TCP = {L"--listen", L"127.0.0.1:0"};
 
 class MonitorSimSwitches : public ::testing::TestWithParam<SwitchCase> {};
 
 TEST_P(MonitorSimSwitches, AreAcceptedOnlyInCombinationsThatMeanSomething) {
-    std::vector<std::wstring> args = {L"--port", L"COM16"};
+    std::vector<std::wstring> args = GetParam().line;
     args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
     monitor_sim::Options options;
     std::string error;
@@ -206,7 +209,25 @@ INSTANTIATE_TEST_SUITE_P(
                    {L"--pull-after", L"2", L"--drop-after", L"3", L"--cable", L"Z:\\c"},
                    L"",
                    false},
-        SwitchCase{"PullAfterZero", {L"--pull-after", L"0", L"--cable", L"Z:\\c"}, L"", false}),
+        SwitchCase{"PullAfterZero", {L"--pull-after", L"0", L"--cable", L"Z:\\c"}, L"", false},
+        SwitchCase{"ListenOnAPortAlone", {}, L"", true, {L"--listen", L"4001"}},
+        SwitchCase{"ListenOnAPortAbove65535", {}, L"", false, {L"--listen", L"65536"}},
+        SwitchCase{"ListenWithoutAHost", {}, L"", false, {L"--listen", L":4001"}},
+        SwitchCase{"ListenAndAComPort", {L"--listen", L"0"}, L"", false},
+        SwitchCase{"NeitherAComPortNorListen", {L"--unit-id", L"2"}, L"", false, {}},
+        SwitchCase{"PullAfterOverTcpDropsTheClientWithoutACable",
+                   {L"--pull-after", L"2"},
+                   L"",
+                   true,
+                   OVER_TCP},
+        SwitchCase{"ACableOverTcp", {L"--cable", L"Z:\\c"}, L"", false, OVER_TCP},
+        SwitchCase{"AChainOfUnits", {L"--unit-id", L"1,2,5"}, L"", true},
+        SwitchCase{"AChainWithAUnitTwice", {L"--unit-id", L"1,2,1"}, L"", false},
+        SwitchCase{"AChainWithAGap", {L"--unit-id", L"1,,2"}, L"", false},
+        SwitchCase{"AFlagWithAValue", {L"--silent=true"}, L"", false},
+        SwitchCase{"ANumberInHex", {L"--delay", L"0x10"}, L"", false},
+        SwitchCase{"ASwitchTwice", {L"--delay", L"5", L"--delay", L"6"}, L"", true},
+        SwitchCase{"AWordThatIsNoSwitch", {L"extra"}, L"", false}),
     [](const ::testing::TestParamInfo<SwitchCase>& info) { return info.param.name; });
 
 TEST(MonitorSimSwitchValues, RandomModeKeepsItsSeedAndTheCableSwitchWinsOverTheEnvironment) {
@@ -218,6 +239,21 @@ TEST(MonitorSimSwitchValues, RandomModeKeepsItsSeedAndTheCableSwitchWinsOverTheE
     EXPECT_EQ(options.randomSeed, 123u);
     EXPECT_EQ(options.faultPercent, monitor_sim::kDefaultFaultPercent);
     EXPECT_EQ(options.cableFolder, L"Z:\\mine");
+}
+
+TEST(MonitorSimSwitchValues, AChainListensOverTcpWithoutTheCableAndNumbersAreDecimal) {
+    monitor_sim::Options options;
+    std::string error;
+    ASSERT_TRUE(monitor_sim::parseOptions({L"--listen", L"localhost:4001", L"--unit-id", L"1,2,5",
+                                           L"--delay", L"010", L"--delay", L"020"},
+                                          options, error, L"Z:\\theirs"))
+        << error;
+    ASSERT_TRUE(options.listen);
+    EXPECT_EQ(options.listen->host, "localhost");
+    EXPECT_EQ(options.listen->port, 4001u);
+    EXPECT_EQ(options.unitIds, (std::vector<unsigned>{1, 2, 5}));
+    EXPECT_EQ(options.faults.delayMs, 20u) << "the last one, in decimal";
+    EXPECT_TRUE(options.cableFolder.empty()) << "a socket has no test cable";
 }
 
 } // namespace

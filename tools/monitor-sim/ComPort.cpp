@@ -22,10 +22,9 @@ bool ComPort::fail(const char* what, std::string& error) {
     return false;
 }
 
-bool ComPort::open(const std::string& name, std::string& error) {
-    name_ = name;
+bool ComPort::open(std::string& error) {
     // The \\.\ prefix is needed for COM10 and up and harmless below.
-    const std::string path = "\\\\.\\" + name;
+    const std::string path = "\\\\.\\" + name_;
     HANDLE port = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (port == INVALID_HANDLE_VALUE)

@@ -1,30 +1,29 @@
 #pragma once
 // The serial port the simulated monitor listens on, set up as the monitor's line: 19200 8N1.
 
-#include <cstdint>
+#include "Line.h"
+
 #include <string>
 #include <string_view>
 
 namespace monitor_sim {
 
-class ComPort {
+class ComPort : public Line {
 public:
-    ComPort() = default;
-    ~ComPort();
+    // name: "COMn".
+    explicit ComPort(std::string name) : name_(std::move(name)) {}
+    ~ComPort() override;
     ComPort(const ComPort&) = delete;
     ComPort& operator=(const ComPort&) = delete;
 
-    // Opens "COMn" exclusively and sets 19200 baud, 8N1, no flow control, DTR/RTS off, purged.
-    bool open(const std::string& name, std::string& error);
+    std::string name() const override { return name_; }
 
-    // Waits at most timeoutMs for bytes and returns what has arrived (maybe nothing).
-    bool read(std::string& bytes, unsigned timeoutMs, std::string& error);
+    // Opens the port exclusively and sets 19200 baud, 8N1, no flow control, DTR/RTS off, purged.
+    bool open(std::string& error) override;
 
-    // Writes all the bytes in one go.
-    bool write(std::string_view bytes, std::string& error);
-
-    // Closes the port; the far end sees the line go dead.
-    void close();
+    bool read(std::string& bytes, unsigned timeoutMs, std::string& error) override;
+    bool write(std::string_view bytes, std::string& error) override;
+    void close() override;
 
 private:
     bool fail(const char* what, std::string& error);

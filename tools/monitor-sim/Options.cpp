@@ -2,7 +2,10 @@
 
 #include "Console.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <functional>
 
 namespace monitor_sim {
 
@@ -17,25 +20,15 @@ std::string upper(std::string text) {
     return text;
 }
 
-bool parseNumber(const std::string& text, unsigned low, unsigned high, unsigned& value) {
+// Decimal digits only: CLI11 would read "010" as octal and "0x10" as hex.
+std::optional<unsigned> parseNumber(const std::string& text, unsigned low, unsigned high) {
     if (text.empty() || text.size() > 9 ||
         !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
+        return std::nullopt;
     const unsigned long number = std::stoul(text);
     if (number < low || number > high)
-        return false;
-    value = static_cast<unsigned>(number);
-    return true;
-}
-
-bool isSourceName(const std::string& name) {
-    return std::find(kAllSources.begin(), kAllSources.end(), name) != kAllSources.end();
-}
-
-bool isPortName(const std::string& name) {
-    unsigned number = 0;
-    return name.size() > 3 && name.compare(0, 3, "COM") == 0 && name[3] != '0' &&
-           parseNumber(name.substr(3), 1, 255, number);
+        return std::nullopt;
+    return static_cast<unsigned>(number);
 }
 
 std::vector<std::string> splitList(const std::string& text) {
@@ -50,54 +43,363 @@ std::vector<std::string> splitList(const std::string& text) {
     }
 }
 
-// Walks the arguments, handing out values for switches given as "--name value" or "--name=value".
-class ArgReader {
-public:
-    explicit ArgReader(const std::vector<std::wstring>& args) : args_(args) {}
+bool isSourceName(const std::string& name) {
+    return std::find(kAllSources.begin(), kAllSources.end(), name) != kAllSources.end();
+}
 
-    bool next(std::string& name) {
-        if (index_ >= args_.size())
-            return false;
-        name = toUtf8(args_[index_++]);
-        inlineValue_.reset();
-        if (name.rfind("--", 0) == 0) {
-            const std::size_t equals = name.find('=');
-            if (equals != std::string::npos) {
-                inlineValue_ = name.substr(equals + 1);
-                name.resize(equals);
-            }
-        }
-        return true;
+bool isPortName(const std::string& name) {
+    return name.size() > 3 && name.compare(0, 3, "COM") == 0 && name[3] != '0' &&
+           parseNumber(name.substr(3), 1, 255);
+}
+
+// "3" or "1,2,5": unit IDs 0..255, none twice.
+std::optional<std::vector<unsigned>> unitList(const std::string& text) {
+    std::vector<unsigned> units;
+    for (const std::string& item : splitList(text)) {
+        const std::optional<unsigned> unit = parseNumber(item, 0, 255);
+        if (!unit || std::find(units.begin(), units.end(), *unit) != units.end())
+            return std::nullopt;
+        units.push_back(*unit);
     }
+    return units;
+}
 
-    bool value(const std::string& name, std::string& value, std::string& error) {
-        if (inlineValue_) {
-            value = *inlineValue_;
-            inlineValue_.reset();
-            return true;
-        }
-        if (index_ >= args_.size()) {
-            error = name + " needs a value";
-            return false;
-        }
-        value = toUtf8(args_[index_++]);
-        return true;
+// "PORT" or "HOST:PORT".
+std::optional<ListenAddress> listenAddress(const std::string& text) {
+    ListenAddress address;
+    const std::size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        address.host = text.substr(0, colon);
+        if (address.host.empty())
+            return std::nullopt;
     }
+    const std::optional<unsigned> port =
+        parseNumber(colon == std::string::npos ? text : text.substr(colon + 1), 0, 65535);
+    if (!port)
+        return std::nullopt;
+    address.port = *port;
+    return address;
+}
 
-    std::wstring wideValue(const std::string& name, std::string& error) {
-        std::string text;
-        if (!value(name, text, error))
-            return {};
-        return toUtf16(text);
-    }
+// A CLI11 rule for a switch's value: fits says whether the text is right, and may put it in the
+// form the switch keeps (upper case, plain decimal); otherwise the error says what is wanted.
+CLI::Validator rule(std::function<bool(std::string&)> fits, std::string wants) {
+    return CLI::Validator(
+        [fits = std::move(fits), wants = std::move(wants)](std::string& text) {
+            const std::string given = text;
+            return fits(text) ? std::string() : wants + ", not \"" + given + "\"";
+        },
+        "");
+}
 
-    bool hasInlineValue() const { return inlineValue_.has_value(); }
+CLI::Validator wholeNumber(unsigned low, unsigned high) {
+    return rule(
+        [low, high](std::string& text) {
+            const std::optional<unsigned> number = parseNumber(text, low, high);
+            if (number)
+                text = std::to_string(*number);
+            return number.has_value();
+        },
+        "wants a whole number from " + std::to_string(low) + " to " + std::to_string(high));
+}
 
-private:
-    const std::vector<std::wstring>& args_;
-    std::size_t index_ = 0;
-    std::optional<std::string> inlineValue_;
+CLI::Validator nonEmpty(std::string wants) {
+    return rule([](std::string& text) { return !text.empty(); }, std::move(wants));
+}
+
+// What the switches said beyond the values they set.
+struct Given {
+    bool source = false;
+    bool faultRate = false;
+    bool cable = false;
 };
+
+// CLI11's help layout, with this program's usage line and one blank line between groups.
+class UsageFormatter : public CLI::Formatter {
+public:
+    UsageFormatter() { column_width(22); }
+
+    std::string make_usage(const CLI::App*, std::string name) const override {
+        return "Usage: " + name + " --port COMn | --listen [HOST:]PORT [switches]\n\n";
+    }
+
+    // One blank line between groups: CLI11 puts one more before each.
+    std::string make_group(std::string group, bool positional,
+                           std::vector<const CLI::Option*> options) const override {
+        std::string text = CLI::Formatter::make_group(std::move(group), positional, options);
+        return text.substr(1);
+    }
+};
+
+const char* const kDescription = R"(monitor-sim: a simulated display monitor on a serial port.
+
+It opens a COM port at 19200 baud 8N1 (no flow control, DTR and RTS off) and
+answers the nine-byte command frames of the control panel the way a monitor
+would, so the panel can be tried and tested without a monitor. Connect the
+panel to the other end of a null-modem cable (or a virtual port pair). With
+--listen it is a serial device server in raw TCP mode instead, with the
+monitor (or a daisy chain of monitors) on its serial side.
+)";
+
+const char* const kFooter = R"(Answers (bytes on the line, "!" acknowledges, "?" is the NAK byte):
+  @@0UIG000 -> 001!          unit ID as three digits
+  @@1SSG000 -> HD1!          active source
+  @@1SIG000 -> SOK!          or NOS! with --no-signal
+  @@1FVSENA -> FV1.02!       "FV" + firmware
+  @@1SSSHD2 -> !             or ? when the monitor has no such input
+  @@1DSSEXE -> !             back to the settings it was started with
+  @@1DCSPON -> !             or ? with --old-firmware
+  @@1KESFAC, @@1KESPLS -> !
+  Unknown commands and wrong arguments get just "?".
+  Bytes that cannot start a frame are dropped; a partial frame is dropped
+  when its rest has not come within 500 ms.
+  On a chain (--unit-id 1,2) "@@0UIG000" gets "000012!!": both answers at
+  once, byte by byte.
+
+Log: one line per event, written at once, ending in LF:
+  <ms> <KIND> <details>
+  <ms> is GetTickCount64() when the line is written, so other processes on
+  the machine can compare it with their own; it moves in steps of about
+  16 ms. Line bytes are shown as they are for "!".."~" except "<"; every
+  other byte (space included) as <xx> in hex.
+  KIND is one of:
+  listening  first line: "listening on COMn", or "listening on
+             tcp:127.0.0.1:PORT" with the port the server listens on
+  CONFIG     the monitor's settings (one line for each unit of a chain)
+  FAULTS     the active fault switches
+  READY      the ready event was set
+  CLIENT     --listen: a client connected, went or was dropped
+  NOISE      junk bytes start (they are not logged one by one)
+  RX         a complete frame received, e.g. "RX @@1SIG000"
+  UNIT       on a chain: which unit answers the frame, or that all do
+  TX         bytes written to the line, exactly, e.g. "TX SOK!"; with
+             --late-ack the acknowledge byte is a TX line of its own
+  NOTE       what a frame did or why it got a NAK
+  IGNORE     a frame not answered: for another unit, --silent, or cable
+             about to be pulled (--drop-after, --pull-after)
+  FAULT      --random: what the draw did to this frame, e.g. "FAULT frame 7:
+             late 540 ms", "FAULT frame 8: none"; written before the frame's
+             NOTE and TX lines
+  CABLE      the cable pulled out, put back and the port opened again
+  DROP       bytes that cannot start a frame
+  STALE      a partial frame dropped after 500 ms
+  ERROR      a port or ready-event error (then exit 1)
+  EXIT       why the program stops
+
+Exit codes: 0 after --drop-after, --exit-after-ms or Ctrl+C; 1 when the port,
+the log file or the ready event cannot be opened, or the port fails, or the
+cable does not answer a pull; 2 for bad switches.)";
+
+// Declares every switch on app, storing what it says in options and given.
+void defineSwitches(CLI::App& app, Options& options, Given& given) {
+    app.description(kDescription);
+    app.footer(kFooter);
+    app.formatter(std::make_shared<UsageFormatter>());
+    // Given twice, a switch keeps its last value; CLI11 refuses it by default.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    // Added again below, at the end of the list.
+    app.set_help_flag();
+
+    auto text = [&](const char* name, const char* shown, const char* group, const char* help,
+                    std::function<void(const std::string&)> take) {
+        return app.add_option_function<std::string>(name, std::move(take), help)
+            ->option_text(shown)
+            ->group(group);
+    };
+    auto number = [&](const char* name, const char* shown, unsigned low, unsigned high,
+                      const char* group, const char* help, std::function<void(unsigned)> take) {
+        return app.add_option_function<unsigned>(name, std::move(take), help)
+            ->option_text(shown)
+            ->group(group)
+            ->transform(wholeNumber(low, high));
+    };
+    auto flag = [&](const char* name, const char* group, const char* help,
+                    std::function<void()> take) {
+        return app.add_flag_callback(name, std::move(take), help)->group(group);
+    };
+
+    const char* line = "The line";
+    text("--port", "COMn", line, "serial port to listen on; this or --listen is required",
+         [&](const std::string& name) { options.port = name; })
+        ->transform(rule(
+            [](std::string& name) {
+                name = upper(name);
+                return isPortName(name);
+            },
+            "wants a COM port name such as COM9"));
+    text("--listen", "[HOST:]PORT", line,
+         "be a serial device server in raw TCP mode instead:\n"
+         "listen on HOST (default 127.0.0.1) at TCP port PORT\n"
+         "(0: a free one, named in the \"listening\" line). One\n"
+         "client at a time: the bytes of its connection are the\n"
+         "line; the next client waits until it has gone. Where a\n"
+         "fault pulls the cable (--pull-after, --random) the\n"
+         "client's connection is dropped instead",
+         [&](const std::string& address) { options.listen = listenAddress(address); })
+        ->check(rule([](std::string& address) { return listenAddress(address).has_value(); },
+                     "wants a TCP port 0..65535, maybe after HOST:, such as 127.0.0.1:4001"));
+
+    const char* monitor = "The monitor";
+    text("--unit-id", "N[,N...]", monitor,
+         "unit ID 0..255, default 1; frames addressed \"0\" or\n"
+         "'0'+N (e.g. \"1\", \":\" for 10) are answered, others not.\n"
+         "Several IDs make a daisy chain on one line: each unit\n"
+         "answers at its own address only and keeps its own state;\n"
+         "at \"0\" they all answer at once and their answers collide\n"
+         "(their bytes interleave), so a controller must not ask\n"
+         "\"0\" on a chain",
+         [&](const std::string& units) { options.unitIds = *unitList(units); })
+        ->check(rule([](std::string& units) { return unitList(units).has_value(); },
+                     "wants unit IDs 0..255, comma separated, none twice"));
+    text("--source", "SRC", monitor,
+         "active input source HD1, HD2, HD3 or VGA; default HD1,\n"
+         "or the first of --sources when HD1 is not among them",
+         [&](const std::string& source) {
+             options.monitor.source = source;
+             given.source = true;
+         })
+        ->transform(rule(
+            [](std::string& source) {
+                source = upper(source);
+                return isSourceName(source);
+            },
+            "wants HD1, HD2, HD3 or VGA"));
+    text("--sources", "LIST", monitor,
+         "inputs this monitor has, comma separated, default\n"
+         "HD1,HD2,HD3,VGA; SSS to any other source gets a NAK",
+         [&](const std::string& list) {
+             options.monitor.sources.clear();
+             for (const std::string& source : splitList(list))
+                 if (std::find(options.monitor.sources.begin(), options.monitor.sources.end(),
+                               source) == options.monitor.sources.end())
+                     options.monitor.sources.push_back(source);
+         })
+        ->transform(rule(
+            [](std::string& list) {
+                list = upper(list);
+                const std::vector<std::string> sources = splitList(list);
+                return std::all_of(sources.begin(), sources.end(), isSourceName);
+            },
+            "wants a comma-separated list of HD1, HD2, HD3, VGA"));
+    flag("--no-signal", monitor,
+         "the active input carries no signal (SIG answers NOS,\notherwise SOK)",
+         [&] { options.monitor.signal = false; });
+    text("--firmware", "TEXT", monitor, "firmware version, exactly 4 characters, default 1.02",
+         [&](const std::string& firmware) { options.monitor.firmware = firmware; })
+        ->check(rule(
+            [](std::string& firmware) {
+                return firmware.size() == 4 &&
+                       std::all_of(firmware.begin(), firmware.end(),
+                                   [](char c) { return c >= 0x20 && c <= 0x7E; });
+            },
+            "wants exactly 4 plain ASCII characters such as 1.02"));
+    flag("--old-firmware", monitor, "no diagnostic mode: DCS PON gets a NAK",
+         [&] { options.monitor.diagnosticMode = false; });
+    flag("--refuse-fv", monitor, "refuse the firmware query: FVS answers \"?ERROR\" + NAK",
+         [&] { options.monitor.refuseFirmwareQuery = true; });
+
+    const char* faults = "Faults on the line (they combine where it makes sense)";
+    Faults& f = options.faults;
+    flag("--silent", faults, "never answer", [&] { f.silent = true; });
+    flag("--nak", faults, "NAK byte instead of \"!\" on every answer (data still sent)",
+         [&] { f.nakAlways = true; });
+    number("--nak-first", "N", 0, 1000000, faults,
+           "NAK byte on the answers to the first N frames, then normal\n"
+           "(each unit of a chain counts its own)",
+           [&](unsigned n) { f.nakFirst = n; });
+    number("--delay", "MS", 0, kMaxMs, faults,
+           "write each answer MS ms after the frame's ninth byte\n(default 0: at once)",
+           [&](unsigned ms) { f.delayMs = ms; });
+    number("--late-ack", "MS", 0, kMaxMs, faults,
+           "data bytes at once (or after --delay), the acknowledge\n"
+           "byte MS ms after the frame; 450 lands after the panel's\n"
+           "first acknowledge read gave up and before its second",
+           [&](unsigned ms) { f.lateAckMs = ms; });
+    number("--partial", "N", 0, 6, faults,
+           "send only the first N data bytes (0..6), then the\nacknowledge byte",
+           [&](unsigned n) { f.partial = n; });
+    number("--noise", "MS", 1, kMaxMs, faults,
+           "send one junk byte \"~\" every MS ms, forever, also\n"
+           "between frames, while still answering frames",
+           [&](unsigned ms) { f.noiseMs = ms; });
+    number("--drop-after", "N", 1, 1000000, faults,
+           "after N frames for this unit, close the port and exit 0\n"
+           "(the monitor goes away); pending answer bytes go out first",
+           [&](unsigned n) { f.dropAfter = n; });
+    number("--pull-after", "N", 1, 1000000, faults,
+           "answer the Nth frame for this unit, then pull the cable out\n"
+           "250 ms after the answer went out (the panel has read it by\n"
+           "then, and sends its next frame no sooner than 300 ms after\n"
+           "its last) and leave it out: the panel's writes fail. Once\n"
+           "someone puts it back, open the port again and answer as\n"
+           "before. Needs the cable (--cable). With --listen: drop the\n"
+           "client's connection; the next client puts it back",
+           [&](unsigned n) { f.pullAfter = n; });
+
+    const char* random = "Random faults";
+    number("--random", "SEED", 0, 999999999, random,
+           "for each frame for this unit, at random, a normal answer\n"
+           "or one fault; the Nth frame gets the Nth draw, so the same\n"
+           "SEED (0..999999999) gives the same faults frame by frame:\n"
+           "  late     the whole answer after the panel's first\n"
+           "           acknowledge read gave up and before its second\n"
+           "           read: 400..700 ms after the frame, plus 100 ms\n"
+           "           for each data byte the panel reads (3 for UIG,\n"
+           "           SSG, SIG; 6 for FV..). The panel takes any late\n"
+           "           byte as an acknowledge, so a refusal (\"?\") is\n"
+           "           never sent late: it goes out at once\n"
+           "  partial  only the first bytes of the answer (at least\n"
+           "           one is missing; a bare \"!\" is lost whole)\n"
+           "  junk     1 to 6 junk bytes, never \"!\", instead of it\n"
+           "  silent   no answer; the command is not carried out\n"
+           "  nak      the command is carried out, but \"?\" comes\n"
+           "           instead of \"!\"\n"
+           "  refuse   the command is refused: not carried out, \"?\"\n"
+           "           alone (a switch to an input the monitor has, a\n"
+           "           reset, a query...)\n"
+           "  pull     no answer: the cable is pulled out for 0.3 to\n"
+           "           3 s, then put back and the port opened again\n"
+           "           (needs the cable; without it: a normal answer;\n"
+           "           with --listen: the client's connection dropped,\n"
+           "           and no client taken for that time)\n"
+           "Every frame's draw is logged as a FAULT line.",
+           [&](unsigned seed) { options.randomSeed = seed; });
+    number("--fault-rate", "PCT", 0, 100, random,
+           "frames out of 100 that get a fault, default 30; they share\n"
+           "out late 6 : partial 5 : junk 5 : silent 4 : nak 5 :\n"
+           "refuse 4 : pull 1",
+           [&](unsigned percent) {
+               options.faultPercent = percent;
+               given.faultRate = true;
+           });
+
+    text("--cable", "DIR", "The test cable (tools/null-modem/cable.py)",
+         "the cable's folder as a Windows path, where it logs in\n"
+         "cable.log and is pulled out while the file \"pulled\" is\n"
+         "there; default: the KELVANE_CABLE environment variable\n"
+         "(not with --listen). Only the pulls of --random and\n"
+         "--pull-after are outlived: a port that fails otherwise\n"
+         "still ends the simulator",
+         [&](const std::string& folder) {
+             options.cableFolder = toUtf16(folder);
+             given.cable = true;
+         })
+        ->check(nonEmpty("wants a folder"));
+
+    const char* running = "Running it";
+    text("--log", "FILE", running, "append the log to FILE instead of writing it to stdout",
+         [&](const std::string& file) { options.logFile = toUtf16(file); })
+        ->check(nonEmpty("wants a file name"));
+    text("--ready-event", "NAME", running,
+         "once the port is open and set up (with --listen: once it\n"
+         "listens), open or create the named manual-reset Win32\n"
+         "event NAME and set it",
+         [&](const std::string& name) { options.readyEvent = toUtf16(name); })
+        ->check(nonEmpty("wants an event name"));
+    number("--exit-after-ms", "MS", 1, kMaxMs, running, "exit (code 0) MS ms after start",
+           [&](unsigned ms) { options.exitAfterMs = ms; });
+    app.set_help_flag("-h,--help", "this text")->group(running);
+}
 
 // The fault switches that --random does not combine with, when given.
 std::vector<std::string> fixedFaults(const Faults& faults) {
@@ -123,8 +425,8 @@ std::vector<std::string> fixedFaults(const Faults& faults) {
     return given;
 }
 
-bool checkCombinations(const Options& options, bool faultRateGiven, std::string& error) {
-    if (faultRateGiven && !options.randomSeed) {
+bool checkCombinations(const Options& options, const Given& given, std::string& error) {
+    if (given.faultRate && !options.randomSeed) {
         error = "--fault-rate goes with --random";
         return false;
     }
@@ -137,9 +439,38 @@ bool checkCombinations(const Options& options, bool faultRateGiven, std::string&
         error = "--pull-after and --drop-after do not combine: the cable goes or the monitor does";
         return false;
     }
-    if (options.faults.pullAfter && options.cableFolder.empty()) {
+    if (options.listen && given.cable) {
+        error = "--cable goes with --port: with --listen a pull drops the client's connection";
+        return false;
+    }
+    if (options.faults.pullAfter && !options.listen && options.cableFolder.empty()) {
         error = "--pull-after needs the cable's folder: --cable DIR or KELVANE_CABLE";
         return false;
+    }
+    if (!options.port.empty() && options.listen) {
+        error = "--port and --listen do not combine: the line is a COM port or a TCP port";
+        return false;
+    }
+    if (options.port.empty() && !options.listen) {
+        error = "--port COMn or --listen [HOST:]PORT is required";
+        return false;
+    }
+    return true;
+}
+
+// CLI11 would take "--silent=false" and the like; a flag here takes no value.
+bool refuseFlagValues(const CLI::App& app, const std::vector<std::string>& args,
+                      std::string& error) {
+    for (const std::string& arg : args) {
+        const std::size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) != 0 || equals == std::string::npos)
+            continue;
+        const std::string name = arg.substr(0, equals);
+        const CLI::Option* option = app.get_option_no_throw(name);
+        if (option && option->get_expected_max() == 0) {
+            error = name + " takes no value";
+            return false;
+        }
     }
     return true;
 }
@@ -148,302 +479,49 @@ bool checkCombinations(const Options& options, bool faultRateGiven, std::string&
 
 bool parseOptions(const std::vector<std::wstring>& args, Options& options, std::string& error,
                   const std::wstring& cableFromEnvironment) {
-    ArgReader reader(args);
-    std::string name;
-    std::string value;
-    bool sourceGiven = false;
-    bool faultRateGiven = false;
+    // Windows hands wmain the arguments in UTF-16; CLI11 reads UTF-8.
+    std::vector<std::string> utf8;
+    for (const std::wstring& arg : args)
+        utf8.push_back(arg == L"/?" ? "--help" : toUtf8(arg));
 
-    auto number = [&](unsigned low, unsigned high, unsigned& out) {
-        if (!reader.value(name, value, error))
-            return false;
-        if (!parseNumber(value, low, high, out)) {
-            error = name + " wants a whole number from " + std::to_string(low) + " to " +
-                    std::to_string(high) + ", not \"" + value + "\"";
-            return false;
-        }
+    CLI::App app("", "monitor-sim");
+    Given given;
+    defineSwitches(app, options, given);
+    if (!refuseFlagValues(app, utf8, error))
+        return false;
+    try {
+        std::reverse(utf8.begin(), utf8.end()); // CLI11 takes the arguments last first
+        app.parse(utf8);
+    } catch (const CLI::CallForHelp&) {
+        options.help = true;
         return true;
-    };
-    auto optionalNumber = [&](unsigned low, unsigned high, std::optional<unsigned>& out) {
-        unsigned n = 0;
-        if (!number(low, high, n))
-            return false;
-        out = n;
-        return true;
-    };
-
-    while (reader.next(name)) {
-        const bool isFlag = name == "--help" || name == "-h" || name == "/?" ||
-                            name == "--no-signal" || name == "--old-firmware" ||
-                            name == "--silent" || name == "--nak" || name == "--refuse-fv";
-        if (isFlag && reader.hasInlineValue()) {
-            error = name + " takes no value";
-            return false;
-        }
-        bool ok = true;
-        if (name == "--help" || name == "-h" || name == "/?") {
-            options.help = true;
-        } else if (name == "--port") {
-            ok = reader.value(name, value, error);
-            if (ok && !isPortName(upper(value))) {
-                error = "--port wants a COM port name such as COM9, not \"" + value + "\"";
-                ok = false;
-            }
-            options.port = upper(value);
-        } else if (name == "--unit-id") {
-            ok = number(0, 255, options.monitor.unitId);
-        } else if (name == "--source") {
-            ok = reader.value(name, value, error);
-            if (ok && !isSourceName(upper(value))) {
-                error = "--source wants HD1, HD2, HD3 or VGA, not \"" + value + "\"";
-                ok = false;
-            }
-            options.monitor.source = upper(value);
-            sourceGiven = true;
-        } else if (name == "--sources") {
-            if (!reader.value(name, value, error))
-                return false;
-            std::vector<std::string> sources;
-            for (const std::string& item : splitList(upper(value))) {
-                if (!isSourceName(item)) {
-                    error = "--sources wants a comma-separated list of HD1, HD2, HD3, VGA, not \"" +
-                            value + "\"";
-                    ok = false;
-                    break;
-                }
-                if (std::find(sources.begin(), sources.end(), item) == sources.end())
-                    sources.push_back(item);
-            }
-            options.monitor.sources = sources;
-        } else if (name == "--no-signal") {
-            options.monitor.signal = false;
-        } else if (name == "--firmware") {
-            ok = reader.value(name, value, error);
-            if (ok && (value.size() != 4 || !std::all_of(value.begin(), value.end(), [](char c) {
-                           return c >= 0x20 && c <= 0x7E;
-                       }))) {
-                error = "--firmware wants exactly 4 plain ASCII characters such as 1.02, not \"" +
-                        value + "\"";
-                ok = false;
-            }
-            options.monitor.firmware = value;
-        } else if (name == "--old-firmware") {
-            options.monitor.diagnosticMode = false;
-        } else if (name == "--refuse-fv") {
-            options.monitor.refuseFirmwareQuery = true;
-        } else if (name == "--silent") {
-            options.faults.silent = true;
-        } else if (name == "--nak") {
-            options.faults.nakAlways = true;
-        } else if (name == "--nak-first") {
-            ok = number(0, 1000000, options.faults.nakFirst);
-        } else if (name == "--delay") {
-            ok = number(0, kMaxMs, options.faults.delayMs);
-        } else if (name == "--late-ack") {
-            ok = optionalNumber(0, kMaxMs, options.faults.lateAckMs);
-        } else if (name == "--partial") {
-            ok = optionalNumber(0, 6, options.faults.partial);
-        } else if (name == "--noise") {
-            ok = optionalNumber(1, kMaxMs, options.faults.noiseMs);
-        } else if (name == "--drop-after") {
-            ok = optionalNumber(1, 1000000, options.faults.dropAfter);
-        } else if (name == "--pull-after") {
-            ok = optionalNumber(1, 1000000, options.faults.pullAfter);
-        } else if (name == "--random") {
-            ok = optionalNumber(0, 999999999, options.randomSeed);
-        } else if (name == "--fault-rate") {
-            ok = number(0, 100, options.faultPercent);
-            faultRateGiven = true;
-        } else if (name == "--cable") {
-            options.cableFolder = reader.wideValue(name, error);
-            ok = error.empty();
-            if (ok && options.cableFolder.empty()) {
-                error = "--cable wants a folder";
-                ok = false;
-            }
-        } else if (name == "--exit-after-ms") {
-            ok = optionalNumber(1, kMaxMs, options.exitAfterMs);
-        } else if (name == "--log") {
-            options.logFile = reader.wideValue(name, error);
-            ok = error.empty();
-            if (ok && options.logFile.empty()) {
-                error = "--log wants a file name";
-                ok = false;
-            }
-        } else if (name == "--ready-event") {
-            options.readyEvent = reader.wideValue(name, error);
-            ok = error.empty();
-            if (ok && options.readyEvent.empty()) {
-                error = "--ready-event wants an event name";
-                ok = false;
-            }
-        } else {
-            error = "unknown switch \"" + name + "\"";
-            ok = false;
-        }
-        if (!ok)
-            return false;
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return false;
     }
 
-    if (options.help)
-        return true;
-    if (options.cableFolder.empty())
+    if (options.cableFolder.empty() && !options.listen)
         options.cableFolder = cableFromEnvironment;
-    if (!checkCombinations(options, faultRateGiven, error))
+    if (!checkCombinations(options, given, error))
         return false;
-    if (options.port.empty()) {
-        error = "--port COMn is required";
-        return false;
-    }
-    if (options.monitor.sources.empty()) {
-        error = "--sources lists no source";
-        return false;
-    }
     const auto& sources = options.monitor.sources;
-    const bool hasActive =
-        std::find(sources.begin(), sources.end(), options.monitor.source) != sources.end();
-    if (!hasActive) {
-        if (sourceGiven) {
+    if (std::find(sources.begin(), sources.end(), options.monitor.source) == sources.end()) {
+        if (given.source) {
             error = "--source " + options.monitor.source + " is not among --sources";
             return false;
         }
         options.monitor.source = sources.front();
     }
+    options.monitor.unitId = options.unitIds.front();
     return true;
 }
 
 std::string usageText() {
-    return R"(monitor-sim: a simulated display monitor on a serial port.
-
-It opens a COM port at 19200 baud 8N1 (no flow control, DTR and RTS off) and
-answers the nine-byte command frames of the control panel the way a monitor
-would, so the panel can be tried and tested without a monitor. Connect the
-panel to the other end of a null-modem cable (or a virtual port pair).
-
-Usage: monitor-sim --port COMn [switches]
-
-The monitor:
-  --port COMn         serial port to listen on (required)
-  --unit-id N         unit ID 0..255, default 1; frames addressed "0" or
-                      '0'+N (e.g. "1", ":" for 10) are answered, others not
-  --source SRC        active input source HD1, HD2, HD3 or VGA; default HD1,
-                      or the first of --sources when HD1 is not among them
-  --sources LIST      inputs this monitor has, comma separated, default
-                      HD1,HD2,HD3,VGA; SSS to any other source gets a NAK
-  --no-signal         the active input carries no signal (SIG answers NOS,
-                      otherwise SOK)
-  --firmware TEXT     firmware version, exactly 4 characters, default 1.02
-  --old-firmware      no diagnostic mode: DCS PON gets a NAK
-  --refuse-fv         refuse the firmware query: FVS answers "?ERROR" + NAK
-
-Faults on the line (they combine where it makes sense):
-  --silent            never answer
-  --nak               NAK byte instead of "!" on every answer (data still sent)
-  --nak-first N       NAK byte on the answers to the first N frames, then normal
-  --delay MS          write each answer MS ms after the frame's ninth byte
-                      (default 0: at once)
-  --late-ack MS       data bytes at once (or after --delay), the acknowledge
-                      byte MS ms after the frame; 450 lands after the panel's
-                      first acknowledge read gave up and before its second
-  --partial N         send only the first N data bytes (0..6), then the
-                      acknowledge byte
-  --noise MS          send one junk byte "~" every MS ms, forever, also
-                      between frames, while still answering frames
-  --drop-after N      after N frames for this unit, close the port and exit 0
-                      (the monitor goes away); pending answer bytes go out first
-  --pull-after N      answer the Nth frame for this unit, then pull the cable out
-                      250 ms after the answer went out (the panel has read it by
-                      then, and sends its next frame no sooner than 300 ms after
-                      its last) and leave it out: the panel's writes fail. Once
-                      someone puts it back, open the port again and answer as
-                      before. Needs the cable (--cable)
-
-Random faults:
-  --random SEED       for each frame for this unit, at random, a normal answer
-                      or one fault; the Nth frame gets the Nth draw, so the same
-                      SEED (0..999999999) gives the same faults frame by frame:
-                        late     the whole answer after the panel's first
-                                 acknowledge read gave up and before its second
-                                 read: 400..700 ms after the frame, plus 100 ms
-                                 for each data byte the panel reads (3 for UIG,
-                                 SSG, SIG; 6 for FV..). The panel takes any late
-                                 byte as an acknowledge, so a refusal ("?") is
-                                 never sent late: it goes out at once
-                        partial  only the first bytes of the answer (at least
-                                 one is missing; a bare "!" is lost whole)
-                        junk     1 to 6 junk bytes, never "!", instead of it
-                        silent   no answer; the command is not carried out
-                        nak      the command is carried out, but "?" comes
-                                 instead of "!"
-                        refuse   the command is refused: not carried out, "?"
-                                 alone (a switch to an input the monitor has, a
-                                 reset, a query...)
-                        pull     no answer: the cable is pulled out for 0.3 to
-                                 3 s, then put back and the port opened again
-                                 (needs the cable; without it: a normal answer)
-                      Every frame's draw is logged as a FAULT line.
-  --fault-rate PCT    frames out of 100 that get a fault, default 30; they share
-                      out late 6 : partial 5 : junk 5 : silent 4 : nak 5 :
-                      refuse 4 : pull 1
-
-The test cable (tools/null-modem/cable.py):
-  --cable DIR         the cable's folder as a Windows path, where it logs in
-                      cable.log and is pulled out while the file "pulled" is
-                      there; default: the KELVANE_CABLE environment variable.
-                      Only the pulls of --random and --pull-after are outlived:
-                      a port that fails otherwise still ends the simulator
-
-Running it:
-  --log FILE          append the log to FILE instead of writing it to stdout
-  --ready-event NAME  once the port is open and set up, open or create the
-                      named manual-reset Win32 event NAME and set it
-  --exit-after-ms MS  exit (code 0) MS ms after start
-  --help              this text
-
-Answers (bytes on the line, "!" acknowledges, "?" is the NAK byte):
-  @@0UIG000 -> 001!          unit ID as three digits
-  @@1SSG000 -> HD1!          active source
-  @@1SIG000 -> SOK!          or NOS! with --no-signal
-  @@1FVSENA -> FV1.02!       "FV" + firmware
-  @@1SSSHD2 -> !             or ? when the monitor has no such input
-  @@1DSSEXE -> !             back to the settings it was started with
-  @@1DCSPON -> !             or ? with --old-firmware
-  @@1KESFAC, @@1KESPLS -> !
-  Unknown commands and wrong arguments get just "?".
-  Bytes that cannot start a frame are dropped; a partial frame is dropped
-  when its rest has not come within 500 ms.
-
-Log: one line per event, written at once, ending in LF:
-  <ms> <KIND> <details>
-  <ms> is GetTickCount64() when the line is written, so other processes on
-  the machine can compare it with their own; it moves in steps of about
-  16 ms. Line bytes are shown as they are for "!".."~" except "<"; every
-  other byte (space included) as <xx> in hex.
-  KIND is one of:
-  listening  first line: "listening on COMn"
-  CONFIG     the monitor's settings
-  FAULTS     the active fault switches
-  READY      the ready event was set
-  NOISE      junk bytes start (they are not logged one by one)
-  RX         a complete frame received, e.g. "RX @@1SIG000"
-  TX         bytes written to the line, exactly, e.g. "TX SOK!"; with
-             --late-ack the acknowledge byte is a TX line of its own
-  NOTE       what a frame did or why it got a NAK
-  IGNORE     a frame not answered: for another unit, --silent, or cable
-             about to be pulled (--drop-after, --pull-after)
-  FAULT      --random: what the draw did to this frame, e.g. "FAULT frame 7:
-             late 540 ms", "FAULT frame 8: none"; written before the frame's
-             NOTE and TX lines
-  CABLE      the cable pulled out, put back and the port opened again
-  DROP       bytes that cannot start a frame
-  STALE      a partial frame dropped after 500 ms
-  ERROR      a port or ready-event error (then exit 1)
-  EXIT       why the program stops
-
-Exit codes: 0 after --drop-after, --exit-after-ms or Ctrl+C; 1 when the port,
-the log file or the ready event cannot be opened, or the port fails, or the
-cable does not answer a pull; 2 for bad switches.
-)";
+    Options options;
+    Given given;
+    CLI::App app("", "monitor-sim");
+    defineSwitches(app, options, given);
+    return app.help();
 }
 
 } // namespace monitor_sim

@@ -11,10 +11,19 @@
 
 namespace monitor_sim {
 
+// Where --listen takes clients: an IPv4 address or a name of this machine, and a TCP port (0: a
+// free one that the system picks).
+struct ListenAddress {
+    std::string host = "127.0.0.1";
+    unsigned port = 0;
+};
+
 struct Options {
     bool help = false;
-    std::string port; // "COMn", upper case
-    MonitorState monitor;
+    std::string port;                    // "COMn", upper case; empty with --listen
+    std::optional<ListenAddress> listen; // a device server's TCP port instead of a COM port
+    std::vector<unsigned> unitIds{1};    // the units on the line: one, or a daisy chain
+    MonitorState monitor;                // the settings every unit starts with, its ID aside
     Faults faults;
     std::wstring logFile;    // empty: log to stdout
     std::wstring readyEvent; // empty: no event

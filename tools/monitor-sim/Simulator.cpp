@@ -48,9 +48,9 @@ void requestStop() {
     stopRequested = true;
 }
 
-Simulator::Simulator(const Options& options, ComPort& port, Log& log)
-    : options_(options), port_(port), log_(log), monitor_(options.monitor), shaper_(options.faults),
-      cable_(options.cableFolder) {
+Simulator::Simulator(const Options& options, Line& line, Log& log)
+    : options_(options), line_(line), log_(log),
+      chain_(options.monitor, options.unitIds, options.faults), cable_(options.cableFolder) {
     if (options.randomSeed)
         random_.emplace(*options.randomSeed, options.faultPercent);
 }
@@ -79,14 +79,15 @@ bool Simulator::announceReady(std::string& error) {
 
 int Simulator::run() {
     startMs_ = steadyMs();
-    log_.line("listening", "on " + options_.port);
-    log_.line("CONFIG", describeMonitor(monitor_.state(), monitor_.addressChar()));
+    log_.line("listening", "on " + line_.name());
+    for (const ChainMember& member : chain_.members())
+        log_.line("CONFIG", describeMonitor(member.monitor.state(), member.monitor.addressChar()));
     if (random_)
         log_.line("FAULTS", "random, seed " + std::to_string(*options_.randomSeed) + ", " +
                                 std::to_string(options_.faultPercent) + " frames in 100" +
-                                (cable_.available() ? "" : ", no cable to pull"));
+                                (canPull() ? "" : ", no cable to pull"));
     else
-        log_.line("FAULTS", shaper_.describe());
+        log_.line("FAULTS", chain_.members().front().shaper.describe());
     std::string error;
     if (!announceReady(error))
         return fail(error);
@@ -106,7 +107,7 @@ int Simulator::run() {
         if (!writeDue(now, error))
             return fail(error);
         if (dropping_ && !answerPending()) {
-            port_.close();
+            line_.close();
             return finish("--drop-after " + std::to_string(*options_.faults.dropAfter) +
                           ": port closed");
         }
@@ -120,7 +121,7 @@ int Simulator::run() {
             if (!handle(event, now, error))
                 return fail(error);
 
-        if (!port_.read(bytes, readTimeout(now), error))
+        if (!line_.read(bytes, readTimeout(now), error))
             return fail(error);
         if (bytes.empty())
             continue;
@@ -153,19 +154,27 @@ bool Simulator::handleFrame(const std::string& frame, std::uint64_t now, std::st
         return true;
     }
     const char address = frame[2];
-    if (!monitor_.isForMe(address)) {
+    const std::vector<ChainMember*> members = chain_.addressed(address);
+    if (members.empty()) {
         const unsigned unit = static_cast<unsigned char>(address - 0x30);
-        log_.line("IGNORE", "for unit " + std::to_string(unit) + ", not for unit " +
-                                std::to_string(monitor_.state().unitId));
+        log_.line("IGNORE", "for unit " + std::to_string(unit) + ", not for unit" +
+                                (chain_.isChain() ? "s " : " ") + chain_.units());
         return true;
     }
+    if (chain_.isChain())
+        log_.line("UNIT", members.size() == 1
+                              ? Chain::units(members) + " answers"
+                              : Chain::units(members) + " answer at once: their answers collide");
     if (random_)
-        return handleRandomFrame(frame, now, error);
+        return handleRandomFrame(frame, members, now, error);
 
-    const Answer answer = monitor_.answer(frame);
-    if (!answer.note.empty())
-        log_.line("NOTE", answer.note);
-    const std::vector<TimedWrite> writes = shaper_.shape(answer);
+    std::vector<std::vector<TimedWrite>> answers;
+    for (ChainMember* member : members) {
+        const Answer answer = member->monitor.answer(frame);
+        note(*member, answer.note);
+        answers.push_back(member->shaper.shape(answer));
+    }
+    const std::vector<TimedWrite> writes = collide(answers);
     if (writes.empty())
         log_.line("IGNORE", "--silent");
     for (const TimedWrite& write : writes)
@@ -185,26 +194,42 @@ bool Simulator::handleFrame(const std::string& frame, std::uint64_t now, std::st
     return true;
 }
 
-bool Simulator::handleRandomFrame(const std::string& frame, std::uint64_t now, std::string& error) {
+bool Simulator::handleRandomFrame(const std::string& frame,
+                                  const std::vector<ChainMember*>& members, std::uint64_t now,
+                                  std::string& error) {
     const unsigned number = ++framesHandled_;
     FrameFault fault = random_->next(panelDataReads(std::string_view(frame).substr(3, 3)));
     std::string aside;
-    if (fault.kind == FaultKind::Pull && !cable_.available()) {
+    if (fault.kind == FaultKind::Pull && !canPull()) {
         fault = FrameFault{};
         aside = " (a pull, but there is no cable to pull)";
     }
-    Answer answer;
+    // One draw for the line: every member that answers the frame meets the same fault.
+    std::vector<Answer> answers(members.size());
     if (RandomFaults::monitorActs(fault.kind))
-        answer = monitor_.answer(frame);
+        for (std::size_t i = 0; i < members.size(); ++i)
+            answers[i] = members[i]->monitor.answer(frame);
     log_.line("FAULT", "frame " + std::to_string(number) + ": " +
-                           RandomFaults::describe(fault, answer) + aside);
-    if (!answer.note.empty())
-        log_.line("NOTE", answer.note);
-    for (const TimedWrite& write : RandomFaults::shape(fault, answer))
+                           RandomFaults::describe(fault, answers.front()) + aside);
+    std::vector<std::vector<TimedWrite>> writes;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        note(*members[i], answers[i].note);
+        writes.push_back(RandomFaults::shape(fault, answers[i]));
+    }
+    for (const TimedWrite& write : collide(writes))
         schedule(now + write.afterMs, write.bytes, false);
     if (fault.kind == FaultKind::Pull)
         return pullCable(fault.pullMs, error);
     return true;
+}
+
+// Logs what a member's frame did; on a chain, with the member's unit ID in front.
+void Simulator::note(const ChainMember& member, const std::string& text) {
+    if (text.empty())
+        return;
+    log_.line("NOTE", chain_.isChain()
+                          ? "unit " + std::to_string(member.monitor.state().unitId) + ": " + text
+                          : text);
 }
 
 void Simulator::schedule(std::uint64_t dueMs, std::string bytes, bool noise) {
@@ -221,7 +246,7 @@ bool Simulator::writeDue(std::uint64_t now, std::string& error) {
             return true;
         PendingWrite write = std::move(*next);
         pending_.erase(next);
-        if (!port_.write(write.bytes, error))
+        if (!line_.write(write.bytes, error))
             return false;
         if (write.noise) {
             ++noiseBytes_;
@@ -238,10 +263,14 @@ bool Simulator::writeDue(std::uint64_t now, std::string& error) {
 }
 
 bool Simulator::pullCable(std::optional<unsigned> outForMs, std::string& error) {
+    if (line_.servesClients()) {
+        hangUp(outForMs);
+        return true;
+    }
     if (!cable_.pull(error))
         return false;
     // As with an adapter pulled out: the handle is dead, so let it go.
-    port_.close();
+    line_.close();
     forgetLine();
     if (outForMs) {
         log_.line("CABLE", "pulled out for " + std::to_string(*outForMs) + " ms");
@@ -256,19 +285,38 @@ bool Simulator::pullCable(std::optional<unsigned> outForMs, std::string& error) 
     return reopen(error);
 }
 
+// A device server's pulled cable: the client's connection drops, and the next client that comes
+// puts the cable back, at once or after outForMs.
+void Simulator::hangUp(std::optional<unsigned> outForMs) {
+    line_.dropClient();
+    forgetLine();
+    if (!outForMs) {
+        log_.line("CABLE", "pulled out: the client dropped, the next one puts it back");
+        return;
+    }
+    log_.line("CABLE", "pulled out for " + std::to_string(*outForMs) +
+                           " ms: the client dropped, no client taken meanwhile");
+    Sleep(*outForMs);
+    log_.line("CABLE", "back in, " + line_.name() + " takes a client again");
+}
+
+bool Simulator::canPull() const {
+    return line_.servesClients() || cable_.available();
+}
+
 bool Simulator::waitUntilBack() {
     return cable_.waitUntilPutBack([this] { return keepRunning(); });
 }
 
 bool Simulator::reopen(std::string& error) {
     for (unsigned attempt = 1;; ++attempt) {
-        if (port_.open(options_.port, error))
+        if (line_.open(error))
             break;
         if (attempt == kReopenTries)
             return false;
         Sleep(kReopenIntervalMs);
     }
-    log_.line("CABLE", "back in, " + options_.port + " open again");
+    log_.line("CABLE", "back in, " + line_.name() + " open again");
     return true;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
-// The main loop: reads frames off the port, answers them, and keeps timed writes and noise going.
+// The main loop: reads frames off the line, lets the monitors on it answer, and keeps timed writes
+// and noise going.
 
 #include "Cable.h"
-#include "ComPort.h"
+#include "Chain.h"
 #include "Faults.h"
 #include "FrameReader.h"
+#include "Line.h"
 #include "Log.h"
-#include "Monitor.h"
 #include "Options.h"
 #include "RandomFaults.h"
 
@@ -22,7 +23,8 @@ void requestStop();
 
 class Simulator {
 public:
-    Simulator(const Options& options, ComPort& port, Log& log);
+    // line: opened already.
+    Simulator(const Options& options, Line& line, Log& log);
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
@@ -42,12 +44,17 @@ private:
     bool announceReady(std::string& error);
     bool handle(const LineEvent& event, std::uint64_t now, std::string& error);
     bool handleFrame(const std::string& frame, std::uint64_t now, std::string& error);
-    bool handleRandomFrame(const std::string& frame, std::uint64_t now, std::string& error);
+    bool handleRandomFrame(const std::string& frame, const std::vector<ChainMember*>& members,
+                           std::uint64_t now, std::string& error);
+    void note(const ChainMember& member, const std::string& text);
     void schedule(std::uint64_t dueMs, std::string bytes, bool noise);
     bool writeDue(std::uint64_t now, std::string& error);
     // Pulls the cable out and puts it back after outForMs, or leaves it out until someone else
-    // puts it back; then opens the port again.
+    // puts it back; then opens the port again. A device server drops its client instead (hangUp).
     bool pullCable(std::optional<unsigned> outForMs, std::string& error);
+    void hangUp(std::optional<unsigned> outForMs);
+    // Whether there is a cable to pull, or a client to drop in its place.
+    bool canPull() const;
     bool waitUntilBack();
     bool reopen(std::string& error);
     void forgetLine();
@@ -58,10 +65,9 @@ private:
     int finish(const std::string& why);
 
     const Options& options_;
-    ComPort& port_;
+    Line& line_;
     Log& log_;
-    Monitor monitor_;
-    FaultShaper shaper_;
+    Chain chain_;
     std::optional<RandomFaults> random_;
     Cable cable_;
     FrameReader reader_;
