@@ -1,0 +1,15 @@
+// What kelvanectl prints for one target: a line a person reads at a glance, or one JSON object.
+#pragma once
+
+#include <string>
+#include "cli/Commands.h"
+
+// "TARGET: unit 1, source HDMI1, signal ok, firmware 1.02", or "TARGET: error: ...".
+std::string TextReport(const std::string& target, Command command, const Outcome& outcome);
+
+// {"target":..., "command":..., "ok":..., "error":..., "message":..., and the command's values};
+// valid JSON whatever bytes the monitor or the command line held.
+std::string JsonReport(const std::string& target, Command command, const Outcome& outcome);
+
+// "status", "source", "reset", "diagnostic", "scan".
+const char* CommandName(Command command);
