@@ -93,8 +93,9 @@ std::unique_ptr<OpenedLine> OpenSerial(const Target& target, std::string& error)
     HANDLE port = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
-        error = ::GetLastError() == ERROR_ACCESS_DENIED ? "in use by another program"
-                                                        : Reason("cannot open");
+        error = ::GetLastError() == ERROR_ACCESS_DENIED
+                    ? "access denied: in use by another program?"
+                    : Reason("cannot open");
         return nullptr;
     }
     if (!SetUp(port, error)) {
