@@ -5,61 +5,18 @@ each unit at its own address only. Run by ctest through scripts/test.sh, which s
 environment."""
 
 import os
-import queue
-import re
 import socket
-import subprocess
-import threading
+import sys
 import unittest
 
-ROOT = os.environ.get("KELVANE_ROOT", os.path.join(os.path.dirname(__file__), "..", ".."))
-BUILD = os.environ.get("KELVANE_BUILD", os.path.join(ROOT, "build"))
-# Wine may take long to start while other work loads the machine; answers come within
-# milliseconds once it runs.
-START_S = 90
-ANSWER_S = 10
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from simulator import ANSWER_S, MonitorSim  # noqa: E402
 
 
-class MonitorSim:
-    """monitor-sim.exe listening on a free port of 127.0.0.1, its log read as it is written."""
-
-    def __init__(self, *switches):
-        self.process = subprocess.Popen(
-            ["wine", os.path.join(BUILD, "bin", "monitor-sim.exe"), "--listen", "127.0.0.1:0",
-             *switches], stdout=subprocess.PIPE, text=True)
-        self.log = []
-        self._lines = queue.Queue()
-        self._reader = threading.Thread(target=self._read, daemon=True)
-        self._reader.start()
-        listening = self.wait_for(r"listening on tcp:127\.0\.0\.1:(\d+)$", START_S)
-        self.port = int(listening.group(1))
-
-    def _read(self):
-        for line in self.process.stdout:
-            self._lines.put(line.rstrip("\n"))
-        self._lines.put(None)
-
-    def wait_for(self, pattern, seconds=ANSWER_S):
-        """The match of the first log line, from here on, whose details match the pattern."""
-        while True:
-            line = self._lines.get(timeout=seconds)
-            if line is None:
-                raise AssertionError("monitor-sim ended: %s" % "\n".join(self.log))
-            self.log.append(line)
-            match = re.search(pattern, line.split(" ", 1)[1])
-            if match:
-                return match
-
-    def connect(self):
-        client = socket.create_connection(("127.0.0.1", self.port), timeout=ANSWER_S)
-        client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        return client
-
-    def close(self):
-        self.process.terminate()
-        self.process.wait(30)
-        self._reader.join(30)
-        self.process.stdout.close()
+def connect(monitor):
+    client = socket.create_connection(("127.0.0.1", monitor.port), timeout=ANSWER_S)
+    client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return client
 
 
 def ask(client, frame, length):
@@ -76,22 +33,22 @@ def ask(client, frame, length):
 
 class TheMonitorAsADeviceServer(unittest.TestCase):
     def monitor(self, *switches):
-        monitor = MonitorSim(*switches)
+        monitor = MonitorSim(*switches, tcp=True)
         self.addCleanup(monitor.close)
         return monitor
 
     def test_it_answers_over_the_connection_drops_it_for_a_pull_and_serves_the_next_client(self):
         monitor = self.monitor("--unit-id", "4", "--source", "HD2", "--pull-after", "2")
-        with monitor.connect() as client:
+        with connect(monitor) as client:
             self.assertEqual(ask(client, b"@@4UIG000", 4), b"004!")
             self.assertEqual(ask(client, b"@@4SSG000", 4), b"HD2!")
             self.assertEqual(client.recv(1), b"", "the pull drops the connection")
-        with monitor.connect() as client:
+        with connect(monitor) as client:
             self.assertEqual(ask(client, b"@@4SIG000", 4), b"SOK!")
 
     def test_a_chain_answers_each_unit_at_its_own_address_only(self):
         monitor = self.monitor("--unit-id", "1,2,5")
-        with monitor.connect() as client:
+        with connect(monitor) as client:
             self.assertEqual(ask(client, b"@@2SSSHD3", 1), b"!")
             self.assertEqual(ask(client, b"@@2SSG000", 4), b"HD3!")
             monitor.wait_for(r"^UNIT 2 answers$")

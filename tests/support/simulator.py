@@ -1,0 +1,82 @@
+"""monitor-sim.exe under Wine as the Python tests start it: on the monitor's end of the test
+cable (COM16) or as a device server on a free TCP port, its log read as it is written. Run under
+scripts/test.sh, which sets the Wine environment and lays the cable."""
+
+import os
+import queue
+import re
+import subprocess
+import threading
+
+ROOT = os.environ.get("KELVANE_ROOT",
+                      os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+BUILD = os.environ.get("KELVANE_BUILD", os.path.join(ROOT, "build"))
+# The panel's end of the test cable, as a Linux program opens it.
+CABLE_PANEL_END = os.path.join(BUILD, "null-modem", "panel")
+# Wine may take long to start while other work loads the machine; answers come within
+# milliseconds once it runs.
+START_S = 90
+ANSWER_S = 10
+
+
+class MonitorSim:
+    """monitor-sim.exe with the switches: on COM16 when tcp is false, else listening on a free
+    port of 127.0.0.1 (self.port). self.log holds the log lines read so far, "<ms> KIND details"."""
+
+    def __init__(self, *switches, tcp=False):
+        where = ["--listen", "127.0.0.1:0"] if tcp else ["--port", "COM16"]
+        self.process = subprocess.Popen(
+            ["wine", os.path.join(BUILD, "bin", "monitor-sim.exe"), *where, *switches],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace")
+        self.log = []
+        self._lines = queue.Queue()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+        listening = self.wait_for(r"listening on (?:tcp:127\.0\.0\.1:(\d+)|COM16)$", START_S)
+        self.port = int(listening.group(1)) if tcp else None
+        self.target = "tcp:127.0.0.1:%d" % self.port if tcp else CABLE_PANEL_END
+
+    def _read(self):
+        for line in self.process.stdout:
+            self._lines.put(line.rstrip("\n"))
+        self._lines.put(None)
+
+    def wait_for(self, pattern, seconds=ANSWER_S):
+        """The match of the first log line, from here on, whose details match the pattern."""
+        while True:
+            line = self._lines.get(timeout=seconds)
+            if line is None:
+                raise AssertionError("monitor-sim ended: %s" % "\n".join(self.log))
+            self.log.append(line)
+            match = re.search(pattern, line.split(" ", 1)[1])
+            if match:
+                return match
+
+    def read_log(self):
+        """Takes in the log lines that have come so far, and returns the whole log."""
+        while True:
+            try:
+                line = self._lines.get_nowait()
+            except queue.Empty:
+                return self.log
+            if line is None:
+                return self.log
+            self.log.append(line)
+
+    def events(self, *kinds):
+        """(ms, kind, details) of the log lines so far of those kinds."""
+        found = []
+        for line in self.read_log():
+            parts = line.split(" ", 2)
+            if len(parts) >= 2 and parts[1] in kinds:
+                found.append((int(parts[0]), parts[1], parts[2] if len(parts) > 2 else ""))
+        return found
+
+    def frames(self):
+        return [details for _, _, details in self.events("RX")]
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(30)
+        self._reader.join(30)
+        self.process.stdout.close()
