@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Times 50 query transactions of the panel against the simulated monitor over the virtual
-# null-modem cable and prints the figures. Installs and builds what is missing first.
+# Times 50 query transactions of the panel, and kelvanectl status on one and on eight monitors,
+# against the simulated monitor and prints the figures. Installs and builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >/dev/null
@@ -29,3 +29,6 @@ after=$(wine_server_cpu)
 hz=$(getconf CLK_TCK)
 awk -v t=$((after - before)) -v hz="$hz" \
     'BEGIN { printf "Wine server CPU:         %.0f ms over the run\n", 1000 * t / hz }'
+
+# kelvanectl, the native program, against simulated monitors on the cable and over TCP.
+python3 tests/bench/kelvanectl_bench.py
