@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <string>
+#include "protocol/ProtocolRules.h"
 #include "res/resource.h"
 #include "tests/e2e/RunningPanel.h"
 
@@ -80,6 +81,33 @@ TEST_F(PanelOverTcp, AServerThatHangsUpMakesTheNextQueryFail) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, L"Error");
     EXPECT_EQ(boxes[0].text, QUERY_FAILED);
+    Exit();
+}
+
+TEST_F(PanelOverTcp, ALateRefusalOfASwitchIsARefusal) {
+    // The monitor lacks HDMI 3, and its "?" comes halfway through the panel's wait for a late
+    // acknowledge of a command: after the first acknowledge read, before the second.
+    const std::uint32_t refusalMs =
+        protocol::ANSWER_WAIT_MS + protocol::READ_TIMEOUT_MS + protocol::LATE_ACK_WAIT_MS / 2;
+    SimulatorProcess monitor(L"--sources HD1,HD2,VGA --late-ack " + std::to_wstring(refusalMs));
+    ASSERT_TRUE(monitor.Running());
+    EXPECT_TRUE(panel.Click(IDC_CONNECT).empty());
+    ASSERT_EQ(panel.Text(IDC_STATUS), L"Connection is completed.");
+
+    const std::vector<SeenBox> boxes = panel.Click(IDC_SOURCE_HDMI3);
+    ASSERT_TRUE(panel.finished()) << "the panel hung";
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"This input source is not avaliable in this monitor !!!");
+    // The monitor got the frame twice, the resend wait apart after the first exchange (which
+    // lasted until the refusal came, at least); the upper bound leaves a busy machine its slack.
+    std::vector<LogEvent> switches;
+    for (const LogEvent& event : monitor.Log())
+        if (event.kind == "RX" && event.details == "@@1SSSHD3")
+            switches.push_back(event);
+    ASSERT_EQ(switches.size(), 2u);
+    const ULONGLONG gap = switches[1].time - switches[0].time;
+    EXPECT_GE(gap, protocol::RESEND_WAIT_MS + refusalMs);
+    EXPECT_LT(gap, protocol::RESEND_WAIT_MS + protocol::COMMAND_LIMIT_MS + 1500);
     Exit();
 }
 

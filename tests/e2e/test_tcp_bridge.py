@@ -153,6 +153,18 @@ class ThePanelThroughATcpBridge(unittest.TestCase):
         results = [(t.frame.data, t.result) for t in self.transactions()]
         self.assertEqual(results[-1], (b"@@1SIG000", "no answer"))
 
+    def test_a_late_refusal_of_a_switch_is_a_refusal_for_the_panel_and_in_the_trace(self):
+        self.server = DeviceServer()
+        self.bridge("tcp:127.0.0.1:%d" % self.server.port)
+        self.run_panel_test("ALateRefusalOfASwitchIsARefusal")
+
+        closed = self.transactions()
+        switches = [t for t in closed if t.frame.data == b"@@1SSSHD3"]
+        self.assertEqual([(t.answer, t.result) for t in switches], [(b"?", "NAK")] * 2)
+        self.assertTrue(all("second read" in t.note for t in switches), [t.note for t in switches])
+        rows = [row for row in trace_table.table(closed) if "@@1SSSHD3" in row]
+        self.assertEqual([row.split()[5] for row in rows], ["NAK", "NAK"])
+
 
 if __name__ == "__main__":
     unittest.main()

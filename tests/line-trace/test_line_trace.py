@@ -10,11 +10,29 @@ import threading
 import time
 import unittest
 
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
-                     "line-trace")
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOOLS = os.path.join(HERE, "..", "..", "tools", "line-trace")
 sys.path.insert(0, TOOLS)
 import linetrace  # noqa: E402
 import trace_table  # noqa: E402
+
+# How the panel reads an answer, case by case; the protocol core's tests run it too.
+LINE_CASES = os.path.join(HERE, "..", "line-cases.txt")
+
+
+def line_cases():
+    """The table's cases: frame, [(ms, bytes)], reading, note."""
+    cases = []
+    with open(LINE_CASES, encoding="ascii") as table:
+        for text in table:
+            if not text.strip() or text.startswith("#"):
+                continue
+            frame, arrivals, reading, note = [f.strip() for f in (text.split("|") + [""])[:4]]
+            groups = [group.split() for group in arrivals.split(",") if group.strip()]
+            cases.append((linetrace.read_bytes(frame),
+                          [(int(ms), linetrace.read_bytes(shown)) for ms, shown in groups],
+                          reading, note))
+    return cases
 
 
 class Recorder:
@@ -124,8 +142,8 @@ class ThePanelsReadingOfAnAnswer(unittest.TestCase):
          "= partial, 3 of 4 bytes: the panel gets no answer"),
         ("an acknowledge inside the second chance", b"@@1DSSEXE", [(1450, b"!")],
          "= ACK, acknowledge on the panel's second read"),
-        ("any byte inside the second chance", b"@@1DSSEXE", [(1450, b"x")],
-         "= ACK, acknowledge on the panel's second read"),
+        ("a refusal inside the second chance", b"@@1DSSEXE", [(1450, b"?")],
+         "= NAK, acknowledge byte ? on the panel's second read"),
         ("an acknowledge after the second chance", b"@@1DSSEXE", [(2000, b"!")],
          "= no answer"),
         ("the firmware refused", b"@@1FVSENA", [(1010, b"?ERROR?")],
@@ -143,6 +161,17 @@ class ThePanelsReadingOfAnAnswer(unittest.TestCase):
                 trace.until(4000)
                 self.assertEqual([line for line in trace.shown() if line.startswith("=")],
                                  [result])
+
+    def test_every_case_of_the_line_table_reads_as_the_panel_reads_it(self):
+        for frame, arrivals, reading, note in line_cases():
+            with self.subTest(frame=frame, case=note):
+                trace = Recorder()
+                trace.send(0, frame)
+                for ms, data in arrivals:
+                    trace.answer(ms, data)
+                trace.until(3000)
+                results = [line for line in trace.shown() if line.startswith("=")]
+                self.assertEqual([result[2:].split(",")[0] for result in results], [reading])
 
     def test_the_next_frame_ends_the_transaction_before_it(self):
         trace = Recorder()

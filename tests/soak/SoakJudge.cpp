@@ -1,40 +1,25 @@
 #include "tests/soak/SoakJudge.h"
+#include "protocol/ProtocolRules.h"
 
 namespace {
 
-// The waits of one transaction: the drain gives up after a second on a line that never falls
-// quiet (and the read under way then ends too), the answer wait, a read per data byte and the
-// acknowledge read, each waiting out its time, then the late-acknowledge wait and its read.
-constexpr ULONGLONG DRAIN_LIMIT_MS = 1000;
-constexpr ULONGLONG READ_MS = 100;
-constexpr ULONGLONG ANSWER_WAIT_MS = 200;
-constexpr ULONGLONG LATE_ACK_WAIT_MS = 500;
-
-constexpr ULONGLONG Transaction(ULONGLONG dataReads) {
-    return DRAIN_LIMIT_MS + READ_MS + ANSWER_WAIT_MS + READ_MS * dataReads + READ_MS +
-           LATE_ACK_WAIT_MS + READ_MS;
-}
-
-constexpr ULONGLONG COMMAND = Transaction(0);
-constexpr ULONGLONG QUERY = Transaction(3);
-constexpr ULONGLONG FIRMWARE_QUERY = Transaction(6);
-
-constexpr ULONGLONG RESEND_WAIT_MS = 2000;
-constexpr ULONGLONG SWITCH_WAIT_MS = 3000;
-constexpr ULONGLONG SIGNAL_POLLS = 5;
-constexpr ULONGLONG AFTER_POLLS_WAIT_MS = 2500;
-constexpr ULONGLONG AFTER_FRAME1_WAIT_MS = 2000;
-constexpr ULONGLONG AFTER_FRAME2_WAIT_MS = 1000;
-
 const wchar_t* const SOURCE_LABELS[] = {L"HDMI1", L"HDMI2", L"HDMI3", L"VGA"};
-const char* const SOURCE_CODES[] = {"HD1", "HD2", "HD3", "VGA"};
 
 std::string Command(const Exchange& exchange) {
     return exchange.frame.size() == 9 ? exchange.frame.substr(3, 3) : "";
 }
 
+// The byte after the frame's data bytes decides, as it does for the panel: a refusal, prompt or
+// late, is no acknowledge.
 bool Acknowledged(const Exchange& exchange) {
-    return !exchange.answer.empty() && exchange.answer[0] == '!';
+    const size_t at = protocol::DataBytes(Command(exchange));
+    return exchange.answer.size() > at &&
+           protocol::AcknowledgeOf(static_cast<std::uint8_t>(exchange.answer[at])) == CMD_ACK;
+}
+
+// The monitor's draw sent the answer late: "late 540 ms", "refuse late 480 ms".
+bool SentLate(const std::string& fault) {
+    return fault.rfind("late ", 0) == 0 || fault.rfind("refuse late ", 0) == 0;
 }
 
 bool SignalQueryAfter(const std::vector<Exchange>& exchanges, size_t index) {
@@ -79,22 +64,21 @@ const char* OperationName(Operation operation) {
 ULONGLONG OperationBoundMs(Operation operation) {
     switch (operation) {
     case Operation::Connect:
-        return QUERY * 3 + FIRMWARE_QUERY;
+        return protocol::STATUS_LIMIT_MS;
     case Operation::CheckSource:
     case Operation::CheckSignal:
     case Operation::CheckUnitId:
-        return QUERY;
+        return protocol::QUERY_LIMIT_MS;
     case Operation::CheckFirmware:
-        return FIRMWARE_QUERY;
+        return protocol::FIRMWARE_LIMIT_MS;
     case Operation::ChangeSource:
-        // A refused switch, the wait, the resend acknowledged, the wait and the signal query.
-        return COMMAND + RESEND_WAIT_MS + COMMAND + SWITCH_WAIT_MS + QUERY;
+        return protocol::SWITCH_LIMIT_MS;
     case Operation::DefaultSetting:
-        return COMMAND + SIGNAL_POLLS * QUERY + AFTER_POLLS_WAIT_MS + QUERY * 3 + FIRMWARE_QUERY;
+        return protocol::RESET_LIMIT_MS;
     case Operation::Diagnostic:
-        return COMMAND * 3 + AFTER_FRAME1_WAIT_MS + AFTER_FRAME2_WAIT_MS;
+        return protocol::DIAGNOSTIC_LIMIT_MS;
     case Operation::Exit:
-        return DRAIN_LIMIT_MS + READ_MS;
+        return protocol::DRAIN_LIMIT_MS + protocol::READ_TIMEOUT_MS;
     case Operation::Disconnect:
     case Operation::ChooseModel:
     case Operation::AboutBox:
@@ -108,7 +92,7 @@ std::vector<Exchange> ExchangesIn(const std::vector<LogEvent>& events) {
     for (const LogEvent& event : events) {
         if (event.kind == "RX") {
             if (!exchanges.empty() && exchanges.back().answer.empty() &&
-                exchanges.back().fault.rfind("late ", 0) == 0)
+                SentLate(exchanges.back().fault))
                 exchanges.back().lateAnswerMissing = true;
             exchanges.push_back(Exchange{event.details, "", "", false});
         } else if (exchanges.empty()) {
@@ -136,7 +120,8 @@ Verdict JudgeSourceChange(int source, const std::wstring& statusBefore,
 
     Verdict verdict;
     const bool sent = last < exchanges.size();
-    verdict.acknowledged = sent && exchanges[last].frame.substr(6) == SOURCE_CODES[source] &&
+    verdict.acknowledged = sent &&
+                           exchanges[last].frame.substr(6) == protocol::SOURCE_CODES[source] &&
                            Acknowledged(exchanges[last]);
     verdict.reported = statusAfter == success &&
                        (statusBefore != success || (sent && SignalQueryAfter(exchanges, last)));

@@ -53,7 +53,8 @@ struct Verdict {
 // A click on a source button (0 HDMI 1 to 3 VGA): the panel reports the change done when its
 // status line shows the success text afterwards, either newly or after running the signal query
 // that follows a switch it took as acknowledged; the monitor acknowledged it when the last switch
-// frame of the action was for that source and its answer began with "!".
+// frame of the action was for that source and answered with "!" (a refusal, prompt or late, is
+// none).
 Verdict JudgeSourceChange(int source, const std::wstring& statusBefore,
                           const std::wstring& statusAfter, const std::vector<Exchange>& exchanges);
 

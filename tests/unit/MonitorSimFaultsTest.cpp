@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
+#include "protocol/ProtocolRules.h"
 #include "tools/monitor-sim/Options.h"
 #include "tools/monitor-sim/RandomFaults.h"
 
@@ -94,26 +95,42 @@ TEST(RandomFaults, ALateAnswerLandsAfterThePanelsFirstAcknowledgeReadAndBeforeIt
 }
 
 TEST(RandomFaults, ThePanelReadsSixDataBytesForFirmwareThreeForQueriesNoneForCommands) {
-    EXPECT_EQ(monitor_sim::panelDataReads("FVS"), 6u);
+    EXPECT_EQ(protocol::DataBytes("FVS"), 6u);
     for (const char* query : {"UIG", "SSG", "SIG"})
-        EXPECT_EQ(monitor_sim::panelDataReads(query), 3u) << query;
+        EXPECT_EQ(protocol::DataBytes(query), 3u) << query;
     for (const char* command : {"SSS", "DSS", "DCS", "KES"})
-        EXPECT_EQ(monitor_sim::panelDataReads(command), 0u) << command;
+        EXPECT_EQ(protocol::DataBytes(command), 0u) << command;
 }
 
-TEST(RandomFaults, ALateRefusalGoesOutAtOnceSinceTheSecondReadTakesAnyByteAsAnAcknowledge) {
+TEST(RandomFaults, ARefusalGoesOutLateAsOftenAsAtOnceAndALateAnswerStaysLateWhenItRefuses) {
     FrameFault late;
     late.kind = FaultKind::Late;
     late.delayMs = 500;
-    const auto acknowledged = RandomFaults::shape(late, Answer{"", true, ""});
-    ASSERT_EQ(acknowledged.size(), 1u);
-    EXPECT_EQ(acknowledged[0].afterMs, 500u);
-    EXPECT_EQ(acknowledged[0].bytes, "!");
+    for (const bool ack : {true, false}) {
+        const auto writes = RandomFaults::shape(late, Answer{"", ack, ""});
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].afterMs, 500u);
+        EXPECT_EQ(writes[0].bytes, ack ? "!" : "?");
+    }
 
-    const auto refused = RandomFaults::shape(late, Answer{"", false, ""});
-    ASSERT_EQ(refused.size(), 1u);
-    EXPECT_EQ(refused[0].afterMs, 0u);
-    EXPECT_EQ(refused[0].bytes, "?");
+    const monitor_sim::TimeWindow window = monitor_sim::lateAnswerWindow(3);
+    RandomFaults faults(8, 100);
+    std::map<bool, size_t> refusals; // by whether they come late
+    for (int i = 0; i < 3000; ++i) {
+        const FrameFault draw = faults.next(3);
+        if (draw.kind != FaultKind::Refuse)
+            continue;
+        ++refusals[draw.delayMs != 0];
+        EXPECT_EQ(RandomFaults::shape(draw, Answer{})[0].afterMs, draw.delayMs);
+        if (draw.delayMs == 0)
+            continue;
+        EXPECT_GE(draw.delayMs, window.lowMs);
+        EXPECT_LE(draw.delayMs, window.highMs);
+        EXPECT_EQ(RandomFaults::describe(draw, Answer{}).rfind("refuse late ", 0), 0u)
+            << "the soak's judge knows a late answer by its log";
+    }
+    EXPECT_GT(refusals[true], 100u);
+    EXPECT_GT(refusals[false], 100u);
 }
 
 TEST(RandomFaults, JunkIsOneToSixBytesAndNeverAnAcknowledge) {

@@ -32,7 +32,7 @@ SHOWN = {b for b in range(0x21, 0x7F) if b != ord("<")}
 
 # The panel's transaction: it waits 200 ms after its frame, reads the data bytes and the
 # acknowledge one at a time, each read giving up after 100 ms, and reads once more 500 ms after
-# an acknowledge read that found nothing.
+# an acknowledge read that found nothing. Only "!" acknowledges, on either read.
 ANSWER_WAIT_MS = 200
 READ_MS = 100
 LATE_ACK_WAIT_MS = 500
@@ -276,7 +276,7 @@ class Transaction:
             if ack is None:
                 code = CMD_LINK_ERROR
             else:
-                code = CMD_ACK if ack == ACK or second_read else CMD_NAK
+                code = CMD_ACK if ack == ACK else CMD_NAK
         self.done = clock
         self.code = code
         got = len(self.answer)
@@ -288,12 +288,12 @@ class Transaction:
             self.result = code
             if code == CMD_NAK and ack is None:
                 self.note = "refused"
-            elif second_read:
-                self.note = "acknowledge on the panel's second read"
             elif code == CMD_NAK:
                 self.note = "acknowledge byte " + show_bytes(bytes([ack]))
             else:
-                self.note = ""
+                self.note = "acknowledge" if second_read else ""
+            if second_read:
+                self.note += " on the panel's second read"
         if got > taken and code != CMD_LINK_ERROR:
             unread = "%d byte%s unread" % (got - taken, "" if got - taken == 1 else "s")
             self.note = "; ".join(n for n in (self.note, unread) if n)

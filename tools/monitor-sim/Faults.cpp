@@ -14,7 +14,7 @@ std::vector<TimedWrite> FaultShaper::shape(const Answer& answer) {
     bool ack = answer.ack;
     if (faults_.nakAlways || frameNumber <= faults_.nakFirst)
         ack = false;
-    const char ackByte = ack ? kAck : kNak;
+    const char ackByte = acknowledgeByte(ack);
 
     // The acknowledge byte never goes out before the data bytes, whatever the two delays say.
     if (faults_.lateAckMs && *faults_.lateAckMs > faults_.delayMs) {

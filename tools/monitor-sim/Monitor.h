@@ -1,15 +1,18 @@
 #pragma once
 // The simulated monitor's settings and how it answers one command frame. No I/O in here.
 
+#include "protocol/ProtocolRules.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace monitor_sim {
 
-// The acknowledge byte and the byte this monitor sends as its negative acknowledge.
-inline constexpr char kAck = '!';
-inline constexpr char kNak = '?';
+// The byte that ends an answer: the acknowledge, or the refusal this monitor sends instead.
+constexpr char acknowledgeByte(bool ack) {
+    return static_cast<char>(ack ? protocol::ACK_BYTE : protocol::REFUSAL_BYTE);
+}
 
 // The input sources a monitor can have, in the order they are listed to users.
 inline const std::vector<std::string> kAllSources = {"HD1", "HD2", "HD3", "VGA"};

@@ -8,10 +8,6 @@ namespace monitor_sim {
 
 namespace {
 
-// The panel's side of one exchange, as far as a late answer has to fit it.
-constexpr unsigned kPanelAnswerWaitMs = 200;
-constexpr unsigned kPanelReadMs = 100;
-constexpr unsigned kPanelLateAckWaitMs = 500;
 constexpr unsigned kLateMarginMs = 100;
 
 constexpr unsigned kShortestPullMs = 300;
@@ -46,20 +42,20 @@ std::size_t keptBytes(const FrameFault& fault, std::size_t answerSize) {
     return answerSize <= 1 ? 0 : 1 + fault.keep % (answerSize - 1);
 }
 
+// A delay drawn from the window, spread over all of it.
+unsigned lateDelay(unsigned dataReads, std::uint64_t amount) {
+    const TimeWindow window = lateAnswerWindow(dataReads);
+    return window.lowMs + static_cast<unsigned>(amount % (window.highMs - window.lowMs + 1));
+}
+
 } // namespace
 
 TimeWindow lateAnswerWindow(unsigned dataReads) {
-    const unsigned firstReadEnds = kPanelAnswerWaitMs + kPanelReadMs * dataReads + kPanelReadMs;
-    const unsigned secondReadStarts = firstReadEnds + kPanelLateAckWaitMs;
+    // Every read of a late answer's frame waits out its time, data and acknowledge alike.
+    const unsigned firstReadEnds =
+        protocol::ANSWER_WAIT_MS + protocol::READ_TIMEOUT_MS * (dataReads + 1);
+    const unsigned secondReadStarts = firstReadEnds + protocol::LATE_ACK_WAIT_MS;
     return {firstReadEnds + kLateMarginMs, secondReadStarts - kLateMarginMs};
-}
-
-unsigned panelDataReads(std::string_view command) {
-    if (command.substr(0, 2) == "FV")
-        return 6;
-    if (command == "UIG" || command == "SSG" || command == "SIG")
-        return 3;
-    return 0;
 }
 
 RandomFaults::RandomFaults(std::uint32_t seed, unsigned faultPercent)
@@ -93,12 +89,14 @@ FrameFault RandomFaults::next(unsigned dataReads) {
     }
 
     switch (fault.kind) {
-    case FaultKind::Late: {
-        const TimeWindow window = lateAnswerWindow(dataReads);
-        fault.delayMs =
-            window.lowMs + static_cast<unsigned>(amount % (window.highMs - window.lowMs + 1));
+    case FaultKind::Late:
+        fault.delayMs = lateDelay(dataReads, amount);
         break;
-    }
+    case FaultKind::Refuse:
+        // Half the refusals, as drawn, come late, where the panel's second read finds them.
+        if (amount % 2 == 1)
+            fault.delayMs = lateDelay(dataReads, amount / 2);
+        break;
     case FaultKind::Partial:
         // Which share of the answer goes out; the cut itself depends on the answer's length.
         fault.keep = static_cast<unsigned>(amount % 1000);
@@ -108,7 +106,7 @@ FrameFault RandomFaults::next(unsigned dataReads) {
         for (unsigned i = 0; i < count; ++i) {
             char byte = static_cast<char>((bytes >> (8 * i)) & 0xFF);
             // Junk must never read as an acknowledge.
-            if (byte == kAck)
+            if (protocol::AcknowledgeOf(static_cast<std::uint8_t>(byte)) == CMD_ACK)
                 byte = kNoiseByte;
             fault.junk += byte;
         }
@@ -129,12 +127,12 @@ bool RandomFaults::monitorActs(FaultKind kind) {
 }
 
 std::vector<TimedWrite> RandomFaults::shape(const FrameFault& fault, const Answer& answer) {
-    const std::string bytes = answer.data + (answer.ack ? kAck : kNak);
+    const std::string bytes = answer.data + acknowledgeByte(answer.ack);
     switch (fault.kind) {
     case FaultKind::None:
         return {{0, bytes}};
     case FaultKind::Late:
-        return {{answer.ack ? fault.delayMs : 0, bytes}};
+        return {{fault.delayMs, bytes}};
     case FaultKind::Partial: {
         const std::size_t kept = keptBytes(fault, bytes.size());
         if (kept == 0)
@@ -144,9 +142,9 @@ std::vector<TimedWrite> RandomFaults::shape(const FrameFault& fault, const Answe
     case FaultKind::Junk:
         return {{0, fault.junk}};
     case FaultKind::Nak:
-        return {{0, answer.data + kNak}};
+        return {{0, answer.data + acknowledgeByte(false)}};
     case FaultKind::Refuse:
-        return {{0, std::string(1, kNak)}};
+        return {{fault.delayMs, std::string(1, acknowledgeByte(false))}};
     case FaultKind::Silent:
     case FaultKind::Pull:
         return {};
@@ -160,8 +158,6 @@ std::string RandomFaults::describe(const FrameFault& fault, const Answer& answer
     case FaultKind::None:
         return "none";
     case FaultKind::Late:
-        if (!answer.ack)
-            return "late, but a refusal goes out at once";
         return "late " + std::to_string(fault.delayMs) + " ms";
     case FaultKind::Partial:
         return "partial " + std::to_string(keptBytes(fault, size)) + " of " + std::to_string(size) +
@@ -173,7 +169,8 @@ std::string RandomFaults::describe(const FrameFault& fault, const Answer& answer
     case FaultKind::Nak:
         return "nak";
     case FaultKind::Refuse:
-        return "refuse";
+        return fault.delayMs == 0 ? "refuse"
+                                  : "refuse late " + std::to_string(fault.delayMs) + " ms";
     case FaultKind::Pull:
         return "pull " + std::to_string(fault.pullMs) + " ms";
     }

@@ -5,14 +5,12 @@
 //   FrameFault         one frame's fault with its delay, cut, junk bytes or pull length
 //   RandomFaults       draws them from a seed: the same seed gives the same sequence
 //   lateAnswerWindow   when a late answer goes out so that the panel takes it on its second read
-//   panelDataReads     how many data bytes the panel reads before the acknowledge
 
 #include "Faults.h"
 #include "Monitor.h"
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace monitor_sim {
@@ -24,13 +22,13 @@ enum class FaultKind {
     Junk,    // junk bytes (never "!") instead of the answer
     Silent,  // the frame is lost: no answer, nothing done
     Nak,     // the command is done but the acknowledge byte comes as the NAK byte
-    Refuse,  // the command is refused: nothing done, the NAK byte alone
+    Refuse,  // the command is refused: nothing done, the NAK byte alone, at once or late
     Pull,    // the cable is pulled out instead of an answer and put back a while later
 };
 
 struct FrameFault {
     FaultKind kind = FaultKind::None;
-    unsigned delayMs = 0; // Late: after the frame's ninth byte
+    unsigned delayMs = 0; // Late, and a late Refuse: after the frame's ninth byte
     unsigned keep = 0;    // Partial: picks how many bytes of the answer go out
     std::string junk;     // Junk: the bytes that go out
     unsigned pullMs = 0;  // Pull: how long the cable stays out
@@ -45,16 +43,11 @@ struct TimeWindow {
     unsigned highMs;
 };
 
-// For a frame after which the panel reads dataReads data bytes: the panel's first acknowledge read
-// gives up 200 ms + 100 ms per data byte + 100 ms after the frame, and its second read starts 500
-// ms later. A late answer goes out between the two with 100 ms to spare on either side, so that it
-// is read as this frame's acknowledge and never lies on the line when the next frame's answer is
-// read.
+// For a frame after which the panel reads dataReads data bytes (protocol::DataBytes): a late
+// answer goes out after the panel's first acknowledge read has given up and before its second
+// read starts, with 100 ms to spare on either side, so that it is read as this frame's
+// acknowledge and never lies on the line when the next frame's answer is read.
 TimeWindow lateAnswerWindow(unsigned dataReads);
-
-// The data bytes the panel reads before the acknowledge: 6 for "FV..", 3 for the queries "UIG",
-// "SSG" and "SIG", none for the commands.
-unsigned panelDataReads(std::string_view command);
 
 class RandomFaults {
 public:
@@ -69,12 +62,12 @@ public:
     // Whether the monitor carries out the frame's command under this fault.
     static bool monitorActs(FaultKind kind);
 
-    // The writes that answer the frame under the fault. A late byte is taken as an acknowledge
-    // whatever it is, so a refusing answer is never sent late: it goes out at once.
+    // The writes that answer the frame under the fault. A late answer goes out late whatever its
+    // acknowledge byte: a late refusal is read as a refusal.
     static std::vector<TimedWrite> shape(const FrameFault& fault, const Answer& answer);
 
-    // The fault as it shapes this answer, for the log: "late 520 ms", "partial 2 of 4 bytes",
-    // "junk <03>~", "pull 1200 ms"...
+    // The fault as it shapes this answer, for the log: "late 520 ms", "refuse late 480 ms",
+    // "partial 2 of 4 bytes", "junk <03>~", "pull 1200 ms"...
     static std::string describe(const FrameFault& fault, const Answer& answer);
 
 private:

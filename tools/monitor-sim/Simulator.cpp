@@ -38,8 +38,9 @@ std::string describeMonitor(const MonitorState& state, char address) {
            joined(state.sources) + ", signal " + (state.signal ? "yes" : "no") + ", firmware " +
            showBytes(state.firmware) + ", diagnostic mode " +
            (state.diagnosticMode ? "yes" : "no") + ", refuse FVS " +
-           (state.refuseFirmwareQuery ? "yes" : "no") + ", ACK ! NAK " +
-           showBytes(std::string(1, kNak));
+           (state.refuseFirmwareQuery ? "yes" : "no") + ", ACK " +
+           showBytes(std::string(1, acknowledgeByte(true))) + " NAK " +
+           showBytes(std::string(1, acknowledgeByte(false)));
 }
 
 } // namespace
@@ -198,7 +199,7 @@ bool Simulator::handleRandomFrame(const std::string& frame,
                                   const std::vector<ChainMember*>& members, std::uint64_t now,
                                   std::string& error) {
     const unsigned number = ++framesHandled_;
-    FrameFault fault = random_->next(panelDataReads(std::string_view(frame).substr(3, 3)));
+    FrameFault fault = random_->next(protocol::DataBytes(std::string_view(frame).substr(3, 3)));
     std::string aside;
     if (fault.kind == FaultKind::Pull && !canPull()) {
         fault = FrameFault{};
