@@ -1,36 +1,52 @@
 #!/usr/bin/env bash
-# Builds the Windows package: dist/Kelvane-VERSION.zip with Kelvane.exe, monitor-sim.exe and a
-# short text on running them, VERSION read from the version record of the built Kelvane.exe.
-# Installs and builds what is missing first (scripts/setup.sh); needs python3.
+# Builds the panel's zip and Windows Installer package, and the Debian package of kelvanectl.
+# Needs the builds and the tools scripts/setup.sh installs (python3, wixl, dpkg-dev); runs it first.
 #
-#   scripts/package.sh                  build, then package into dist/
-#   scripts/package.sh --built --out D  package what the build folder holds, into D
+#   scripts/package.sh                  build, then package into dist/: Kelvane-VERSION.zip,
+#                                       Kelvane-VERSION.msi, kelvanectl_VERSION_amd64.deb
+#   scripts/package.sh --built --out D  package what the build folders hold, into D
+#   scripts/package.sh --version V      label the packages V instead (to try an upgrade with a
+#                                       package of a higher version)
+#
+# VERSION is the version record of the built Kelvane.exe (FILEVERSION in res/Kelvane.rc).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=1
 out="dist"
+version=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --built) build=0; shift ;;
     --out) out="$2"; shift 2 ;;
-    *) echo "usage: $0 [--built] [--out FOLDER]" >&2; exit 2 ;;
+    --version) version="$2"; shift 2 ;;
+    *) echo "usage: $0 [--built] [--out FOLDER] [--version A.B.C.D]" >&2; exit 2 ;;
     esac
 done
 
 [ "$build" -eq 0 ] || bash scripts/setup.sh
 source scripts/wine-env.sh
-for exe in Kelvane.exe monitor-sim.exe; do
-    [ -f "$KELVANE_BIN/$exe" ] || { echo "$KELVANE_BIN/$exe is not built" >&2; exit 1; }
+umask 022
+
+# Every program the packages carry, Windows builds and the Linux build of kelvanectl.
+for program in "$KELVANE_BIN/Kelvane.exe" "$KELVANE_BIN/monitor-sim.exe" \
+               "$KELVANE_BIN/kelvanectl.exe" "$KELVANE_NATIVE/bin/kelvanectl"; do
+    if [ ! -f "$program" ]; then
+        echo "package.sh: $program is not built, and the packages carry it" >&2
+        echo "(scripts/setup.sh builds everything)" >&2
+        exit 1
+    fi
 done
-mkdir -p "$out"
+for tool in python3 wixl dpkg-shlibdeps dpkg-gencontrol dpkg-deb; do
+    command -v "$tool" >/dev/null ||
+        { echo "package.sh: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+done
 
-python3 - "$KELVANE_BIN" "$out" "$KELVANE_ROOT/docs/package-readme.txt" <<'PY'
-import os, re, struct, sys, zipfile
+if [ -z "$version" ]; then
+    version=$(python3 - "$KELVANE_BIN/Kelvane.exe" <<'PY'
+import struct, sys
 
-bin_folder, out, readme = sys.argv[1:]
-exe = open(os.path.join(bin_folder, "Kelvane.exe"), "rb").read()
-
+exe = open(sys.argv[1], "rb").read()
 # The version record is the resource VS_VERSION_INFO: its key in UTF-16, then (aligned to four
 # bytes) the fixed file information, which opens with the signature 0xFEEF04BD and holds the
 # file version as two 32-bit words, major.minor and build.revision.
@@ -39,15 +55,73 @@ signature = exe.find(struct.pack("<I", 0xFEEF04BD), key)
 if key < 0 or signature < 0 or signature - key > 40:
     sys.exit("Kelvane.exe has no version record")
 high, low = struct.unpack_from("<II", exe, signature + 8)
-version = "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
-
-name = "Kelvane-" + version
-text = open(readme, encoding="utf-8").read().replace("@VERSION@", version)
-path = os.path.join(out, name + ".zip")
-with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as package:
-    for program in ("Kelvane.exe", "monitor-sim.exe"):
-        package.write(os.path.join(bin_folder, program), name + "/" + program)
-    # Line ends for Notepad.
-    package.writestr(name + "/README.txt", text.replace("\n", "\r\n"))
-print(path)
+print("%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF))
 PY
+)
+fi
+[[ "$version" =~ ^([0-9]+)\.([0-9]+)\.([0-9]+)\.([0-9]+)$ ]] ||
+    { echo "package.sh: $version is not a version A.B.C.D" >&2; exit 2; }
+# Windows Installer reads only the first three fields of a version; see packaging/Kelvane.wxs.
+next_build="${BASH_REMATCH[1]}.${BASH_REMATCH[2]}.$((BASH_REMATCH[3] + 1))"
+
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+readme=$(sed "s/@VERSION@/$version/g" docs/package-readme.txt)
+
+# The zip and the installer hold the same files: the three programs and the text, whose lines
+# end for Notepad.
+files="$work/files"
+mkdir -p "$files"
+cp "$KELVANE_BIN/Kelvane.exe" "$KELVANE_BIN/kelvanectl.exe" "$KELVANE_BIN/monitor-sim.exe" "$files/"
+printf '%s\n' "$readme" | sed 's/$/\r/' > "$files/README.txt"
+
+python3 - "$files" "$out/Kelvane-$version.zip" "Kelvane-$version" <<'PY'
+import os, sys, zipfile
+
+files, path, folder = sys.argv[1:]
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as package:
+    for name in sorted(os.listdir(files)):
+        package.write(os.path.join(files, name), folder + "/" + name)
+PY
+echo "$out/Kelvane-$version.zip"
+
+# wixl takes the files' paths relative to the folder it runs in.
+(cd "$work" && wixl -a x64 -D Version="$version" -D NextBuild="$next_build" -D Files=files \
+    -o "$out/Kelvane-$version.msi" "$KELVANE_ROOT/packaging/Kelvane.wxs")
+echo "$out/Kelvane-$version.msi"
+
+# The Debian package, made the way dpkg's own tools make one: the control data from
+# packaging/kelvanectl.control, the dependencies from the libraries the program links, a
+# changelog entry for the version.
+root="$work/debian/kelvanectl"
+doc="$root/usr/share/doc/kelvanectl"
+mkdir -p "$root/DEBIAN" "$root/usr/bin" "$root/usr/share/man/man1" "$doc"
+install -m 755 "$KELVANE_NATIVE/bin/kelvanectl" "$root/usr/bin/kelvanectl"
+strip --remove-section=.comment --remove-section=.note --strip-unneeded "$root/usr/bin/kelvanectl"
+sed "s/@VERSION@/$version/g" docs/kelvanectl.1 |
+    gzip -9n > "$root/usr/share/man/man1/kelvanectl.1.gz"
+printf '%s\n' "$readme" > "$doc/README"
+cp packaging/copyright "$doc/copyright"
+cp packaging/kelvanectl.control "$work/debian/control"
+maintainer=$(sed -n 's/^Maintainer: //p' packaging/kelvanectl.control)
+# The entry is dated by the last commit: the date moves with the source, not with the packaging.
+date=$(date -R -u -d "@${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}")
+cat > "$work/debian/changelog" <<EOF
+kelvanectl ($version) unstable; urgency=medium
+
+  * kelvanectl of the Orvanta panel $version.
+
+ -- $maintainer  $date
+EOF
+gzip -9n < "$work/debian/changelog" > "$doc/changelog.gz"
+(
+    cd "$work"
+    dpkg-shlibdeps -Tdebian/substvars debian/kelvanectl/usr/bin/kelvanectl
+    dpkg-gencontrol -pkelvanectl -Pdebian/kelvanectl
+)
+(cd "$root" && find usr -type f | sort | xargs md5sum) > "$root/DEBIAN/md5sums"
+deb="$out/kelvanectl_${version}_$(dpkg --print-architecture).deb"
+dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
+echo "$deb"

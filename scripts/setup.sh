@@ -10,9 +10,10 @@ source "$(dirname "$0")/wine-env.sh"
 # The 64-bit posix-threads mingw-w64 C++ compiler (with its C compiler, binutils and headers);
 # Wine with Debian's Marlett (fonts-wine) and a Korean font for the dialogs; Xvfb (xvfb-run
 # needs xauth) for a private display; GoogleTest's sources; CLI11's headers for the console
-# programs' switches.
+# programs' switches; for the packages, wixl (the Windows Installer package), msitools, dpkg-dev
+# (the Debian package's control data) and lintian.
 packages=(cmake make g++ g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth python3
-          fonts-nanum fonts-wine googletest libcli11-dev)
+          fonts-nanum fonts-wine googletest libcli11-dev wixl msitools dpkg-dev lintian)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -10,8 +10,9 @@ export KELVANE_ROOT KELVANE_BUILD KELVANE_BIN KELVANE_NATIVE
 
 export WINEPREFIX="$KELVANE_BUILD/wineprefix"
 export WINEDEBUG=-all
-# No prompts to install Wine's .NET and HTML engines: the program needs neither.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No prompts to install Wine's .NET and HTML engines: the program needs neither. No menu
+# entries on the desktop for the shortcuts an installer makes in a prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # Starts the prefix's Wine server with its own log: a server ended while clients still run dumps
 # its objects to its standard error, which is no one's business on the terminal.
