@@ -22,11 +22,11 @@ NATIVE_BIN = os.path.join(BUILD, "native", "bin")
 
 
 def resource_version():
-    """FILEVERSION of the resource script, as a.b.c.d."""
-    with open(os.path.join(ROOT, "res", "Kelvane.rc"), encoding="utf-8") as script:
-        match = re.search(r"^\s*FILEVERSION\s+(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", script.read(),
-                          re.MULTILINE)
-    return ".".join(match.groups())
+    """The version the version record is made from (res/Version.h), as a.b.c.d."""
+    with open(os.path.join(ROOT, "res", "Version.h"), encoding="utf-8") as header:
+        text = header.read()
+    return ".".join(re.search(r"#define KELVANE_VERSION_%s (\d+)" % part, text).group(1)
+                    for part in ("MAJOR", "MINOR", "BUILD", "REVISION"))
 
 
 def run(*command, **options):
