@@ -2,6 +2,7 @@
 // and polls; only what it reports differs.
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "protocol/ProtocolRules.h"
 
 namespace {
 
@@ -173,9 +174,12 @@ void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
 
 } // namespace
 
+const char* CommandName(Command command) {
+    return COMMAND_NAMES[static_cast<int>(command)];
+}
+
 const char* SourceName(int source) {
-    static const char* const NAMES[] = {"HDMI1", "HDMI2", "HDMI3", "VGA"};
-    return source >= 0 && source < 4 ? NAMES[source] : "?";
+    return source >= 0 && source < protocol::SOURCE_COUNT ? SOURCE_NAMES[source] : "?";
 }
 
 Outcome RunCommand(const Request& request, MonitorProtocol& monitor) {

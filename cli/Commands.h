@@ -9,7 +9,9 @@
 #include <vector>
 #include "protocol/MonitorProtocol.h"
 
+// In the order of their names in COMMAND_NAMES.
 enum class Command { Status, Source, Reset, Diagnostic, Scan };
+inline constexpr const char* COMMAND_NAMES[] = {"status", "source", "reset", "diagnostic", "scan"};
 
 struct Request {
     Command command = Command::Status;
@@ -37,5 +39,9 @@ struct Outcome {
 // Runs the request's command on the monitor behind one line; never shows or prints anything.
 Outcome RunCommand(const Request& request, MonitorProtocol& monitor);
 
-// "HDMI1", "HDMI2", "HDMI3", "VGA".
+// "status", "source", "reset", "diagnostic", "scan".
+const char* CommandName(Command command);
+
+// "HDMI1", "HDMI2", "HDMI3", "VGA" for 0 to 3, the order of the monitor's source codes.
+inline constexpr const char* SOURCE_NAMES[] = {"HDMI1", "HDMI2", "HDMI3", "VGA"};
 const char* SourceName(int source);

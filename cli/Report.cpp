@@ -95,22 +95,6 @@ std::string Values(Command command, const Outcome& o) {
 
 } // namespace
 
-const char* CommandName(Command command) {
-    switch (command) {
-    case Command::Status:
-        return "status";
-    case Command::Source:
-        return "source";
-    case Command::Reset:
-        return "reset";
-    case Command::Diagnostic:
-        return "diagnostic";
-    case Command::Scan:
-        return "scan";
-    }
-    return "?";
-}
-
 std::string TextReport(const std::string& target, Command command, const Outcome& outcome) {
     const std::string name = Shown(target);
     if (!outcome.ok())

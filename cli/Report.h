@@ -10,6 +10,3 @@ std::string TextReport(const std::string& target, Command command, const Outcome
 // {"target":..., "command":..., "ok":..., "error":..., "message":..., and the command's values};
 // valid JSON whatever bytes the monitor or the command line held.
 std::string JsonReport(const std::string& target, Command command, const Outcome& outcome);
-
-// "status", "source", "reset", "diagnostic", "scan".
-const char* CommandName(Command command);

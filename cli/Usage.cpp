@@ -30,8 +30,6 @@ exit status: 0 every target succeeded, 1 a monitor failed (no answer, refusal, a
 
 namespace {
 
-const char* const COMMANDS[] = {"status", "source", "reset", "diagnostic", "scan"};
-
 std::string Upper(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -84,8 +82,7 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
     app.add_flag("--json", request.json);
 
     std::string sourceName;
-    CLI::App* chosen = nullptr;
-    for (const char* name : COMMANDS) {
+    for (const char* name : COMMAND_NAMES) {
         CLI::App* command = app.add_subcommand(name);
         // The options belong to the whole command line, wherever they stand.
         command->fallthrough();
@@ -100,7 +97,8 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
     } catch (const CLI::ParseError& e) {
         if (args.empty() || args[0].rfind("-", 0) == 0)
             error = "a command comes first: status, source, reset, diagnostic or scan";
-        else if (std::find(std::begin(COMMANDS), std::end(COMMANDS), args[0]) == std::end(COMMANDS))
+        else if (std::find(std::begin(COMMAND_NAMES), std::end(COMMAND_NAMES), args[0]) ==
+                 std::end(COMMAND_NAMES))
             error = "unknown command \"" + args[0] + "\"";
         else if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr)
             error = args[0] + " needs " + (args[0] == "source" ? "a source and " : "") +
@@ -109,22 +107,19 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
             error = e.what();
         return Parsed::UsageError;
     }
-    chosen = app.get_subcommands().front();
-    const std::string command = chosen->get_name();
-    request.command = command == "status"       ? Command::Status
-                      : command == "source"     ? Command::Source
-                      : command == "reset"      ? Command::Reset
-                      : command == "diagnostic" ? Command::Diagnostic
-                                                : Command::Scan;
+    const std::string command = app.get_subcommands().front()->get_name();
+    request.command = static_cast<Command>(
+        std::find(std::begin(COMMAND_NAMES), std::end(COMMAND_NAMES), command) -
+        std::begin(COMMAND_NAMES));
 
     if (request.command == Command::Source) {
-        const char* const names[] = {"HDMI1", "HDMI2", "HDMI3", "VGA"};
-        const auto found = std::find(std::begin(names), std::end(names), Upper(sourceName));
-        if (found == std::end(names)) {
+        const std::string wanted = Upper(sourceName);
+        const auto found = std::find(std::begin(SOURCE_NAMES), std::end(SOURCE_NAMES), wanted);
+        if (found == std::end(SOURCE_NAMES)) {
             error = "the source is HDMI1, HDMI2, HDMI3 or VGA, not \"" + sourceName + "\"";
             return Parsed::UsageError;
         }
-        request.source = static_cast<int>(found - std::begin(names));
+        request.source = static_cast<int>(found - std::begin(SOURCE_NAMES));
     }
     if (!unit.empty()) {
         int value = 0;
