@@ -1,8 +1,4 @@
 #include "cli/Interrupt.h"
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #ifdef _WIN32
 #include <windows.h>
@@ -13,16 +9,10 @@
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
-std::mutex g_mutex;
-std::condition_variable g_wake;
+line::Cancel g_interrupt;
 
 void Interrupt() {
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_interrupted = true;
-    }
-    g_wake.notify_all();
+    g_interrupt.Set();
 }
 
 #ifdef _WIN32
@@ -62,11 +52,9 @@ void WatchForInterrupt() {
 }
 
 bool Interrupted() {
-    return g_interrupted;
+    return g_interrupt.IsSet();
 }
 
-bool WaitUnlessInterrupted(std::uint32_t milliseconds) {
-    std::unique_lock<std::mutex> lock(g_mutex);
-    return !g_wake.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                            [] { return g_interrupted.load(); });
+line::Cancel& InterruptCancel() {
+    return g_interrupt;
 }

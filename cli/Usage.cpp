@@ -30,12 +30,6 @@ exit status: 0 every target succeeded, 1 a monitor failed (no answer, refusal, a
 
 namespace {
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // A whole number within low and high, nothing else.
 bool Number(const std::string& text, int low, int high, int& value) {
     if (text.empty() || text.size() > 3 ||
@@ -62,7 +56,7 @@ bool ReadIds(const std::string& text, Request& request, std::string& error) {
 } // namespace
 
 Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
-                       std::vector<Target>& targets, std::string& error) {
+                       std::vector<line::Target>& targets, std::string& error) {
     for (const std::string& arg : args) {
         if (arg == "--")
             break;
@@ -113,13 +107,11 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
         std::begin(COMMAND_NAMES));
 
     if (request.command == Command::Source) {
-        const std::string wanted = Upper(sourceName);
-        const auto found = std::find(std::begin(SOURCE_NAMES), std::end(SOURCE_NAMES), wanted);
-        if (found == std::end(SOURCE_NAMES)) {
+        request.source = protocol::SourceByName(sourceName);
+        if (request.source < 0) {
             error = "the source is HDMI1, HDMI2, HDMI3 or VGA, not \"" + sourceName + "\"";
             return Parsed::UsageError;
         }
-        request.source = static_cast<int>(found - std::begin(SOURCE_NAMES));
     }
     if (!unit.empty()) {
         int value = 0;
@@ -144,13 +136,13 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
 
     targets.clear();
     for (const std::string& text : request.targets) {
-        Target target;
-        if (!ParseTarget(text, target, error)) {
+        line::Target target;
+        if (!line::ParseTarget(text, target, error)) {
             error = "\"" + text + "\": " + error;
             return Parsed::UsageError;
         }
-        for (const Target& earlier : targets) {
-            if (SameLine(earlier, target)) {
+        for (const line::Target& earlier : targets) {
+            if (line::SameLine(earlier, target)) {
                 error = "\"" + text + "\" is the line of \"" + earlier.text + "\" again";
                 return Parsed::UsageError;
             }

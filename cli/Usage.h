@@ -5,8 +5,8 @@
 
 #include <string>
 #include <vector>
-#include "cli/Commands.h"
-#include "cli/Target.h"
+#include "commands/Commands.h"
+#include "line/Target.h"
 
 extern const char* const USAGE;
 
@@ -14,4 +14,4 @@ enum class Parsed { Run, Help, Version, UsageError };
 
 // Reads the arguments after the program's name. A usage error leaves its reason in error.
 Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
-                       std::vector<Target>& targets, std::string& error);
+                       std::vector<line::Target>& targets, std::string& error);

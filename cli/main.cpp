@@ -5,11 +5,11 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include "cli/Commands.h"
+#include "commands/Commands.h"
 #include "cli/Interrupt.h"
-#include "cli/OpenedLine.h"
-#include "cli/Report.h"
+#include "commands/Report.h"
 #include "cli/Usage.h"
+#include "line/Line.h"
 #include "res/Version.h"
 
 namespace {
@@ -21,17 +21,17 @@ constexpr int EXIT_CANNOT_OPEN = 3;
 constexpr int EXIT_INTERRUPTED = 130;
 
 // Opens the target's line, runs the command on it and lets the line go again.
-Outcome Work(const Request& request, const Target& target) {
+Outcome Work(const Request& request, const line::Target& target) {
     Outcome outcome;
     std::string reason;
-    std::unique_ptr<OpenedLine> line = OpenTarget(target, reason);
-    if (!line) {
+    std::unique_ptr<line::Line> opened = line::Open(target, reason, &InterruptCancel());
+    if (!opened) {
         outcome.error = "open";
         outcome.message = reason;
         return outcome;
     }
-    InterruptibleClock clock;
-    MonitorProtocol monitor(*line, clock);
+    line::CancellableClock clock(InterruptCancel());
+    MonitorProtocol monitor(*opened, clock);
     return RunCommand(request, monitor);
 }
 
@@ -40,7 +40,7 @@ Outcome Work(const Request& request, const Target& target) {
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     Request request;
-    std::vector<Target> targets;
+    std::vector<line::Target> targets;
     std::string error;
     switch (ReadCommandLine(args, request, targets, error)) {
     case Parsed::Help:

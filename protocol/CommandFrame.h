@@ -1,38 +1,5 @@
-// The monitor's command frame and what one exchange with the monitor came to.
-//   CommandFrame   nine ASCII bytes on the wire: "@@", the address, a command, an argument
-//   CommandResult  the outcome of one exchange
-//   AddressOf, MakeFrame  build frames for a unit ID
-// Standard C++ only: the panel, the command line and the simulator all build on it.
+// The panel's command frame and the results of its transaction: the protocol core's own, which
+// the command line, the service and the simulator share.
 #pragma once
 
-#include <cstdint>
-
-struct CommandFrame {
-    char header[2];  // always "@@"
-    char address;    // "0" plus the unit ID
-    char command[3]; // three upper-case letters
-    char argument[3];
-};
-static_assert(sizeof(CommandFrame) == 9, "a frame is nine bytes on the wire");
-
-enum CommandResult : std::uint8_t {
-    CMD_LINK_ERROR = 1,  // no connection, or no acknowledge could be read
-    CMD_NAK = 2,         // a negative acknowledge, or the "?" refusal of an "FV" command
-    CMD_ACK = 3,         // the acknowledge "!"
-    CMD_SEND_FAILED = 4, // a byte of the frame could not be written; nothing was read
-};
-
-// The address character of a unit ID: "0" plus its low eight bits, modulo 256, so unit IDs 0 to
-// 9 give "0" to "9" and 10 gives ":".
-constexpr char AddressOf(int unitId) {
-    return static_cast<char>((0x30 + (unitId & 0xFF)) & 0xFF);
-}
-
-// A frame from an address and the three letters of the command and of the argument.
-constexpr CommandFrame MakeFrame(char address, const char (&command)[4],
-                                 const char (&argument)[4]) {
-    return {{'@', '@'},
-            address,
-            {command[0], command[1], command[2]},
-            {argument[0], argument[1], argument[2]}};
-}
+#include "core/Frame.h"

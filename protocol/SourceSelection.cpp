@@ -1,20 +1,13 @@
 // Switching the monitor's input source.
 #include "panel/KelvaneDlg.h"
-#include <iterator>
 #include <string>
+#include "core/Sources.h"
 #include "framework/DataExchange.h"
 #include "protocol/OperatorTexts.h"
 #include "res/resource.h"
 
-namespace {
-
-// How the status line names the sources, in the order of the radio buttons.
-constexpr const wchar_t* SOURCE_LABELS[] = {L"HDMI1", L"HDMI2", L"HDMI3", L"VGA"};
-
-} // namespace
-
 void CKelvaneDlg::ChangeSource(BYTE source) {
-    if (!g_bConnected || source >= std::size(SOURCE_LABELS))
+    if (!g_bConnected || source >= protocol::SOURCE_COUNT)
         return;
     BeginWaitCursor();
     // The switch, its one resend after a refusal and, once acknowledged, the wait and the signal
@@ -36,8 +29,10 @@ void CKelvaneDlg::ChangeSource(BYTE source) {
         UpdateData(FALSE);
         ShowSignal(outcome.signal);
         ClearReply();
-        m_strStatus = std::wstring(L"Input source has been changed successfully. (") +
-                      SOURCE_LABELS[source] + L")";
+        // The names are ASCII; in the order of the radio buttons.
+        const std::string name = protocol::SOURCES[source].name;
+        m_strStatus = L"Input source has been changed successfully. (" +
+                      std::wstring(name.begin(), name.end()) + L")";
         UpdateData(FALSE);
     } else if (g_bConnected) {
         // The button the operator clicked shows checked; the monitor did not take that source,

@@ -9,7 +9,7 @@
 #include <windows.h>
 #include <cstddef>
 #include <cstdint>
-#include "protocol/MonitorProtocol.h"
+#include "core/MonitorProtocol.h"
 
 class CKelvaneDlg;
 

@@ -1,6 +1,7 @@
 #include "serial/SerialChannel.h"
 #include <string>
 #include "framework/Clock.h"
+#include "line/SerialSettings.h"
 #include "serial/SerialApi.h"
 
 // m_hComm is INVALID_HANDLE_VALUE whenever the channel holds no port: before Open, after a failed
@@ -37,21 +38,8 @@ int CSerialChannel::Setup(DWORD baudRate, int byteSize, int parityCheck, int par
         Release();
         return 0;
     }
-    m_dcb.BaudRate = baudRate;
-    m_dcb.ByteSize = static_cast<BYTE>(byteSize);
-    m_dcb.Parity = static_cast<BYTE>(parity);
-    m_dcb.StopBits = static_cast<BYTE>(stopBits);
-    m_dcb.fBinary = 1;
-    m_dcb.fParity = parityCheck & 1;
-    m_dcb.fOutxCtsFlow = 0;
-    m_dcb.fOutxDsrFlow = 0;
-    m_dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    m_dcb.fDsrSensitivity = 0;
-    m_dcb.fOutX = 0;
-    m_dcb.fInX = 0;
-    m_dcb.fNull = 0;
-    m_dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    m_dcb.fAbortOnError = 1;
+    line::SetLineSettings(m_dcb, baudRate, static_cast<BYTE>(byteSize), parityCheck,
+                          static_cast<BYTE>(parity), static_cast<BYTE>(stopBits), TRUE);
     if (!api.SetCommState(m_hComm, &m_dcb)) {
         MessageBox(L"SetCommState Error", L"Error", MB_ICONHAND);
         Release();

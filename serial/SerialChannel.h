@@ -5,7 +5,7 @@
 
 #include <windows.h>
 #include "framework/Wnd.h"
-#include "protocol/ProtocolRules.h"
+#include "core/ProtocolRules.h"
 
 class CSerialChannel : public CWnd {
 public:

@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include "protocol/MonitorProtocol.h"
+#include "core/MonitorProtocol.h"
 #include "tests/support/FakeLine.h"
 
 namespace {

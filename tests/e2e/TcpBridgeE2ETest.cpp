@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <string>
-#include "protocol/ProtocolRules.h"
+#include "core/ProtocolRules.h"
 #include "res/resource.h"
 #include "tests/e2e/RunningPanel.h"
 

@@ -1,12 +1,10 @@
 #include "tests/soak/SoakJudge.h"
-#include "protocol/ProtocolRules.h"
+#include "core/ProtocolRules.h"
 
 namespace {
 
-const wchar_t* const SOURCE_LABELS[] = {L"HDMI1", L"HDMI2", L"HDMI3", L"VGA"};
-
 std::string Command(const Exchange& exchange) {
-    return exchange.frame.size() == 9 ? exchange.frame.substr(3, 3) : "";
+    return exchange.frame.size() == FRAME_SIZE ? exchange.frame.substr(3, 3) : "";
 }
 
 // The byte after the frame's data bytes decides, as it does for the panel: a refusal, prompt or
@@ -24,7 +22,7 @@ bool SentLate(const std::string& fault) {
 
 bool SignalQueryAfter(const std::vector<Exchange>& exchanges, size_t index) {
     for (size_t i = index + 1; i < exchanges.size(); ++i)
-        if (Command(exchanges[i]) == "SIG")
+        if (Command(exchanges[i]) == protocol::SIGNAL_QUERY.command)
             return true;
     return false;
 }
@@ -111,17 +109,18 @@ std::vector<Exchange> ExchangesIn(const std::vector<LogEvent>& events) {
 
 Verdict JudgeSourceChange(int source, const std::wstring& statusBefore,
                           const std::wstring& statusAfter, const std::vector<Exchange>& exchanges) {
-    const std::wstring success = std::wstring(L"Input source has been changed successfully. (") +
-                                 SOURCE_LABELS[source] + L")";
+    const std::string name = protocol::SOURCES[source].name;
+    const std::wstring success = L"Input source has been changed successfully. (" +
+                                 std::wstring(name.begin(), name.end()) + L")";
     size_t last = exchanges.size();
     for (size_t i = 0; i < exchanges.size(); ++i)
-        if (Command(exchanges[i]) == "SSS")
+        if (Command(exchanges[i]) == protocol::SOURCE_SWITCH)
             last = i;
 
     Verdict verdict;
     const bool sent = last < exchanges.size();
     verdict.acknowledged = sent &&
-                           exchanges[last].frame.substr(6) == protocol::SOURCE_CODES[source] &&
+                           exchanges[last].frame.substr(6) == protocol::SOURCES[source].code &&
                            Acknowledged(exchanges[last]);
     verdict.reported = statusAfter == success &&
                        (statusBefore != success || (sent && SignalQueryAfter(exchanges, last)));
@@ -133,7 +132,7 @@ Verdict JudgeDefaultSetting(const std::wstring& statusBefore, const std::wstring
     const std::wstring done = L"Default setting is done.";
     size_t reset = exchanges.size();
     for (size_t i = 0; i < exchanges.size() && reset == exchanges.size(); ++i)
-        if (Command(exchanges[i]) == "DSS")
+        if (Command(exchanges[i]) == protocol::DEFAULT_SETTING.command)
             reset = i;
 
     Verdict verdict;

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <set>
 #include <vector>
-#include "protocol/MonitorLine.h"
-#include "protocol/ProtocolRules.h"
+#include "core/MonitorLine.h"
+#include "core/ProtocolRules.h"
 #include "tests/support/LineModel.h"
 
 class VirtualTime final : public TimeSource, public ProtocolClock {

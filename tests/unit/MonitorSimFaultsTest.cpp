@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
-#include "protocol/ProtocolRules.h"
+#include "core/ProtocolRules.h"
 #include "tools/monitor-sim/Options.h"
 #include "tools/monitor-sim/RandomFaults.h"
 

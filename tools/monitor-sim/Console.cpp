@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "Console.h"
+#include "line/WindowsError.h"
 
 namespace monitor_sim {
 
@@ -55,20 +56,9 @@ void writeStderr(std::string_view text) {
 }
 
 std::string windowsErrorText(unsigned long code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring message = length ? std::wstring(buffer, length) : std::wstring();
-    if (buffer)
-        LocalFree(buffer);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L' ' || message.back() == L'.'))
-        message.pop_back();
-    std::string text = "error " + std::to_string(code);
-    if (!message.empty())
-        text += " (" + toUtf8(message) + ")";
-    return text;
+    const std::string message = line::WindowsErrorText(code);
+    const std::string number = "error " + std::to_string(code);
+    return message == number ? number : number + " (" + message + ")";
 }
 
 } // namespace monitor_sim

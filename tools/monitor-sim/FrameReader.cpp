@@ -42,7 +42,7 @@ void FrameReader::push(char byte, std::vector<LineEvent>& events) {
         addDropped(events, partial_.front());
         partial_.erase(0, 1);
     }
-    if (partial_.size() == kFrameSize) {
+    if (partial_.size() == FRAME_SIZE) {
         events.push_back({LineEvent::Kind::Frame, partial_});
         partial_.clear();
     }

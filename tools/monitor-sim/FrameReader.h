@@ -5,10 +5,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include "core/Frame.h"
 
 namespace monitor_sim {
-
-inline constexpr std::size_t kFrameSize = 9;
 
 // A partial frame whose first byte is older than this is thrown away.
 inline constexpr std::uint64_t kStaleFrameMs = 500;

@@ -1,7 +1,7 @@
 #pragma once
 // The simulated monitor's settings and how it answers one command frame. No I/O in here.
 
-#include "protocol/ProtocolRules.h"
+#include "core/ProtocolRules.h"
 
 #include <string>
 #include <string_view>
@@ -14,8 +14,13 @@ constexpr char acknowledgeByte(bool ack) {
     return static_cast<char>(ack ? protocol::ACK_BYTE : protocol::REFUSAL_BYTE);
 }
 
-// The input sources a monitor can have, in the order they are listed to users.
-inline const std::vector<std::string> kAllSources = {"HD1", "HD2", "HD3", "VGA"};
+// The input sources a monitor can have, by their wire codes, in the order they are listed to users.
+inline const std::vector<std::string> kAllSources = [] {
+    std::vector<std::string> codes;
+    for (const protocol::InputSource& source : protocol::SOURCES)
+        codes.push_back(source.code);
+    return codes;
+}();
 
 // What the monitor is and what it currently shows.
 struct MonitorState {

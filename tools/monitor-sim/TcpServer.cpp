@@ -6,6 +6,7 @@
 #include "TcpServer.h"
 
 #include "Console.h"
+#include "line/Sockets.h"
 
 namespace monitor_sim {
 
@@ -43,8 +44,6 @@ TcpServer::~TcpServer() {
     for (std::uintptr_t socket : {client_, listener_})
         if (socket != kNoSocket)
             closesocket(static_cast<SOCKET>(socket));
-    if (winsock_)
-        WSACleanup();
 }
 
 std::string TcpServer::name() const {
@@ -52,13 +51,9 @@ std::string TcpServer::name() const {
 }
 
 bool TcpServer::open(std::string& error) {
-    if (!winsock_) {
-        WSADATA data;
-        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-            error = "cannot start Winsock";
-            return false;
-        }
-        winsock_ = true;
+    if (!line::StartSockets()) {
+        error = "cannot start Winsock";
+        return false;
     }
     addrinfo hints{};
     hints.ai_family = AF_INET;

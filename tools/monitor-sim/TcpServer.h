@@ -45,7 +45,6 @@ private:
     std::string host_;
     unsigned port_;
     Log& log_;
-    bool winsock_ = false;    // WSAStartup done
     std::uintptr_t listener_; // SOCKET, or kNoSocket
     std::uintptr_t client_;   // SOCKET, or kNoSocket
     std::string clientName_;  // "127.0.0.1:50312"

@@ -2,23 +2,33 @@
 // protocol core follows it, the simulated monitor times its faults by it, the soak bounds the
 // operations by it. The line trace (Python) is held to it by the table of line cases that both
 // test suites run (tests/line-cases.txt).
+//   BAUD_RATE, BITS_PER_BYTE, WireTimeMs  the line's speed, and how long bytes take on it
 //   ACK_BYTE, REFUSAL_BYTE            the acknowledge, and the monitors' refusal
 //   AcknowledgeOf                     what an acknowledge byte means, on either read
-//   DataBytes                         data bytes the transaction reads before the acknowledge
 //   READ_TIMEOUT_MS ... DRAIN_LIMIT_MS  the waits of one exchange
 //   TransactionLimitMs                the longest one exchange can take
-//   SOURCE_CODES, RESEND_WAIT_MS, SWITCH_WAIT_MS   the source switch
+//   ExchangeFloorMs                   the shortest one exchange can take
+//   RESEND_WAIT_MS, SWITCH_WAIT_MS    the source switch
 //   SIGNAL_POLLS, SETTLE_WAIT_MS      the default setting
-//   DIAGNOSTIC_FRAMES                 the diagnostic sequence with its waits
 //   ..._LIMIT_MS                      the longest each operation can take, boxes aside
 // Standard C++ only.
 #pragma once
 
 #include <cstdint>
-#include <string_view>
-#include "protocol/CommandFrame.h"
+#include "core/CommandCodes.h"
+#include "core/Frame.h"
+#include "core/Sources.h"
 
 namespace protocol {
+
+// The monitors talk at 19200 baud, 8 data bits, no parity, one stop bit: ten bits a byte.
+inline constexpr unsigned BAUD_RATE = 19200;
+inline constexpr unsigned DATA_BITS = 8;
+inline constexpr unsigned BITS_PER_BYTE = 1 + DATA_BITS + 1;
+// How long this many bytes take on the line, back to back.
+constexpr double WireTimeMs(unsigned bytes) {
+    return bytes * BITS_PER_BYTE * 1000.0 / BAUD_RATE;
+}
 
 // "!" acknowledges a command; monitors answer a command they refuse with "?", and an "FV"
 // query they refuse with "?" as its first data byte.
@@ -41,18 +51,6 @@ inline constexpr std::uint32_t LATE_ACK_WAIT_MS = 500;
 // answer takes a few milliseconds at 19200 baud, so a second is far beyond any stale reply.
 inline constexpr std::uint32_t DRAIN_LIMIT_MS = 1000;
 
-// The queries "UIG", "SSG" and "SIG" answer with three data bytes, the "FV" queries with six; the
-// commands with none. The data bytes come before the acknowledge.
-inline constexpr unsigned QUERY_DATA_BYTES = 3;
-inline constexpr unsigned FIRMWARE_DATA_BYTES = 6;
-constexpr unsigned DataBytes(std::string_view command) {
-    if (command.substr(0, 2) == "FV")
-        return FIRMWARE_DATA_BYTES;
-    if (command == "UIG" || command == "SSG" || command == "SIG")
-        return QUERY_DATA_BYTES;
-    return 0;
-}
-
 // One exchange at its longest: the drain at its limit (and the read under way then), the answer
 // wait, every data read and the acknowledge read waiting out their time, the late wait and read.
 constexpr std::uint32_t TransactionLimitMs(unsigned dataBytes) {
@@ -60,9 +58,12 @@ constexpr std::uint32_t TransactionLimitMs(unsigned dataBytes) {
            READ_TIMEOUT_MS + LATE_ACK_WAIT_MS + READ_TIMEOUT_MS;
 }
 
-// The input sources on the wire, in the order of their index: 0 HDMI 1, 1 HDMI 2, 2 HDMI 3, 3 VGA.
-inline constexpr const char* SOURCE_CODES[] = {"HD1", "HD2", "HD3", "VGA"};
-inline constexpr int SOURCE_COUNT = 4;
+// One exchange at its shortest, the answer's own bytes aside: the drain's last read finding the
+// line quiet, the frame's nine bytes on the line, the answer wait.
+constexpr double ExchangeFloorMs() {
+    return READ_TIMEOUT_MS + WireTimeMs(FRAME_SIZE) + ANSWER_WAIT_MS;
+}
+
 // A monitor that refuses a switch gets it once more after this long.
 inline constexpr std::uint32_t RESEND_WAIT_MS = 2000;
 // The monitor takes this long to change its input before the signal can be read.
@@ -72,15 +73,6 @@ inline constexpr std::uint32_t SWITCH_WAIT_MS = 3000;
 inline constexpr int SIGNAL_POLLS = 5;
 // Then it gets this long to settle before its state is read afresh.
 inline constexpr std::uint32_t SETTLE_WAIT_MS = 2500;
-
-// The diagnostic sequence: three frames, each acknowledged before the pause that follows it.
-struct DiagnosticFrame {
-    char command[4];
-    char argument[4];
-    std::uint32_t waitAfterMs;
-};
-inline constexpr DiagnosticFrame DIAGNOSTIC_FRAMES[] = {
-    {"DCS", "PON", 2000}, {"KES", "FAC", 1000}, {"KES", "PLS", 0}};
 
 inline constexpr std::uint32_t COMMAND_LIMIT_MS = TransactionLimitMs(0);
 inline constexpr std::uint32_t QUERY_LIMIT_MS = TransactionLimitMs(QUERY_DATA_BYTES);

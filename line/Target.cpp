@@ -1,10 +1,12 @@
-#include "cli/Target.h"
+#include "line/Target.h"
 #include <algorithm>
 #include <cctype>
 #ifndef _WIN32
 #include <climits>
 #include <cstdlib>
 #endif
+
+namespace line {
 
 namespace {
 
@@ -112,3 +114,5 @@ bool SameLine(const Target& a, const Target& b) {
     return Device(a.path) == Device(b.path);
 #endif
 }
+
+} // namespace line

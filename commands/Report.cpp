@@ -1,4 +1,4 @@
-#include "cli/Report.h"
+#include "commands/Report.h"
 #include <cstdio>
 
 namespace {
@@ -67,7 +67,8 @@ std::string Values(Command command, const Outcome& o) {
         return known ? value : "?";
     };
     const std::string unit = unknown(o.unit.has_value(), o.unit ? std::to_string(*o.unit) : "");
-    const std::string source = unknown(o.source.has_value(), o.source ? SourceName(*o.source) : "");
+    const std::string source =
+        unknown(o.source.has_value(), o.source ? protocol::SourceName(*o.source) : "");
     const std::string signal = unknown(o.signal.has_value(), o.signal && *o.signal ? "ok" : "none");
     const std::string firmware =
         o.firmwareRefused ? "refused"
@@ -111,7 +112,8 @@ std::string JsonReport(const std::string& target, Command command, const Outcome
         json += std::string(",\"") + key + "\":" + value;
     };
     const std::string unit = o.unit ? std::to_string(*o.unit) : "null";
-    const std::string source = o.source ? std::string("\"") + SourceName(*o.source) + "\"" : "null";
+    const std::string source =
+        o.source ? std::string("\"") + protocol::SourceName(*o.source) + "\"" : "null";
     const std::string signal = o.signal ? (*o.signal ? "\"ok\"" : "\"none\"") : "null";
     const std::string firmware = o.firmware ? JsonString(*o.firmware) : "null";
     switch (command) {

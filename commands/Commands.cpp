@@ -1,8 +1,7 @@
 // Each command is the panel's operation of the same name, with the panel's frames, waits, resend
 // and polls; only what it reports differs.
-#include "cli/Commands.h"
-#include "cli/Interrupt.h"
-#include "protocol/ProtocolRules.h"
+#include "commands/Commands.h"
+#include "core/ProtocolRules.h"
 
 namespace {
 
@@ -32,52 +31,14 @@ void Fail(Outcome& outcome, CommandResult result, const std::string& step) {
         outcome.message = "no answer to " + step;
 }
 
-// One query of the monitor's state into the outcome. false when the line can no longer be
-// written: what follows would fail the same way.
-bool Read(Query query, MonitorProtocol& monitor, char& address, Outcome& outcome) {
-    CommandResult result = CMD_ACK;
-    switch (query) {
-    case Query::UnitId: {
-        const UnitIdReading reading = monitor.ReadUnitId();
-        result = reading.result;
-        // As in the panel: after no answer, later frames go to address "0".
-        address = AddressOf(reading.unitId);
-        if (Answered(result))
-            outcome.unit = reading.unitId;
-        break;
-    }
-    case Query::Source: {
-        const SourceReading reading = monitor.ReadSource(address);
-        result = reading.result;
-        if (Answered(result) && reading.source >= 0)
-            outcome.source = reading.source;
-        break;
-    }
-    case Query::Signal: {
-        const SignalReading reading = monitor.ReadSignal(address);
-        result = reading.result;
-        if (Answered(result))
-            outcome.signal = reading.signal;
-        break;
-    }
-    case Query::Firmware: {
-        const FirmwareReading reading = monitor.ReadFirmware(address);
-        result = reading.result;
-        if (result == CMD_ACK)
-            outcome.firmware = reading.version;
-        // A monitor without the query refuses it: the firmware is unknown, nothing failed.
-        outcome.firmwareRefused = result == CMD_NAK;
-        if (result == CMD_NAK)
-            return true;
-        break;
-    }
-    }
-    if (!Answered(result)) {
-        const char* names[] = {"the unit-ID query", "the source query", "the signal query",
-                               "the firmware query"};
-        Fail(outcome, result, names[static_cast<int>(query)]);
-    }
-    return result != CMD_SEND_FAILED;
+// The name of each query in a message, in the order of Query.
+constexpr const char* QUERY_NAMES[] = {"the unit-ID query", "the source query", "the signal query",
+                                       "the firmware query"};
+
+// The first query that failed says what went wrong.
+void FailOn(const MonitorStatus& status, Outcome& outcome) {
+    if (!status.Answered())
+        Fail(outcome, status.failure, QUERY_NAMES[static_cast<int>(status.failedQuery)]);
 }
 
 // The address of the monitor: the unit given, or the unit ID the monitor tells at address "0".
@@ -85,31 +46,28 @@ bool Read(Query query, MonitorProtocol& monitor, char& address, Outcome& outcome
 bool Address(const Request& request, MonitorProtocol& monitor, char& address, Outcome& outcome) {
     if (request.unit) {
         outcome.unit = *request.unit;
-        address = AddressOf(*request.unit);
-        return true;
+    } else {
+        monitor.Ask(Query::UnitId, ANY_UNIT_ADDRESS, outcome);
+        FailOn(outcome, outcome);
     }
-    Read(Query::UnitId, monitor, address, outcome);
+    address = AddressOf(outcome.unit);
     return outcome.ok();
 }
 
 void Status(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
-    char address = '0';
-    if (!Address(request, monitor, address, outcome))
-        return;
-    for (Query query : {Query::Source, Query::Signal, Query::Firmware})
-        if (!Read(query, monitor, address, outcome))
-            return;
+    static_cast<MonitorStatus&>(outcome) = monitor.ReadStatus(request.unit);
+    FailOn(outcome, outcome);
 }
 
 void Source(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
-    char address = '0';
+    char address = ANY_UNIT_ADDRESS;
     if (!Address(request, monitor, address, outcome))
         return;
     const SwitchOutcome result = monitor.SwitchSource(address, request.source);
     if (!result.Switched()) {
         // After a refusal the switch went out a second time.
         Fail(outcome, result.result,
-             std::string("the switch to ") + SourceName(request.source) +
+             std::string("the switch to ") + protocol::SourceName(request.source) +
                  (result.first == CMD_NAK ? " twice" : ""));
         return;
     }
@@ -119,32 +77,38 @@ void Source(const Request& request, MonitorProtocol& monitor, Outcome& outcome) 
 }
 
 void Reset(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
-    char address = '0';
+    char address = ANY_UNIT_ADDRESS;
     if (!Address(request, monitor, address, outcome))
         return;
     // The values read afresh fill the outcome; one that fails stays unknown, but the reset the
     // monitor acknowledged is what the command reports.
-    Outcome reread;
+    MonitorStatus reread;
     reread.unit = outcome.unit;
     const ResetOutcome result = monitor.RestoreDefaults(address, [&](Query query) {
         // A given unit is not asked at "0", where every monitor of a chain would answer.
         if (query == Query::UnitId && request.unit)
             return true;
-        return Read(query, monitor, address, reread);
+        MonitorStatus asked;
+        const CommandResult answer =
+            monitor.Ask(query, address, query == Query::UnitId ? asked : reread);
+        if (query == Query::UnitId) {
+            // As in the panel: after no answer, later frames go to "0".
+            address = AddressOf(asked.unit);
+            if (asked.unit)
+                reread.unit = asked.unit;
+        }
+        // What follows a frame that could not be written would fail the same way.
+        return answer != CMD_SEND_FAILED;
     });
     if (result.result != CMD_ACK) {
         Fail(outcome, result.result, "the reset");
         return;
     }
-    outcome.unit = reread.unit;
-    outcome.source = reread.source;
-    outcome.signal = reread.signal;
-    outcome.firmware = reread.firmware;
-    outcome.firmwareRefused = reread.firmwareRefused;
+    static_cast<MonitorStatus&>(outcome) = reread;
 }
 
 void Diagnostic(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
-    char address = '0';
+    char address = ANY_UNIT_ADDRESS;
     if (!Address(request, monitor, address, outcome))
         return;
     const DiagnosticOutcome result = monitor.StartDiagnostic(address);
@@ -155,15 +119,16 @@ void Diagnostic(const Request& request, MonitorProtocol& monitor, Outcome& outco
     }
 }
 
-// A harmless query (the signal status) at each address; a monitor that answers it is there.
+// A harmless query (the signal status) at each address; a monitor that answers it is there. A
+// line that was cancelled fails the next write and ends the scan there.
 void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
-    for (int id = request.firstId; id <= request.lastId && !Interrupted(); ++id) {
-        const CommandResult result = monitor.ReadSignal(AddressOf(id)).result;
+    for (int id = request.firstId; id <= request.lastId; ++id) {
+        const CommandResult result = monitor.ProbeUnit(AddressOf(id));
         if (result == CMD_SEND_FAILED) {
             Fail(outcome, result, "the query of unit " + std::to_string(id));
             return;
         }
-        if (Answered(result))
+        if (result == CMD_ACK)
             outcome.units.push_back(id);
     }
     if (outcome.units.empty()) {
@@ -176,10 +141,6 @@ void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
 
 const char* CommandName(Command command) {
     return COMMAND_NAMES[static_cast<int>(command)];
-}
-
-const char* SourceName(int source) {
-    return source >= 0 && source < protocol::SOURCE_COUNT ? SOURCE_NAMES[source] : "?";
 }
 
 Outcome RunCommand(const Request& request, MonitorProtocol& monitor) {

@@ -5,22 +5,26 @@
 //   Query, RESET_REREADS  the four queries, and the order a reset reads them afresh in
 //   ...Reading         what the answer to each query said
 //   SwitchOutcome, ResetOutcome, DiagnosticOutcome  what the longer operations came to
+//   MonitorStatus, CONNECT_QUERIES  what the connect's four queries read of a monitor
+//   Timing             how a line's exchanges wait for the answer
 //   MonitorProtocol    the protocol over one line; one object per line, nothing shared
 // Standard C++ only.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
-#include "protocol/CommandFrame.h"
-#include "protocol/MonitorLine.h"
-#include "protocol/ProtocolRules.h"
+#include "core/Frame.h"
+#include "core/MonitorLine.h"
+#include "core/ProtocolRules.h"
 
 struct Exchange {
     CommandResult result = CMD_LINK_ERROR;
     std::uint8_t data[6] = {}; // the data bytes read; 0 where none came
     unsigned dataRead = 0;     // how many data bytes the exchange read: 0, 3 or 6
     unsigned received = 0;     // how many bytes came while it read, data and acknowledge
+    std::uint8_t ack = 0;      // the byte read as the acknowledge; 0 when none came
 };
 
 // The queries take an answer whatever its acknowledge byte: a NAK reads like an ACK.
@@ -29,6 +33,9 @@ constexpr bool Answered(CommandResult result) {
 }
 
 enum class Query { UnitId, Source, Signal, Firmware };
+// A connect asks these in this order: the unit ID at address "0", then the rest at the unit's.
+inline constexpr Query CONNECT_QUERIES[] = {Query::UnitId, Query::Source, Query::Signal,
+                                            Query::Firmware};
 // After an acknowledged reset the monitor's state is read afresh in this order.
 inline constexpr Query RESET_REREADS[] = {Query::Source, Query::Signal, Query::UnitId,
                                           Query::Firmware};
@@ -72,9 +79,34 @@ struct DiagnosticOutcome {
     bool Started() const { return failedStep == 0; }
 };
 
+// What the connect's queries read of a monitor. A value is unset when its query was not answered,
+// was not asked, or named nothing known (a source code that is none of the four).
+struct MonitorStatus {
+    std::optional<int> unit;
+    std::optional<int> source;  // 0 HDMI 1 to 3 VGA
+    std::optional<bool> signal; // the data bytes were "SOK"
+    std::optional<std::string> firmware;
+    bool firmwareRefused = false; // monitors without the firmware query refuse it
+    // The first query that went unanswered (CMD_LINK_ERROR) or could not be written
+    // (CMD_SEND_FAILED); failure stays CMD_ACK when every query was answered.
+    Query failedQuery = Query::UnitId;
+    CommandResult failure = CMD_ACK;
+    // The first query other than the firmware's that the monitor answered with a refusal; its
+    // data bytes are read all the same, as the panel reads them. refusal stays CMD_ACK without one.
+    Query refusedQuery = Query::UnitId;
+    CommandResult refusal = CMD_ACK;
+    bool Answered() const { return failure == CMD_ACK; }
+};
+
+// Paced: the panel's fixed waits, which are upper bounds on when an answer is certain to be on
+// the line. AnswerDriven: reads the answer as its bytes arrive, and never waits longer than the
+// paced exchange would at any step; every answer reads alike under both.
+enum class Timing { Paced, AnswerDriven };
+
 class MonitorProtocol {
 public:
-    MonitorProtocol(MonitorLine& line, ProtocolClock& clock) : m_line(line), m_clock(clock) {}
+    MonitorProtocol(MonitorLine& line, ProtocolClock& clock, Timing timing = Timing::Paced)
+        : m_line(line), m_clock(clock), m_timing(timing) {}
     virtual ~MonitorProtocol() = default;
     MonitorProtocol(const MonitorProtocol&) = delete;
     MonitorProtocol& operator=(const MonitorProtocol&) = delete;
@@ -89,6 +121,22 @@ public:
     SourceReading ReadSource(char address);
     SignalReading ReadSignal(char address);
     FirmwareReading ReadFirmware(char address);
+
+    // Asks one query of the connect at the address into status (the unit ID always at "0"): the
+    // value read, or the failure or refusal it met.
+    CommandResult Ask(Query query, char address, MonitorStatus& status);
+
+    // The connect's queries: the unit ID at "0" when unit is not given (on a daisy chain every
+    // monitor would answer there), then source, signal and firmware at the unit's address. Stops
+    // where the unit ID went unanswered or a frame could not be written; with stopAtFailure also
+    // at the first query that went unanswered.
+    MonitorStatus ReadStatus(std::optional<int> unit, bool stopAtFailure = false);
+
+    // Whether a unit answers at the address: the signal query's three data bytes come, followed by
+    // an acknowledge or a refusal. CMD_ACK when one does, CMD_SEND_FAILED when the frame could not
+    // be written, CMD_LINK_ERROR for silence, a partial answer, or any other byte where the
+    // acknowledge belongs: an adapter that echoes the frame, or noise.
+    CommandResult ProbeUnit(char address);
 
     // Switches to source 0 HDMI 1 to 3 VGA; a refusal gets the same frame once more after
     // RESEND_WAIT_MS. Once acknowledged, SWITCH_WAIT_MS later, the signal is read again.
@@ -108,4 +156,5 @@ private:
 
     MonitorLine& m_line;
     ProtocolClock& m_clock;
+    Timing m_timing;
 };

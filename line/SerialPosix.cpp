@@ -5,40 +5,61 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
+#include <thread>
 #include <unistd.h>
-#include "cli/Interrupt.h"
-#include "cli/OpenedLine.h"
+#include "line/Line.h"
+#include "line/SerialSettings.h"
+
+namespace line {
 
 namespace {
 
-class PosixSerialLine final : public OpenedLine {
+// How long the close waits for written bytes to leave: far more than a frame takes at 19200 baud,
+// and bounded, since a pseudo-terminal whose other end stopped reading never empties.
+constexpr std::uint32_t CLOSE_DRAIN_LIMIT_MS = 500;
+
+int PollMs(Deadline deadline) {
+    return static_cast<int>(std::min<std::uint32_t>(MsUntil(deadline), INT32_MAX));
+}
+
+class PosixSerialLine final : public Line {
 public:
     explicit PosixSerialLine(int fd) : m_fd(fd) {}
-    // Lets the written bytes leave first, as the panel does, unless Ctrl-C is ending everything.
     ~PosixSerialLine() override {
-        if (!Interrupted())
-            ::tcdrain(m_fd);
+        // The written bytes leave first, as the panel's do, unless a cancel is ending everything.
+        const Deadline giveUp = DeadlineIn(CLOSE_DRAIN_LIMIT_MS);
+        int pending = 0;
+        while (!CutNow() && ::ioctl(m_fd, TIOCOUTQ, &pending) == 0 && pending > 0 &&
+               MonotonicClock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // The exclusive-use flag belongs to the terminal, not to this descriptor: on a
+        // pseudo-terminal whose other end stays open it would outlive the program and keep
+        // everyone but root out.
+        ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
     }
 
 protected:
-    bool Send(std::uint8_t byte) override {
-        while (true) {
-            const ssize_t written = ::write(m_fd, &byte, 1);
-            if (written == 1)
-                return true;
+    bool Send(const std::uint8_t* bytes, std::size_t count, Deadline deadline) override {
+        while (count > 0) {
+            const ssize_t written = ::write(m_fd, bytes, count);
+            if (written > 0) {
+                bytes += written;
+                count -= static_cast<std::size_t>(written);
+                continue;
+            }
             if (written < 0 && errno != EAGAIN && errno != EINTR)
                 return false;
             pollfd wait{m_fd, POLLOUT, 0};
-            if (::poll(&wait, 1, WRITE_LIMIT_MS) <= 0)
+            if (MsUntil(deadline) == 0 || ::poll(&wait, 1, PollMs(deadline)) < 0)
                 return false;
         }
+        return true;
     }
 
-    ReadResult Receive(std::uint8_t& byte, std::uint32_t timeoutMs) override {
+    ReadResult Receive(std::uint8_t& byte, Deadline deadline) override {
         pollfd wait{m_fd, POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(timeoutMs));
+        const int ready = ::poll(&wait, 1, PollMs(deadline));
         if (ready == 0)
             return READ_NOTHING;
         if (ready < 0)
@@ -59,21 +80,13 @@ std::string Reason(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
-// 19200 baud, 8 data bits, no parity, one stop bit, raw, no flow control of either kind.
 bool SetUp(int fd, std::string& error) {
     termios settings{};
     if (::tcgetattr(fd, &settings) != 0) {
         error = Reason("not a serial line", errno);
         return false;
     }
-    ::cfmakeraw(&settings);
-    ::cfsetispeed(&settings, B19200);
-    ::cfsetospeed(&settings, B19200);
-    settings.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    settings.c_cflag |= CS8 | CREAD | CLOCAL;
-    settings.c_iflag &= ~(IXON | IXOFF | IXANY);
-    settings.c_cc[VMIN] = 0;
-    settings.c_cc[VTIME] = 0;
+    SetMonitorLineSettings(settings);
     if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
         error = Reason("cannot set the line to 19200 8N1", errno);
         return false;
@@ -87,10 +100,15 @@ bool SetUp(int fd, std::string& error) {
 
 } // namespace
 
-std::unique_ptr<OpenedLine> OpenSerial(const Target& target, std::string& error) {
+std::unique_ptr<Line> OpenSerial(const Target& target, std::string& error) {
     const int fd = ::open(target.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = errno == EBUSY ? "in use by another program" : Reason("cannot open", errno);
+        if (errno == EBUSY)
+            error = "in use by another program";
+        else if (errno == EACCES)
+            error = Reason("cannot open", errno) + " (is this user in the dialout group?)";
+        else
+            error = Reason("cannot open", errno);
         return nullptr;
     }
     // The line is ours alone: TIOCEXCL refuses other openers (but not root), the lock tells
@@ -107,3 +125,5 @@ std::unique_ptr<OpenedLine> OpenSerial(const Target& target, std::string& error)
     ::ioctl(fd, TIOCEXCL);
     return std::make_unique<PosixSerialLine>(fd);
 }
+
+} // namespace line

@@ -1,4 +1,5 @@
-// What kelvanectl asks of one monitor, and what came of it, through the protocol core.
+// The commands of the console programs (kelvanectl, and the service's operations): what is asked
+// of one monitor, and what came of it, through the protocol core.
 //   Command, Request  the command line as read
 //   Outcome           what one target's command came to: an error or the values it read
 //   RunCommand        runs the command on one line
@@ -7,7 +8,7 @@
 #include <optional>
 #include <string>
 #include <vector>
-#include "protocol/MonitorProtocol.h"
+#include "core/MonitorProtocol.h"
 
 // In the order of their names in COMMAND_NAMES.
 enum class Command { Status, Source, Reset, Diagnostic, Scan };
@@ -22,15 +23,12 @@ struct Request {
     bool json = false;
 };
 
-struct Outcome {
+// The values are the core's status: unit, source (a code that is none of the four stays unknown),
+// signal, firmware (unset also when the monitor refused the query).
+struct Outcome : MonitorStatus {
     // Empty when the command succeeded; else "open", "no-answer", "refused" or "write".
     std::string error;
-    std::string message; // why, for a person: the open failure, the step that failed
-    std::optional<int> unit;
-    std::optional<int> source; // -1 would be a code that is none of the four: kept unknown
-    std::optional<bool> signal;
-    std::optional<std::string> firmware; // unset also when the monitor refused the query
-    bool firmwareRefused = false;
+    std::string message;    // why, for a person: the open failure, the step that failed
     std::vector<int> units; // Scan
     int step = 0;           // Diagnostic: the frame that was not acknowledged
     bool ok() const { return error.empty(); }
@@ -41,7 +39,3 @@ Outcome RunCommand(const Request& request, MonitorProtocol& monitor);
 
 // "status", "source", "reset", "diagnostic", "scan".
 const char* CommandName(Command command);
-
-// "HDMI1", "HDMI2", "HDMI3", "VGA" for 0 to 3, the order of the monitor's source codes.
-inline constexpr const char* SOURCE_NAMES[] = {"HDMI1", "HDMI2", "HDMI3", "VGA"};
-const char* SourceName(int source);

@@ -1,11 +1,13 @@
 // Where a monitor is: a serial line of this machine or a serial device server in raw TCP mode.
-//   Target       one target of the command line
+//   Target       where a monitor is, as kelvanectl and the service name it
 //   ParseTarget  reads a target as this platform names lines
 //   SameLine     whether two targets lead to the same line
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+namespace line {
 
 struct Target {
     enum class Kind { Serial, Tcp };
@@ -23,3 +25,5 @@ bool ParseTarget(const std::string& text, Target& target, std::string& error);
 // Serial lines compare by the device they lead to (a link and its device are one line), COM
 // names regardless of case, servers by host (regardless of case) and port.
 bool SameLine(const Target& a, const Target& b);
+
+} // namespace line

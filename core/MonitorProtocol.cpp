@@ -1,5 +1,5 @@
 // The monitor protocol over one line: the exchange, the queries and the longer operations.
-#include "protocol/MonitorProtocol.h"
+#include "core/MonitorProtocol.h"
 #include <cstring>
 #include <iterator>
 
@@ -31,10 +31,7 @@ int UnitIdOf(const std::uint8_t (&data)[6]) {
 }
 
 int SourceOf(const std::uint8_t (&data)[6]) {
-    for (int i = 0; i < SOURCE_COUNT; ++i)
-        if (DataIs(data, SOURCE_CODES[i]))
-            return i;
-    return -1;
+    return SourceByCode(std::string_view(reinterpret_cast<const char*>(data), 3));
 }
 
 // Data bytes 2 to 5 carry the version; a byte that did not come ends it early.
@@ -46,7 +43,7 @@ std::string FirmwareOf(const std::uint8_t (&data)[6]) {
 }
 
 bool IsFirmwareCommand(const CommandFrame& frame) {
-    return frame.command[0] == 'F' && frame.command[1] == 'V';
+    return DataBytes(std::string_view(frame.command, 3)) == FIRMWARE_DATA_BYTES;
 }
 
 } // namespace
@@ -56,12 +53,9 @@ Exchange MonitorProtocol::Transact(const CommandFrame& frame, bool readData) {
     // Whatever waits on the line (a stale answer, an acknowledge never read) must not be taken
     // for this frame's answer.
     m_line.Drain();
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&frame);
-    for (size_t i = 0; i < sizeof frame; ++i) {
-        if (!m_line.WriteByte(bytes[i])) {
-            exchange.result = CMD_SEND_FAILED;
-            return exchange;
-        }
+    if (!m_line.WriteFrame(frame)) {
+        exchange.result = CMD_SEND_FAILED;
+        return exchange;
     }
     m_clock.Sleep(ANSWER_WAIT_MS);
 
@@ -92,7 +86,7 @@ void MonitorProtocol::ReadData(Exchange& exchange, unsigned count) {
 }
 
 CommandResult MonitorProtocol::ReadAcknowledge(Exchange& exchange) {
-    std::uint8_t ack = 0;
+    std::uint8_t& ack = exchange.ack;
     switch (m_line.ReadByte(&ack)) {
     case MonitorLine::READ_BYTE:
         ++exchange.received;
@@ -105,39 +99,112 @@ CommandResult MonitorProtocol::ReadAcknowledge(Exchange& exchange) {
     m_clock.Sleep(LATE_ACK_WAIT_MS);
     // A late answer counts as a prompt one would: a late refusal is still a refusal, and a read
     // that fails now is no acknowledge at all.
-    if (m_line.ReadByte(&ack) != MonitorLine::READ_BYTE)
+    if (m_line.ReadByte(&ack) != MonitorLine::READ_BYTE) {
+        ack = 0;
         return CMD_LINK_ERROR;
+    }
     ++exchange.received;
     return AcknowledgeOf(ack);
 }
 
 UnitIdReading MonitorProtocol::ReadUnitId() {
-    const Exchange exchange = Transact(MakeFrame('0', "UIG", "000"), true);
+    const Exchange exchange = Transact(UNIT_ID_QUERY.For(ANY_UNIT_ADDRESS), true);
     return {exchange.result, Answered(exchange.result) ? UnitIdOf(exchange.data) : 0};
 }
 
 SourceReading MonitorProtocol::ReadSource(char address) {
-    const Exchange exchange = Transact(MakeFrame(address, "SSG", "000"), true);
+    const Exchange exchange = Transact(SOURCE_QUERY.For(address), true);
     return {exchange.result, Answered(exchange.result) ? SourceOf(exchange.data) : -1};
 }
 
 SignalReading MonitorProtocol::ReadSignal(char address) {
-    const Exchange exchange = Transact(MakeFrame(address, "SIG", "000"), true);
-    return {exchange.result, DataIs(exchange.data, "SOK")};
+    const Exchange exchange = Transact(SIGNAL_QUERY.For(address), true);
+    return {exchange.result, DataIs(exchange.data, SIGNAL_OK)};
 }
 
 FirmwareReading MonitorProtocol::ReadFirmware(char address) {
     // The exchange reads the six data bytes of an "FV" command by itself.
-    const Exchange exchange = Transact(MakeFrame(address, "FVS", "ENA"), false);
+    const Exchange exchange = Transact(FIRMWARE_QUERY.For(address), false);
     return {exchange.result, exchange.result == CMD_ACK ? FirmwareOf(exchange.data) : ""};
+}
+
+CommandResult MonitorProtocol::Ask(Query query, char address, MonitorStatus& status) {
+    CommandResult result = CMD_ACK;
+    switch (query) {
+    case Query::UnitId: {
+        const UnitIdReading reading = ReadUnitId();
+        result = reading.result;
+        if (Answered(result))
+            status.unit = reading.unitId;
+        break;
+    }
+    case Query::Source: {
+        const SourceReading reading = ReadSource(address);
+        result = reading.result;
+        if (Answered(result) && reading.source >= 0)
+            status.source = reading.source;
+        break;
+    }
+    case Query::Signal: {
+        const SignalReading reading = ReadSignal(address);
+        result = reading.result;
+        if (Answered(result))
+            status.signal = reading.signal;
+        break;
+    }
+    case Query::Firmware: {
+        const FirmwareReading reading = ReadFirmware(address);
+        result = reading.result;
+        if (result == CMD_ACK)
+            status.firmware = reading.version;
+        // A monitor without the query refuses it: its firmware is unknown, nothing failed.
+        status.firmwareRefused = result == CMD_NAK;
+        break;
+    }
+    }
+    if (result == CMD_NAK && query != Query::Firmware && status.refusal == CMD_ACK) {
+        status.refusal = result;
+        status.refusedQuery = query;
+    }
+    if (!Answered(result) && status.failure == CMD_ACK) {
+        status.failure = result;
+        status.failedQuery = query;
+    }
+    return result;
+}
+
+MonitorStatus MonitorProtocol::ReadStatus(std::optional<int> unit, bool stopAtFailure) {
+    MonitorStatus status;
+    status.unit = unit;
+    if (!unit && !Answered(Ask(Query::UnitId, ANY_UNIT_ADDRESS, status)))
+        return status;
+    const char address = AddressOf(status.unit);
+    for (Query query : CONNECT_QUERIES) {
+        if (query == Query::UnitId)
+            continue;
+        const CommandResult result = Ask(query, address, status);
+        // What follows a frame that could not be written would fail the same way.
+        if (result == CMD_SEND_FAILED || (stopAtFailure && !status.Answered()))
+            break;
+    }
+    return status;
+}
+
+CommandResult MonitorProtocol::ProbeUnit(char address) {
+    const Exchange exchange = Transact(SIGNAL_QUERY.For(address), true);
+    if (exchange.result == CMD_SEND_FAILED)
+        return CMD_SEND_FAILED;
+    const bool whole = exchange.received == QUERY_DATA_BYTES + 1;
+    return whole && (exchange.ack == ACK_BYTE || exchange.ack == REFUSAL_BYTE) ? CMD_ACK
+                                                                               : CMD_LINK_ERROR;
 }
 
 SwitchOutcome MonitorProtocol::SwitchSource(char address, int source) {
     SwitchOutcome outcome;
     if (source < 0 || source >= SOURCE_COUNT)
         return outcome;
-    const char* code = SOURCE_CODES[source];
-    const CommandFrame frame = MakeFrame(address, "SSS", {code[0], code[1], code[2], 0});
+    const char* code = SOURCES[source].code;
+    const CommandFrame frame = MakeFrame(address, SOURCE_SWITCH, {code[0], code[1], code[2], 0});
     outcome.first = outcome.result = Transact(frame, false).result;
     if (outcome.first == CMD_NAK) {
         m_clock.Sleep(RESEND_WAIT_MS);
@@ -154,7 +221,7 @@ SwitchOutcome MonitorProtocol::SwitchSource(char address, int source) {
 ResetOutcome MonitorProtocol::RestoreDefaults(char address,
                                               const std::function<bool(Query)>& reread) {
     ResetOutcome outcome;
-    outcome.result = Transact(MakeFrame(address, "DSS", "EXE"), false).result;
+    outcome.result = Transact(DEFAULT_SETTING.For(address), false).result;
     if (outcome.result != CMD_ACK)
         return outcome;
     // The polls' results are not consulted: one that fails counts as one of the polls.
@@ -172,8 +239,7 @@ ResetOutcome MonitorProtocol::RestoreDefaults(char address,
 DiagnosticOutcome MonitorProtocol::StartDiagnostic(char address) {
     for (size_t i = 0; i < std::size(DIAGNOSTIC_FRAMES); ++i) {
         const DiagnosticFrame& step = DIAGNOSTIC_FRAMES[i];
-        const CommandResult result =
-            Transact(MakeFrame(address, step.command, step.argument), false).result;
+        const CommandResult result = Transact(step.code.For(address), false).result;
         if (result != CMD_ACK)
             return {int(i) + 1, result};
         if (step.waitAfterMs != 0)

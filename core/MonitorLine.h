@@ -1,11 +1,13 @@
 // What the protocol core needs of the world: a line to one monitor and a clock to wait on.
-//   MonitorLine    writes a byte, reads a byte within the read time-out, drains stale input
+//   MonitorLine    writes a frame, reads a byte within the read time-out, drains stale input
 //   ProtocolClock  the protocol's fixed waits
-// Standard C++ only; the panel puts its serial channel behind a MonitorLine, the command line a
-// serial device or a TCP connection, the tests a fake on a virtual clock.
+// Standard C++ only; the panel puts its serial channel behind a MonitorLine, the console programs
+// a line of the line library (a serial device or a TCP connection), the tests a fake on a virtual
+// clock.
 #pragma once
 
 #include <cstdint>
+#include "core/Frame.h"
 
 class MonitorLine {
 public:
@@ -15,6 +17,15 @@ public:
     virtual ~MonitorLine() = default;
     // Writes one byte; false when it could not be written.
     virtual bool WriteByte(std::uint8_t byte) = 0;
+    // Writes a whole frame; false when a byte of it could not be written. Byte by byte unless the
+    // line bounds the frame as a whole.
+    virtual bool WriteFrame(const CommandFrame& frame) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&frame);
+        for (std::size_t i = 0; i < FRAME_SIZE; ++i)
+            if (!WriteByte(bytes[i]))
+                return false;
+        return true;
+    }
     // Reads one byte into *target, waiting at most protocol::READ_TIMEOUT_MS for it.
     virtual ReadResult ReadByte(std::uint8_t* target) = 0;
     // Reads and discards until the line has been quiet for one read time-out, a read fails, or

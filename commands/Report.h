@@ -1,8 +1,9 @@
-// What kelvanectl prints for one target: a line a person reads at a glance, or one JSON object.
+// What a command came to on one target, as kelvanectl prints it and the service answers it: a line
+// a person reads at a glance, or one JSON object.
 #pragma once
 
 #include <string>
-#include "cli/Commands.h"
+#include "commands/Commands.h"
 
 // "TARGET: unit 1, source HDMI1, signal ok, firmware 1.02", or "TARGET: error: ...".
 std::string TextReport(const std::string& target, Command command, const Outcome& outcome);
