@@ -1,6 +1,7 @@
 // What the protocol core needs of the world: a line to one monitor and a clock to wait on.
-//   MonitorLine    writes a frame, reads a byte within the read time-out, drains stale input
-//   ProtocolClock  the protocol's fixed waits
+//   MonitorLine    writes a frame, reads a byte within the read time-out (or a time of the
+//                  core's own, for the answer-driven exchange), drains stale input
+//   ProtocolClock  the protocol's fixed waits, and the time they are counted on
 // Standard C++ only; the panel puts its serial channel behind a MonitorLine, the console programs
 // a line of the line library (a serial device or a TCP connection), the tests a fake on a virtual
 // clock.
@@ -28,6 +29,13 @@ public:
     }
     // Reads one byte into *target, waiting at most protocol::READ_TIMEOUT_MS for it.
     virtual ReadResult ReadByte(std::uint8_t* target) = 0;
+    // Reads one byte into *target, waiting at most this long for it; 0 takes only a byte that is
+    // waiting already. The answer-driven exchange needs it; a line that only ever runs paced (the
+    // panel's) need not offer it, and reads as ReadByte does.
+    virtual ReadResult ReadByteWithin(std::uint8_t* target, std::uint32_t milliseconds) {
+        (void)milliseconds;
+        return ReadByte(target);
+    }
     // Reads and discards until the line has been quiet for one read time-out, a read fails, or
     // protocol::DRAIN_LIMIT_MS have passed.
     virtual void Drain() = 0;
@@ -37,4 +45,6 @@ class ProtocolClock {
 public:
     virtual ~ProtocolClock() = default;
     virtual void Sleep(std::uint32_t milliseconds) = 0;
+    // Milliseconds on a clock that never goes back, the one the line's reads wait on.
+    virtual std::uint64_t NowMs() = 0;
 };

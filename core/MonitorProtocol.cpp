@@ -1,5 +1,6 @@
 // The monitor protocol over one line: the exchange, the queries and the longer operations.
 #include "core/MonitorProtocol.h"
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -50,14 +51,13 @@ bool IsFirmwareCommand(const CommandFrame& frame) {
 
 Exchange MonitorProtocol::Transact(const CommandFrame& frame, bool readData) {
     Exchange exchange;
-    // Whatever waits on the line (a stale answer, an acknowledge never read) must not be taken
-    // for this frame's answer.
-    m_line.Drain();
+    DrainBeforeFrame();
+    m_answerComplete = false;
     if (!m_line.WriteFrame(frame)) {
         exchange.result = CMD_SEND_FAILED;
         return exchange;
     }
-    m_clock.Sleep(ANSWER_WAIT_MS);
+    WaitForAnswer();
 
     // A data byte that does not come stays 0; only the acknowledge decides the result.
     if (readData)
@@ -67,27 +67,85 @@ Exchange MonitorProtocol::Transact(const CommandFrame& frame, bool readData) {
         // A refused "FV" query answers "?" instead of its data, and no acknowledge follows.
         if (exchange.data[0] == REFUSAL_BYTE) {
             exchange.result = CMD_NAK;
+            m_answerComplete = true;
             return exchange;
         }
     }
     exchange.result = ReadAcknowledge(exchange);
+    m_answerComplete = exchange.received == exchange.dataRead + 1;
     return exchange;
 }
 
+void MonitorProtocol::DrainBeforeFrame() {
+    // Whatever waits on the line (a stale answer, an acknowledge never read) must not be taken
+    // for this frame's answer.
+    if (m_timing == Timing::Paced || !m_answerComplete) {
+        m_line.Drain();
+        return;
+    }
+    // After a complete answer, or on a line just opened, nothing is owed to the line: what could
+    // be stale is a byte waiting already or one still on its way, a few character times behind.
+    // A byte found there calls for the whole drain after all.
+    std::uint8_t stale = 0;
+    if (m_line.ReadByteWithin(&stale, QUIET_CHECK_MS) == MonitorLine::READ_BYTE)
+        m_line.Drain();
+}
+
+void MonitorProtocol::WaitForAnswer() {
+    if (m_timing == Timing::Paced)
+        m_clock.Sleep(ANSWER_WAIT_MS);
+    else
+        m_readFrom = m_clock.NowMs() + ANSWER_WAIT_MS;
+}
+
+void MonitorProtocol::WaitForLateAnswer() {
+    if (m_timing == Timing::Paced)
+        m_clock.Sleep(LATE_ACK_WAIT_MS);
+    else
+        m_readFrom += LATE_ACK_WAIT_MS;
+}
+
+// Paced, a read waits the read time-out from whenever it starts. Answer-driven, the read ends at
+// the byte and gives up when the paced read in its place would: m_readFrom is when the paced
+// exchange starts that read. Its reads start after the answer wait, each where the one before
+// ended (at the byte, or its time-out), and after the late wait; so the answer-driven exchange
+// takes exactly the bytes the paced one takes, only sooner.
+MonitorLine::ReadResult MonitorProtocol::ReadAnswerByte(std::uint8_t& byte) {
+    if (m_timing == Timing::Paced)
+        return m_line.ReadByte(&byte);
+    const std::uint64_t giveUp = m_readFrom + READ_TIMEOUT_MS;
+    MonitorLine::ReadResult result = MonitorLine::READ_NOTHING;
+    std::uint64_t now = m_clock.NowMs();
+    // A read that starts late still takes a byte that is waiting, as the paced read would.
+    do {
+        result = m_line.ReadByteWithin(&byte, now < giveUp ? std::uint32_t(giveUp - now) : 0);
+        now = m_clock.NowMs();
+    } while (result == MonitorLine::READ_NOTHING && now < giveUp);
+    if (result == MonitorLine::READ_BYTE)
+        m_readFrom = std::max(m_readFrom, now);
+    else if (result == MonitorLine::READ_NOTHING)
+        m_readFrom = giveUp;
+    return result;
+}
+
 void MonitorProtocol::ReadData(Exchange& exchange, unsigned count) {
+    exchange.dataRead = count;
     for (unsigned i = 0; i < count; ++i) {
         exchange.data[i] = 0;
-        if (m_line.ReadByte(&exchange.data[i]) == MonitorLine::READ_BYTE)
+        if (ReadAnswerByte(exchange.data[i]) == MonitorLine::READ_BYTE)
             ++exchange.received;
         else
             exchange.data[i] = 0;
+        // The answer to a refused "FV" query ends at its "?" for a reader that goes by the bytes.
+        if (i == 0 && count == FIRMWARE_DATA_BYTES && exchange.data[0] == REFUSAL_BYTE &&
+            m_timing == Timing::AnswerDriven)
+            return;
     }
-    exchange.dataRead = count;
 }
 
 CommandResult MonitorProtocol::ReadAcknowledge(Exchange& exchange) {
     std::uint8_t& ack = exchange.ack;
-    switch (m_line.ReadByte(&ack)) {
+    switch (ReadAnswerByte(ack)) {
     case MonitorLine::READ_BYTE:
         ++exchange.received;
         return AcknowledgeOf(ack);
@@ -96,10 +154,10 @@ CommandResult MonitorProtocol::ReadAcknowledge(Exchange& exchange) {
     default:
         break;
     }
-    m_clock.Sleep(LATE_ACK_WAIT_MS);
+    WaitForLateAnswer();
     // A late answer counts as a prompt one would: a late refusal is still a refusal, and a read
     // that fails now is no acknowledge at all.
-    if (m_line.ReadByte(&ack) != MonitorLine::READ_BYTE) {
+    if (ReadAnswerByte(ack) != MonitorLine::READ_BYTE) {
         ack = 0;
         return CMD_LINK_ERROR;
     }

@@ -103,6 +103,7 @@ struct MonitorStatus {
 // paced exchange would at any step; every answer reads alike under both.
 enum class Timing { Paced, AnswerDriven };
 
+// The protocol over one line as it was opened: a line opened again gets a new object.
 class MonitorProtocol {
 public:
     MonitorProtocol(MonitorLine& line, ProtocolClock& clock, Timing timing = Timing::Paced)
@@ -151,10 +152,18 @@ public:
     DiagnosticOutcome StartDiagnostic(char address);
 
 private:
+    void DrainBeforeFrame();
+    void WaitForAnswer();
+    void WaitForLateAnswer();
+    MonitorLine::ReadResult ReadAnswerByte(std::uint8_t& byte);
     void ReadData(Exchange& exchange, unsigned count);
     CommandResult ReadAcknowledge(Exchange& exchange);
 
     MonitorLine& m_line;
     ProtocolClock& m_clock;
     Timing m_timing;
+    // Answer-driven: whether the last exchange read its whole answer (a line just opened counts
+    // as one that did), and when the paced exchange would start its next read.
+    bool m_answerComplete = true;
+    std::uint64_t m_readFrom = 0;
 };

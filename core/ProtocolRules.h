@@ -6,6 +6,7 @@
 //   ACK_BYTE, REFUSAL_BYTE            the acknowledge, and the monitors' refusal
 //   AcknowledgeOf                     what an acknowledge byte means, on either read
 //   READ_TIMEOUT_MS ... DRAIN_LIMIT_MS  the waits of one exchange
+//   QUIET_CHECK_MS                    the answer-driven exchange's check for stale bytes
 //   TransactionLimitMs                the longest one exchange can take
 //   ExchangeFloorMs                   the shortest one exchange can take
 //   RESEND_WAIT_MS, SWITCH_WAIT_MS    the source switch
@@ -50,6 +51,11 @@ inline constexpr std::uint32_t LATE_ACK_WAIT_MS = 500;
 // The drain before a frame gives up on a line that never falls quiet after this long. A real
 // answer takes a few milliseconds at 19200 baud, so a second is far beyond any stale reply.
 inline constexpr std::uint32_t DRAIN_LIMIT_MS = 1000;
+
+// Before a frame after a complete answer, the answer-driven exchange checks the line stays quiet
+// this long: five character times, in whole milliseconds.
+inline constexpr std::uint32_t QUIET_CHECK_MS =
+    (5 * BITS_PER_BYTE * 1000 + BAUD_RATE - 1) / BAUD_RATE;
 
 // One exchange at its longest: the drain at its limit (and the read under way then), the answer
 // wait, every data read and the acknowledge read waiting out their time, the late wait and read.

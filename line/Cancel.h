@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include "core/MonitorLine.h"
+#include "line/Deadline.h"
 
 namespace line {
 
@@ -33,6 +34,7 @@ public:
         if (!m_cancel.Wait(milliseconds))
             m_cut = true;
     }
+    std::uint64_t NowMs() override { return MonotonicMs(); }
     // Whether a wait ended early because the Cancel was set.
     bool WasCut() const { return m_cut; }
 

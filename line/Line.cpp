@@ -50,6 +50,10 @@ MonitorLine::ReadResult Line::ReadByte(std::uint8_t* target) {
     return Read(*target, DeadlineIn(protocol::READ_TIMEOUT_MS));
 }
 
+MonitorLine::ReadResult Line::ReadByteWithin(std::uint8_t* target, std::uint32_t milliseconds) {
+    return Read(*target, DeadlineIn(milliseconds));
+}
+
 void Line::Drain() {
     // A drain begins the next exchange.
     if (Cancelled())

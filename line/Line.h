@@ -45,6 +45,7 @@ public:
     bool WriteByte(std::uint8_t byte) final;
     bool WriteFrame(const CommandFrame& frame) final;
     ReadResult ReadByte(std::uint8_t* target) final;
+    ReadResult ReadByteWithin(std::uint8_t* target, std::uint32_t milliseconds) final;
     void Drain() final;
 
 protected:

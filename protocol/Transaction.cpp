@@ -14,6 +14,7 @@ namespace {
 class FrameworkClock final : public ProtocolClock {
 public:
     void Sleep(std::uint32_t milliseconds) override { AfxSleep(milliseconds); }
+    std::uint64_t NowMs() override { return AfxGetTickCount(); }
 };
 
 FrameworkClock g_frameworkClock;

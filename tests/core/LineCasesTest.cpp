@@ -15,6 +15,8 @@ struct LineCase {
     std::string frame;
     std::vector<std::pair<std::uint64_t, std::string>> arrivals; // ms after the frame, bytes
     std::string reading;
+    std::uint64_t pacedEndMs = 0; // when each policy has its reading, ms after the frame
+    std::uint64_t fastEndMs = 0;
     std::string note;
 };
 
@@ -42,6 +44,7 @@ std::vector<LineCase> LoadCases() {
     std::ifstream file(LINE_CASES_FILE);
     std::vector<LineCase> cases;
     std::string line;
+    char slash = 0;
     while (std::getline(file, line)) {
         if (line.empty() || line[0] == '#')
             continue;
@@ -49,7 +52,8 @@ std::vector<LineCase> LoadCases() {
         std::stringstream columns(line);
         for (std::string field; std::getline(columns, field, '|');)
             fields.push_back(Trim(field));
-        LineCase c{fields.at(0), {}, fields.at(2), fields.size() > 3 ? fields[3] : ""};
+        LineCase c{fields.at(0), {}, fields.at(2), 0, 0, fields.size() > 4 ? fields[4] : ""};
+        std::stringstream(fields.at(3)) >> c.pacedEndMs >> slash >> c.fastEndMs;
         std::stringstream groups(fields.at(1));
         for (std::string group; std::getline(groups, group, ',');) {
             std::stringstream parts(group);
@@ -82,10 +86,24 @@ CommandFrame FrameOf(const std::string& text) {
     return frame;
 }
 
-class LineCases : public ::testing::TestWithParam<LineCase> {};
+struct PolicyCase {
+    LineCase line;
+    Timing timing;
+};
 
-TEST_P(LineCases, TheCoreReadsTheAnswerAsTheTableSays) {
-    const LineCase& c = GetParam();
+std::vector<PolicyCase> UnderBothPolicies() {
+    std::vector<PolicyCase> cases;
+    for (const LineCase& c : LoadCases())
+        for (Timing timing : {Timing::Paced, Timing::AnswerDriven})
+            cases.push_back({c, timing});
+    return cases;
+}
+
+class LineCases : public ::testing::TestWithParam<PolicyCase> {};
+
+TEST_P(LineCases, TheCoreReadsTheAnswerAsTheTableSaysAndWhenItSays) {
+    const LineCase& c = GetParam().line;
+    const Timing timing = GetParam().timing;
     ASSERT_LE(c.arrivals.size(), 2u) << "a fake answer has at most two groups of bytes";
     VirtualTime time;
     FakeLine line(time);
@@ -97,14 +115,19 @@ TEST_P(LineCases, TheCoreReadsTheAnswerAsTheTableSays) {
         answer.lateDelay = c.arrivals[1].first;
     }
     line.answers.push_back(answer);
-    MonitorProtocol core(line, time);
+    MonitorProtocol core(line, time, timing);
     const CommandFrame frame = FrameOf(c.frame);
     const bool readData = protocol::DataBytes(c.frame.substr(3, 3)) == protocol::QUERY_DATA_BYTES;
-    EXPECT_EQ(ReadingOf(core.Transact(frame, readData)), c.reading) << c.frame << ": " << c.note;
+    const char* policy = timing == Timing::Paced ? "paced" : "answer-driven";
+    EXPECT_EQ(ReadingOf(core.Transact(frame, readData)), c.reading)
+        << c.frame << " " << policy << ": " << c.note;
     EXPECT_EQ(line.frames, std::vector<std::string>{c.frame});
+    EXPECT_EQ(time.Now() - line.frameTimes.at(0),
+              timing == Timing::Paced ? c.pacedEndMs : c.fastEndMs)
+        << c.frame << " " << policy << ": " << c.note;
 }
 
-INSTANTIATE_TEST_SUITE_P(FromTheTable, LineCases, ::testing::ValuesIn(LoadCases()));
+INSTANTIATE_TEST_SUITE_P(FromTheTable, LineCases, ::testing::ValuesIn(UnderBothPolicies()));
 
 TEST(TwoCores, WorkTwoLinesAtOnceWithoutSharingAnything) {
     // Each thread switches its own monitor over and over: one monitor acknowledges at once, the

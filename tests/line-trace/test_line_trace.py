@@ -21,17 +21,19 @@ LINE_CASES = os.path.join(HERE, "..", "line-cases.txt")
 
 
 def line_cases():
-    """The table's cases: frame, [(ms, bytes)], reading, note."""
+    """The table's cases: frame, [(ms, bytes)], reading, ms when the answer-driven exchange has
+    its reading, note."""
     cases = []
     with open(LINE_CASES, encoding="ascii") as table:
         for text in table:
             if not text.strip() or text.startswith("#"):
                 continue
-            frame, arrivals, reading, note = [f.strip() for f in (text.split("|") + [""])[:4]]
+            frame, arrivals, reading, ends, note = [
+                f.strip() for f in (text.split("|") + [""])[:5]]
             groups = [group.split() for group in arrivals.split(",") if group.strip()]
             cases.append((linetrace.read_bytes(frame),
                           [(int(ms), linetrace.read_bytes(shown)) for ms, shown in groups],
-                          reading, note))
+                          reading, int(ends.split("/")[1]), note))
     return cases
 
 
@@ -163,15 +165,23 @@ class ThePanelsReadingOfAnAnswer(unittest.TestCase):
                                  [result])
 
     def test_every_case_of_the_line_table_reads_as_the_panel_reads_it(self):
-        for frame, arrivals, reading, note in line_cases():
-            with self.subTest(frame=frame, case=note):
-                trace = Recorder()
-                trace.send(0, frame)
-                for ms, data in arrivals:
-                    trace.answer(ms, data)
-                trace.until(3000)
-                results = [line for line in trace.shown() if line.startswith("=")]
-                self.assertEqual([result[2:].split(",")[0] for result in results], [reading])
+        """Paced, the transaction ends when the panel stops reading; answer-driven, the next frame
+        follows a few milliseconds after the answer was read (bytes later than that come after
+        it), and the trace reads the answer alike."""
+        for frame, arrivals, reading, answer_driven_end, note in line_cases():
+            for next_frame in (None, answer_driven_end + 3):
+                with self.subTest(frame=frame, case=note, next_frame=next_frame):
+                    trace = Recorder()
+                    trace.send(0, frame)
+                    events = [(ms, trace.answer, data) for ms, data in arrivals]
+                    if next_frame is not None:
+                        events.append((next_frame, trace.send, b"@@1SIG000"))
+                    for ms, send, data in sorted(events, key=lambda event: event[0]):
+                        send(ms, data)
+                    trace.until(3000)
+                    results = [line for line in trace.shown() if line.startswith("=")]
+                    self.assertEqual([result[2:].split(",")[0] for result in results][:1],
+                                     [reading])
 
     def test_the_next_frame_ends_the_transaction_before_it(self):
         trace = Recorder()

@@ -22,6 +22,7 @@ public:
         sleeps.push_back(milliseconds);
         m_now += milliseconds;
     }
+    std::uint64_t NowMs() override { return m_now; }
 
     std::vector<std::uint32_t> sleeps; // every wait of the core, in order
 
@@ -42,8 +43,11 @@ public:
         return true;
     }
     ReadResult ReadByte(std::uint8_t* target) override {
+        return ReadByteWithin(target, protocol::READ_TIMEOUT_MS);
+    }
+    ReadResult ReadByteWithin(std::uint8_t* target, std::uint32_t milliseconds) override {
         *target = 0;
-        return TakeArrived(*target) ? READ_BYTE : READ_NOTHING;
+        return TakeArrived(*target, milliseconds) ? READ_BYTE : READ_NOTHING;
     }
     void Drain() override {
         const std::uint64_t start = m_time.Now();

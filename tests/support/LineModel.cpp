@@ -4,7 +4,6 @@
 namespace {
 
 constexpr std::uint64_t NEVER = ~0ULL;
-constexpr std::uint64_t READ_TIMEOUT_MS = 100;
 // What a babbling line sends.
 constexpr std::uint8_t BABBLE = '~';
 
@@ -48,10 +47,10 @@ void LineModel::TakeWritten(char byte) {
         Arrive(now + answer.lateDelay, answer.lateBytes);
 }
 
-bool LineModel::TakeArrived(std::uint8_t& byte) {
+bool LineModel::TakeArrived(std::uint8_t& byte, std::uint64_t timeout) {
     const std::uint64_t next = NextArrival();
-    if (next == NEVER || next > m_time.Now() + READ_TIMEOUT_MS) {
-        m_time.AdvanceTo(m_time.Now() + READ_TIMEOUT_MS);
+    if (next == NEVER || next > m_time.Now() + timeout) {
+        m_time.AdvanceTo(m_time.Now() + timeout);
         return false;
     }
     m_time.AdvanceTo(next);

@@ -51,8 +51,8 @@ protected:
     // Takes a byte written to the line; the ninth of a frame brings the next answer.
     void TakeWritten(char byte);
     // Waits for a byte as a read with the connection's time-outs does: true with the byte when
-    // one came within 100 ms, false after 100 ms of quiet.
-    bool TakeArrived(std::uint8_t& byte);
+    // one came within 100 ms (or within timeout), false after that long of quiet.
+    bool TakeArrived(std::uint8_t& byte, std::uint64_t timeout = 100);
 
     TimeSource& m_time;
 
