@@ -92,6 +92,10 @@ void CKelvaneDlg::Disconnect() {
 }
 
 BOOL CKelvaneDlg::CanExit() {
+    // The serial channel's boxes have no owner, so Exit and the close box still reach the panel
+    // under them; the dialog must not end beneath the operation that shows them.
+    if (m_bOperationRunning)
+        return FALSE;
     // While an automation client holds the panel it only hides; the connection stays up.
     if (m_pAutoProxy != nullptr) {
         ShowWindow(SW_HIDE);
