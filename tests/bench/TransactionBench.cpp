@@ -8,6 +8,7 @@
 #include <vector>
 #include "panel/KelvaneDlg.h"
 #include "protocol/Transaction.h"
+#include "tests/e2e/OpenAsConnect.h"
 #include "tests/e2e/SimulatorProcess.h"
 
 namespace {
@@ -50,12 +51,10 @@ int main() {
         return 1;
     }
     CKelvaneDlg panel;
-    if (!panel.m_serial.Open(ports.panel.c_str()) || !panel.m_serial.Setup(19200, 8, 0, 0, 0) ||
-        !panel.m_serial.SetTimeouts(MAXDWORD, 100, 0, 0, 0)) {
+    if (!OpenAsConnectDoes(panel, ports.panel)) {
         std::fprintf(stderr, "cannot open %s\n", ports.panel.c_str());
         return 1;
     }
-    g_bConnected = 1;
     const CommandFrame frame = MakeFrame('1', "SIG", "000");
     panel.SendCommand(TRUE, frame); // the first exchange pays for Wine's start-up of the port
 
