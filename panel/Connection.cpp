@@ -1,6 +1,7 @@
 // Connecting to a monitor, ending the connection, and closing the panel.
 #include "panel/KelvaneDlg.h"
 #include <string>
+#include "core/ProtocolRules.h"
 #include "protocol/OperatorTexts.h"
 
 BYTE g_bConnected = 0;
@@ -11,13 +12,13 @@ namespace {
 const wchar_t* const CAPTION_CONNECTED = L"Disconnect";
 const wchar_t* const CAPTION_NOT_CONNECTED = L"Connect";
 
-// 19200 baud, 8 data bits, no parity check, no parity bit, one stop bit.
-constexpr DWORD BAUD_RATE = 19200;
-constexpr int BYTE_SIZE = 8;
+// The monitors' line: 19200 baud, 8 data bits, no parity check, no parity bit, one stop bit.
+constexpr DWORD BAUD_RATE = protocol::BAUD_RATE;
+constexpr int BYTE_SIZE = protocol::DATA_BITS;
 // A read returns at once with a byte already there, else waits 100 ms for one; writes wait as
 // long as the driver needs.
 constexpr DWORD READ_INTERVAL = MAXDWORD;
-constexpr DWORD READ_MULTIPLIER_MS = 100;
+constexpr DWORD READ_MULTIPLIER_MS = protocol::READ_TIMEOUT_MS;
 
 // The selected entry of the port list as the list stores it, or empty when none is selected.
 std::string SelectedPortName(const CComboBox& list) {
@@ -92,6 +93,10 @@ void CKelvaneDlg::Disconnect() {
 }
 
 BOOL CKelvaneDlg::CanExit() {
+    // The serial channel's boxes have no owner, so Exit and the close box still reach the panel
+    // under them; the dialog must not end beneath the operation that shows them.
+    if (m_bOperationRunning)
+        return FALSE;
     // While an automation client holds the panel it only hides; the connection stays up.
     if (m_pAutoProxy != nullptr) {
         ShowWindow(SW_HIDE);

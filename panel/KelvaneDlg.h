@@ -63,8 +63,9 @@ public:
     void OnConnect();
     // Closes the port and resets the panel; the only way out of diagnostic mode's lockout.
     void Disconnect();
-    // Whether the panel may close. While an automation client holds it, it hides instead and the
-    // connection stays up; otherwise a connection is drained and closed first.
+    // Whether the panel may close. Never while an operation runs; while an automation client
+    // holds it, it hides instead and the connection stays up; otherwise a connection is drained
+    // and closed first.
     BOOL CanExit();
 
     CSerialChannel m_serial;

@@ -4,17 +4,11 @@
 # figures. Installs and builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/session.sh
 
-if [ -z "${KELVANE_IN_XVFB:-}" ]; then
-    bash scripts/setup.sh >/dev/null
-    # The panel opens on a display of its own.
-    KELVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
-
-source scripts/wine-env.sh
-bash scripts/null-modem.sh start COM1 COM16 >/dev/null
-trap 'bash scripts/null-modem.sh stop; wineserver -k 2>/dev/null || true' EXIT
-export KELVANE_PANEL_PORT=COM1 KELVANE_MONITOR_PORT=COM16
+on_private_display --quiet 1280x1024x24 "$@"
+trap end_wine_session EXIT
+lay_cable --quiet
 
 # The Wine server does part of the work of every serial call; its CPU time counts too. The
 # prefix's server runs in a folder named after the prefix's device and inode.

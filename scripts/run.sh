@@ -34,27 +34,24 @@ if [ -n "$device" ] && [[ "$device" != COM*=?* ]]; then
     exit 2
 fi
 cd "$(dirname "$0")/.."
+source scripts/lib/session.sh
 
 if [ -z "${KELVANE_IN_XVFB:-}" ]; then
-    bash scripts/setup.sh
     if [ -z "${DISPLAY:-}" ] || [ -n "$shots" ]; then
         # Pictures are always taken on a private display of a fixed size.
         args=()
         [ -n "$device" ] && args+=(--port "$device")
         [ -n "$trace" ] && args+=(--trace "$trace")
         [ -n "$shots" ] && args+=(--screenshots "$shots")
-        KELVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" \
-            bash scripts/run.sh "${args[@]}" -- "${sim_args[@]}"
+        on_private_display 1024x768x24 "${args[@]}" -- "${sim_args[@]}"
     fi
+    bash scripts/setup.sh
 fi
 
-source scripts/wine-env.sh
 simulator=""
 cleanup() {
     [ -n "$simulator" ] && kill "$simulator" 2>/dev/null || true
-    bash scripts/null-modem.sh stop
-    # Ends the Wine server while its display still exists; left over, it would be hung up on.
-    wineserver -k 2>/dev/null || true
+    end_wine_session
 }
 trap cleanup EXIT
 
@@ -70,7 +67,7 @@ if [ -n "$device" ]; then
     fi
     echo "== $name is $far: choose it in the panel's COM Port list"
 else
-    bash scripts/null-modem.sh start COM1 COM16
+    lay_cable
     if [ -n "$trace" ]; then
         # The panel's COM1 now leads to the relay, which passes the bytes on to the cable.
         bash scripts/null-modem.sh relay COM1 "$KELVANE_BUILD/null-modem/panel" "$trace"

@@ -5,16 +5,9 @@
 # The logs of a run are in build/soak. Installs and builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/session.sh
 
-if [ -z "${KELVANE_IN_XVFB:-}" ]; then
-    bash scripts/setup.sh >/dev/null
-    KELVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
-fi
-
-source scripts/wine-env.sh
-bash scripts/null-modem.sh start COM1 COM16 >/dev/null
-trap 'bash scripts/null-modem.sh stop; wineserver -k 2>/dev/null || true' EXIT
-export KELVANE_PANEL_PORT=COM1 KELVANE_MONITOR_PORT=COM16
-KELVANE_CABLE="$(winepath -w "$KELVANE_BUILD/null-modem")"
-export KELVANE_CABLE
+on_private_display --quiet 1280x1024x24 "$@"
+trap end_wine_session EXIT
+lay_cable --quiet
 wine "$KELVANE_BIN/kelvane_soak.exe" "$@"

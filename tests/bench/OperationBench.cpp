@@ -5,7 +5,11 @@
 #include <windows.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
+#include <iterator>
 #include <vector>
+#include "core/MonitorProtocol.h"
+#include "core/ProtocolRules.h"
 #include "res/resource.h"
 #include "tests/e2e/PanelOperator.h"
 #include "tests/e2e/SimulatorProcess.h"
@@ -13,16 +17,24 @@
 namespace {
 
 constexpr int RUNS = 5;
-// One answered exchange at its quickest: the drain's final empty read (100 ms), nine bytes of ten
-// bits at 19200 baud, the 200 ms answer wait.
-constexpr double EXCHANGE_MS = 100.0 + 9 * 10 * 1000.0 / 19200 + 200.0;
+
+// The pauses the diagnostic sequence keeps between its frames.
+constexpr std::uint32_t DiagnosticWaitsMs() {
+    std::uint32_t waits = 0;
+    for (const protocol::DiagnosticFrame& frame : protocol::DIAGNOSTIC_FRAMES)
+        waits += frame.waitAfterMs;
+    return waits;
+}
 
 struct Figure {
     const char* name;
-    const char* floorText;
-    double floorMs;
-    std::vector<double> wall;
+    int exchanges;
+    std::uint32_t waitsMs; // the waits the operation must keep besides its exchanges
+    std::vector<double> wall = {};
     int failures = 0;
+
+    // The exchanges the operation cannot do without, each at its quickest, and its waits.
+    double FloorMs() const { return exchanges * protocol::ExchangeFloorMs() + waitsMs; }
 };
 
 // Clicks the control and records the operation's time, boxes aside; a box, or a status other than
@@ -43,8 +55,14 @@ void Print(Figure& figure) {
     }
     std::sort(figure.wall.begin(), figure.wall.end());
     const double median = figure.wall[figure.wall.size() / 2];
+    char floorText[64];
+    if (figure.waitsMs == 0)
+        std::snprintf(floorText, sizeof floorText, "%d exchanges", figure.exchanges);
+    else
+        std::snprintf(floorText, sizeof floorText, "%d exchanges + %u ms", figure.exchanges,
+                      unsigned(figure.waitsMs));
     std::printf("%-18s median %6.0f ms, floor %6.0f ms (%s): ratio %.3f, %d failed\n", figure.name,
-                median, figure.floorMs, figure.floorText, median / figure.floorMs, figure.failures);
+                median, figure.FloorMs(), floorText, median / figure.FloorMs(), figure.failures);
 }
 
 } // namespace
@@ -62,11 +80,13 @@ int main() {
         return 1;
     }
     PanelOperator panel(program.Window());
+    // The connect's four queries; the switch and the signal re-check; the reset, a first poll
+    // that finds the signal and the four queries read afresh; the diagnostic sequence.
     Figure figures[] = {
-        {"connect", "4 exchanges", 4 * EXCHANGE_MS, {}},
-        {"change source", "2 exchanges + 3000 ms", 2 * EXCHANGE_MS + 3000, {}},
-        {"default setting", "6 exchanges + 2500 ms", 6 * EXCHANGE_MS + 2500, {}},
-        {"diagnostic mode", "3 exchanges + 3000 ms", 3 * EXCHANGE_MS + 3000, {}},
+        {"connect", int(std::size(CONNECT_QUERIES)), 0},
+        {"change source", 2, protocol::SWITCH_WAIT_MS},
+        {"default setting", 2 + int(std::size(RESET_REREADS)), protocol::SETTLE_WAIT_MS},
+        {"diagnostic mode", int(std::size(protocol::DIAGNOSTIC_FRAMES)), DiagnosticWaitsMs()},
     };
     const wchar_t* const connected = L"Connection is completed.";
     // The first connect pays for Wine's start-up of the port.

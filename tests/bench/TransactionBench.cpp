@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
+#include "core/ProtocolRules.h"
 #include "panel/KelvaneDlg.h"
 #include "protocol/Transaction.h"
+#include "tests/e2e/OpenAsConnect.h"
 #include "tests/e2e/SimulatorProcess.h"
 
 namespace {
@@ -50,12 +52,10 @@ int main() {
         return 1;
     }
     CKelvaneDlg panel;
-    if (!panel.m_serial.Open(ports.panel.c_str()) || !panel.m_serial.Setup(19200, 8, 0, 0, 0) ||
-        !panel.m_serial.SetTimeouts(MAXDWORD, 100, 0, 0, 0)) {
+    if (!OpenAsConnectDoes(panel, ports.panel)) {
         std::fprintf(stderr, "cannot open %s\n", ports.panel.c_str());
         return 1;
     }
-    g_bConnected = 1;
     const CommandFrame frame = MakeFrame('1', "SIG", "000");
     panel.SendCommand(TRUE, frame); // the first exchange pays for Wine's start-up of the port
 
@@ -76,14 +76,15 @@ int main() {
 
     std::sort(wall.begin(), wall.end());
     const double median = (wall[TRANSACTIONS / 2 - 1] + wall[TRANSACTIONS / 2]) / 2;
-    // The drain's final empty read, nine bytes of ten bits at 19200 baud, the 200 ms wait.
-    const double minimum = 100.0 + 9 * 10 * 1000.0 / 19200 + 200.0;
+    // The drain's final empty read, the frame on the line, the answer wait.
+    const double minimum = protocol::ExchangeFloorMs();
     std::printf("transactions:            %d \"SIG\" queries, %d failed\n", TRANSACTIONS, failures);
     std::printf("median wall time:        %.1f ms (fastest %.1f, slowest %.1f)\n", median,
                 wall.front(), wall.back());
     std::printf(
-        "protocol minimum:        %.1f ms (100 ms quiet read + 9 bytes at 19200 baud + 200 ms)\n",
-        minimum);
+        "protocol minimum:        %.1f ms (%u ms quiet read + %u bytes at %u baud + %u ms)\n",
+        minimum, unsigned(protocol::READ_TIMEOUT_MS), unsigned(FRAME_SIZE), protocol::BAUD_RATE,
+        unsigned(protocol::ANSWER_WAIT_MS));
     std::printf(
         "ratio:                   %.3f (aim: at most 1.05; a pty does not pace the bytes at\n"
         "                         19200 baud and Wine's quiet read can end a few ms early)\n",

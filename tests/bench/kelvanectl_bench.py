@@ -12,12 +12,18 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from simulator import BUILD, MonitorSim  # noqa: E402
 
-KELVANECTL = os.path.join(os.environ.get("KELVANE_NATIVE", os.path.join(BUILD, "native")),
-                          "bin", "kelvanectl")
+NATIVE_BIN = os.path.join(os.environ.get("KELVANE_NATIVE", os.path.join(BUILD, "native")), "bin")
+KELVANECTL = os.path.join(NATIVE_BIN, "kelvanectl")
 RUNS = 10
-# Each exchange: the drain's last empty read (100 ms), nine bytes at 19200 baud, the answer wait.
-EXCHANGE_FLOOR_MS = 100 + 9 * 10 * 1000 / 19200 + 200
-STATUS_FLOOR_MS = 4 * EXCHANGE_FLOOR_MS
+
+
+def protocol_floors():
+    """The protocol's floors as the core computes them, printed by a program built from its
+    header (tests/bench/ProtocolFloors.cpp): name to value."""
+    done = subprocess.run([os.path.join(NATIVE_BIN, "protocol_floors")], capture_output=True,
+                          text=True, check=True)
+    pairs = (line.split() for line in done.stdout.splitlines())
+    return {name: float(value) for name, value in pairs}
 
 
 def timed(targets):
@@ -40,6 +46,7 @@ def median_of(targets):
 
 
 def main():
+    floors = protocol_floors()
     cable = MonitorSim("--unit-id", "1")
     try:
         one_wall, cpu, wall = median_of([cable.target])
@@ -47,10 +54,11 @@ def main():
         cable.close()
     print("kelvanectl status, one monitor on the cable: median %.0f ms over %d calls" %
           (one_wall, RUNS))
-    print("  protocol floor:   %.0f ms (four exchanges of 100 ms quiet read + 9 bytes at 19200 "
-          "baud + 200 ms)" % STATUS_FLOOR_MS)
+    print("  protocol floor:   %.0f ms (four exchanges of %d ms quiet read + %d bytes at %d "
+          "baud + %d ms)" % (floors["status_floor_ms"], floors["quiet_read_ms"],
+                             floors["frame_bytes"], floors["baud"], floors["answer_wait_ms"]))
     print("  ratio:            %.3f (aim: at most 1.05, process start included)" %
-          (one_wall / STATUS_FLOOR_MS))
+          (one_wall / floors["status_floor_ms"]))
     print("  CPU:              %.2f%% of wall time (aim: under 2%%)" % (100 * cpu / wall))
 
     servers = [MonitorSim("--unit-id", str(n + 1), tcp=True) for n in range(8)]

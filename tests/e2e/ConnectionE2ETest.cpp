@@ -112,6 +112,43 @@ TEST_F(ConnectionOverTheCable, ConnectPressedAgainUnderTheChannelsOwnerlessBoxCh
     Exit();
 }
 
+TEST_F(ConnectionOverTheCable, ExitPressedUnderTheChannelsOwnerlessBoxIsIgnored) {
+    SimulatorProcess monitor(L"");
+    ASSERT_TRUE(monitor.Running());
+    panel.Choose(IDC_COM_PORT, 1); // COM2 opens, but its line settings cannot be read
+
+    // The channel's box has no owner, so the panel still takes clicks under it: the operator
+    // presses Exit while the box shows, with COM2 open behind it, and then closes the box.
+    std::vector<std::wstring> openUnderTheBox;
+    const std::vector<SeenBox> boxes = panel.Click(IDC_CONNECT, 30000, [&](const SeenBox& box) {
+        if (box.text == L"GetCommState Error") {
+            openUnderTheBox = program.OpenPorts();
+            panel.Press(IDCANCEL);
+        }
+        ::PostMessageW(::FindWindowW(L"#32770", L"Error"), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                       0);
+    });
+    ASSERT_TRUE(panel.finished());
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, L"GetCommState Error");
+    EXPECT_EQ(boxes[1].text, L"Cannot Configure Communication Port");
+    EXPECT_EQ(openUnderTheBox.size(), 1u);
+    EXPECT_TRUE(program.OpenPorts().empty());
+    EXPECT_EQ(panel.Text(IDC_CONNECT), L"Connect");
+
+    // The operator's next click reaches the panel through its modal loop after one more message:
+    // a run that Exit had ended would stop at that message, and the program with it.
+    panel.Choose(IDC_COM_PORT, 0);
+    const HWND window = program.Window();
+    ::PostMessageW(window, WM_NULL, 0, 0);
+    ::PostMessageW(::GetDlgItem(window, IDC_CONNECT), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PanelOperator::WaitUntil(
+        [&] { return program.WaitForExit(0) || panel.Text(IDC_CONNECT) == L"Disconnect"; }, 15000));
+    ASSERT_FALSE(program.WaitForExit(0)) << "Exit under the box ended the panel";
+    EXPECT_EQ(panel.Text(IDC_STATUS), L"Connection is completed.");
+    Exit();
+}
+
 TEST_F(ConnectionOverTheCable, DisconnectResetsThePanelAndAMonitorThatStopsAnsweringIsReported) {
     SimulatorProcess monitor(L"--unit-id 2 --drop-after 5");
     ASSERT_TRUE(monitor.Running());

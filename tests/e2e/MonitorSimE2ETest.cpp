@@ -5,6 +5,7 @@
 #include <cstring>
 #include "panel/KelvaneDlg.h"
 #include "protocol/Transaction.h"
+#include "tests/e2e/OpenAsConnect.h"
 #include "tests/e2e/SimulatorProcess.h"
 #include "tools/monitor-sim/RandomFaults.h"
 
@@ -38,12 +39,7 @@ protected:
     }
 
     // Opens the panel's end as connecting does.
-    void Open() {
-        ASSERT_EQ(panel.m_serial.Open(ports.panel.c_str()), 1);
-        ASSERT_EQ(panel.m_serial.Setup(19200, 8, 0, 0, 0), 1);
-        ASSERT_EQ(panel.m_serial.SetTimeouts(MAXDWORD, 100, 0, 0, 0), 1);
-        g_bConnected = 1;
-    }
+    void Open() { ASSERT_TRUE(OpenAsConnectDoes(panel, ports.panel)); }
 
     CommandResult Send(const char (&command)[4], const char (&argument)[4], BOOL bReadData) {
         return panel.SendCommand(bReadData, MakeFrame('1', command, argument));

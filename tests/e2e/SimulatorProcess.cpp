@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <winternl.h>
 
 namespace {
 
@@ -93,6 +94,19 @@ std::vector<LogEvent> ReadLog(const std::wstring& path) {
 monitor_sim::Cable TestCable() {
     const char* folder = std::getenv("KELVANE_CABLE");
     return monitor_sim::Cable(folder ? Widen(folder) : L"");
+}
+
+// Wine hands out handle values as small multiples of four; the panel holds a few dozen.
+constexpr ULONG_PTR LAST_HANDLE_LOOKED_AT = 0x4000;
+
+// What the object behind a handle is called (its kind, or its name), or empty.
+std::wstring ObjectText(HANDLE handle, OBJECT_INFORMATION_CLASS what) {
+    alignas(UNICODE_STRING) BYTE buffer[2048] = {};
+    ULONG length = 0;
+    if (::NtQueryObject(handle, what, buffer, sizeof buffer, &length) != 0)
+        return {};
+    const auto* text = reinterpret_cast<const UNICODE_STRING*>(buffer);
+    return std::wstring(text->Buffer, text->Length / sizeof(wchar_t));
 }
 
 } // namespace
@@ -203,6 +217,29 @@ PanelProcess::~PanelProcess() {
 bool PanelProcess::WaitForExit(DWORD milliseconds) {
     return m_process.hProcess != nullptr &&
            ::WaitForSingleObject(m_process.hProcess, milliseconds) == WAIT_OBJECT_0;
+}
+
+// Each handle of the program is copied into this process and asked what it is. Asking a pipe's
+// name can hang on Windows; these tests run under Wine, where it answers.
+std::vector<std::wstring> PanelProcess::OpenPorts() const {
+    std::vector<std::wstring> ports;
+    HANDLE process = ::OpenProcess(PROCESS_DUP_HANDLE, FALSE, m_process.dwProcessId);
+    if (process == nullptr)
+        return ports;
+    for (ULONG_PTR value = 4; value <= LAST_HANDLE_LOOKED_AT; value += 4) {
+        HANDLE copy = nullptr;
+        if (!::DuplicateHandle(process, reinterpret_cast<HANDLE>(value), ::GetCurrentProcess(),
+                               &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            continue;
+        if (ObjectText(copy, ObjectTypeInformation) == L"File") {
+            const std::wstring name = ObjectText(copy, ObjectNameInformation);
+            if (name.rfind(L"\\Device\\Serial", 0) == 0 || name.rfind(L"\\??\\Z:\\dev\\", 0) == 0)
+                ports.push_back(name);
+        }
+        ::CloseHandle(copy);
+    }
+    ::CloseHandle(process);
+    return ports;
 }
 
 DWORD PanelProcess::ExitCode() const {

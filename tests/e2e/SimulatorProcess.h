@@ -87,6 +87,10 @@ public:
     bool WaitForExit(DWORD milliseconds);
     DWORD ExitCode() const;
     DWORD ProcessId() const { return m_process.dwProcessId; }
+    // The serial ports the program holds open, by the names Wine gives them: "\Device\SerialN"
+    // for a COM name it maps to a device of its own, the device's path ("\??\Z:\dev\pts\N")
+    // for one mapped to a pty. Empty when the program is gone.
+    std::vector<std::wstring> OpenPorts() const;
 
 private:
     PROCESS_INFORMATION m_process{};

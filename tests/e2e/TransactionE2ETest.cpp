@@ -4,6 +4,7 @@
 #include <cstring>
 #include "panel/KelvaneDlg.h"
 #include "protocol/Transaction.h"
+#include "tests/e2e/OpenAsConnect.h"
 #include "tests/e2e/SimulatorProcess.h"
 
 namespace {
@@ -28,10 +29,7 @@ protected:
     // Opens the panel's end as connecting does, once the monitor listens on the other.
     void Connect(const SimulatorProcess& monitor) {
         ASSERT_TRUE(monitor.Running());
-        ASSERT_EQ(panel.m_serial.Open(ports.panel.c_str()), 1);
-        ASSERT_EQ(panel.m_serial.Setup(19200, 8, 0, 0, 0), 1);
-        ASSERT_EQ(panel.m_serial.SetTimeouts(MAXDWORD, 100, 0, 0, 0), 1);
-        g_bConnected = 1;
+        ASSERT_TRUE(OpenAsConnectDoes(panel, ports.panel));
     }
 
     // Sends the frame for unit 1 and answers the result and how long the exchange took.

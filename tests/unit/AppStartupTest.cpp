@@ -1,5 +1,6 @@
 // The application's start-up: OLE, the automation switches, the class factories, the panel.
 #include <gtest/gtest.h>
+#include "app/AutoProxy.h"
 #include "app/Kelvane.h"
 #include "framework/ObjectFactory.h"
 #include "framework/Ole.h"
@@ -84,6 +85,40 @@ TEST_F(AppStartup, TheSwitchInLowerCaseIsNotRecognised) {
     EXPECT_EQ(factory.recordings, 1);
     EXPECT_EQ(factory.registrations, 0);
     EXPECT_TRUE(AfxOleGetUserCtrl());
+}
+
+TEST_F(AppStartup, AtTheEndTheFactoryIsRevokedWhileOleIsUpAndThenOleIsUninitialised) {
+    // The test's own hold on COM keeps this thread's apartment up past the program's end, where a
+    // registration left behind would still be found.
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK)
+        << "nothing else holds COM on this thread";
+    ASSERT_FALSE(CKelvaneDlgAutoProxy::factory.IsRegistered()) << "an earlier start revoked it";
+    WhenDialogAppears closer(PANEL_CAPTION, [&](HWND panel) {
+        panelShown = true;
+        ::PostMessageW(panel, WM_COMMAND, IDCANCEL, 0);
+    });
+    std::wstring commandLine = L"/Automation";
+    EXPECT_EQ(AfxWinMain(::GetModuleHandleW(nullptr), commandLine.data(), SW_SHOWNORMAL), 0);
+    EXPECT_TRUE(panelShown);
+    EXPECT_FALSE(CKelvaneDlgAutoProxy::factory.IsRegistered());
+
+    // A class registered in this apartment cannot be registered again; once the program's
+    // registration is gone, the class is free.
+    IUnknown* standIn = nullptr;
+    factory.InternalQueryInterface(IID_IUnknown, reinterpret_cast<void**>(&standIn));
+    DWORD cookie = 0;
+    EXPECT_EQ(::CoRegisterClassObject(CLSID_KelvaneApplication, standIn, CLSCTX_LOCAL_SERVER,
+                                      REGCLS_SINGLEUSE, &cookie),
+              S_OK)
+        << "the program's registration was revoked before OLE went";
+    if (cookie != 0)
+        ::CoRevokeClassObject(cookie);
+    standIn->Release();
+
+    ::CoUninitialize();
+    const HRESULT afterwards = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ::CoUninitialize();
+    EXPECT_EQ(afterwards, S_OK) << "the program's own hold on OLE was given back";
 }
 
 HRESULT WINAPI FailingOleInitialize(LPVOID) {

@@ -1,5 +1,6 @@
 // Connecting to a monitor, disconnecting and closing the panel, on the fake port.
 #include <gtest/gtest.h>
+#include <optional>
 #include "protocol/OperatorTexts.h"
 #include "res/resource.h"
 #include "tests/support/ModalRunner.h"
@@ -290,21 +291,69 @@ void PrintTo(const Leaving& way, std::ostream* os) {
 class LeavingThePanel : public PanelOnFakePort, public ::testing::WithParamInterface<Leaving> {};
 
 TEST_P(LeavingThePanel, WhileConnectedDrainsAndClosesThePortOnceAndEndsThePanel) {
+    size_t callsBefore = 0;
     const INT_PTR result = RunModalUntilEnded(panel, [&] {
         Connect();
         port.Arrive(clock.Now(), "stale");
+        callsBefore = port.calls.size();
         GetParam().leave(panel.m_hWnd);
     });
     EXPECT_EQ(result, GetParam().result);
     EXPECT_EQ(g_bConnected, 0);
     EXPECT_EQ(port.Count("CloseHandle"), 1);
     EXPECT_EQ(port.handlesOpen, 0);
-    const std::vector<std::string> calls = port.calls;
-    ASSERT_GE(calls.size(), 4u);
-    EXPECT_EQ(calls[calls.size() - 4], "ReadFile") << "the line is drained before the close";
-    EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()),
-              (std::vector<std::string>{"SetCommMask", "FlushFileBuffers", "CloseHandle"}));
+    // The five stale bytes and then a quiet read drain the line; only then does the port close.
+    std::vector<std::string> drainThenClose(6, "ReadFile");
+    drainThenClose.insert(drainThenClose.end(), {"SetCommMask", "FlushFileBuffers", "CloseHandle"});
+    EXPECT_EQ(port.CallsSince(callsBefore), drainThenClose);
     EXPECT_TRUE(Boxes().empty());
+}
+
+// Ends the dialog with -3 from its modal loop at the loop's next turn, unless the run ends before:
+// a run that ends with -3 was still going when the test's body returned.
+class EndAtTheLoopsNextTurn {
+public:
+    explicit EndAtTheLoopsNextTurn(CDialog& dialog) {
+        s_dialog = &dialog;
+        m_timer = ::SetTimer(nullptr, 0, 1, [](HWND, UINT, UINT_PTR id, DWORD) {
+            ::KillTimer(nullptr, id);
+            s_dialog->EndDialog(-3);
+        });
+    }
+    ~EndAtTheLoopsNextTurn() { ::KillTimer(nullptr, m_timer); }
+
+private:
+    static inline CDialog* s_dialog = nullptr;
+    UINT_PTR m_timer;
+};
+
+TEST_P(LeavingThePanel, WhileAnOperationRunsIsIgnored) {
+    std::optional<EndAtTheLoopsNextTurn> ending;
+    const INT_PTR result = RunModalUntilEnded(panel, [&] {
+        QueueConnectAnswers();
+        // The serial channel's boxes have no owner, so the panel takes the operator's input while
+        // the connect still runs: here the operator leaves as the line settings are applied.
+        bool left = false;
+        port.onCall = [&](const std::string& call) {
+            if (call != "SetCommState" || left)
+                return;
+            left = true;
+            GetParam().leave(panel.m_hWnd);
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (!::IsDialogMessageW(panel.m_hWnd, &msg))
+                    ::DispatchMessageW(&msg);
+            }
+        };
+        Click(IDC_CONNECT);
+        port.onCall = nullptr;
+        EXPECT_TRUE(left);
+        EXPECT_TRUE(::IsWindowVisible(panel.m_hWnd));
+        EXPECT_EQ(Text(IDC_STATUS), L"Connection is completed.");
+        EXPECT_EQ(port.handlesOpen, 1);
+        ending.emplace(panel);
+    });
+    EXPECT_EQ(result, -3) << "the panel stayed until the test ended it";
 }
 
 TEST_P(LeavingThePanel, WhileAnAutomationClientHoldsThePanelOnlyHidesIt) {

@@ -1,0 +1,50 @@
+# Sourced by the scripts that run the programs under Wine: the private X display, the test cable
+# and the cleanup they share. Needs xvfb-run, python3 and wine (scripts/setup.sh installs them).
+
+source "$(dirname "${BASH_SOURCE[0]}")/../wine-env.sh"
+
+# Runs the calling script again, with the arguments given, on a private X display of SCREEN
+# (WIDTHxHEIGHTxDEPTH), so that no window of it opens on the user's screen; on that display it
+# returns and the script goes on. Installs and builds what is missing first (scripts/setup.sh),
+# its report kept off the output with --quiet.
+#   on_private_display [--quiet] SCREEN [ARGS...]
+on_private_display() {
+    local quiet=""
+    if [ "${1:-}" = "--quiet" ]; then
+        quiet=1
+        shift
+    fi
+    local screen="$1"
+    shift
+    [ -n "${KELVANE_IN_XVFB:-}" ] && return 0
+    if [ -n "$quiet" ]; then
+        bash "$KELVANE_ROOT/scripts/setup.sh" >/dev/null
+    else
+        bash "$KELVANE_ROOT/scripts/setup.sh"
+    fi
+    KELVANE_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 $screen" \
+        bash "$KELVANE_ROOT/scripts/$(basename "$0")" "$@"
+}
+
+# Lays the virtual null-modem cable, the panel's end as COM1 (the panel's first choice) and the
+# monitor's as COM16, and tells the tests where its ends and its log are. --quiet keeps the
+# cable's report off the output.
+#   lay_cable [--quiet]
+lay_cable() {
+    if [ "${1:-}" = "--quiet" ]; then
+        bash "$KELVANE_ROOT/scripts/null-modem.sh" start COM1 COM16 >/dev/null
+    else
+        bash "$KELVANE_ROOT/scripts/null-modem.sh" start COM1 COM16
+    fi
+    export KELVANE_PANEL_PORT=COM1 KELVANE_MONITOR_PORT=COM16
+    # Where the tests under Wine find the cable's log and pull the cable out.
+    KELVANE_CABLE="$(winepath -w "$KELVANE_BUILD/null-modem")"
+    export KELVANE_CABLE
+}
+
+# Ends the cable and its relay, then the Wine server while its display still exists: left over,
+# the server would be hung up on when the private display goes.
+end_wine_session() {
+    bash "$KELVANE_ROOT/scripts/null-modem.sh" stop
+    wineserver -k 2>/dev/null || true
+}

@@ -1,0 +1,20 @@
+// Prints the protocol's floors that kelvanectl's benchmark (Python, which cannot include the core)
+// measures against, from the core itself: one "name value" a line.
+//   exchange_floor_ms  one exchange at its quickest
+//   status_floor_ms    the four queries of a connect, which kelvanectl status asks
+//   quiet_read_ms, frame_bytes, baud, answer_wait_ms   what an exchange's floor is made of
+#include <cstdio>
+#include <iterator>
+#include "core/MonitorProtocol.h"
+#include "core/ProtocolRules.h"
+
+int main() {
+    const double exchange = protocol::ExchangeFloorMs();
+    std::printf("exchange_floor_ms %.17g\n", exchange);
+    std::printf("status_floor_ms %.17g\n", double(std::size(CONNECT_QUERIES)) * exchange);
+    std::printf("quiet_read_ms %u\n", unsigned(protocol::READ_TIMEOUT_MS));
+    std::printf("frame_bytes %zu\n", FRAME_SIZE);
+    std::printf("baud %u\n", protocol::BAUD_RATE);
+    std::printf("answer_wait_ms %u\n", unsigned(protocol::ANSWER_WAIT_MS));
+    return 0;
+}
