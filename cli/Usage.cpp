@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <numeric>
 #include <sstream>
@@ -51,20 +52,23 @@ public:
 };
 
 std::string Footer() {
-    const double unitQuery = ExchangeFloorMs();
     std::string text = R"(
 TARGET is a serial line (on Linux a device such as /dev/ttyUSB0, on Windows COM1, COM2 ...) or a
 serial device server in raw TCP mode, tcp:HOST:PORT. All targets run at once, each on its own
 line, so a call takes about as long as its slowest target; the results print in the order given.
 
-How long a command takes on a monitor that answers (with --unit, )";
-    text += Seconds(unitQuery) + " less):\n";
-    text += "  status      about " + Seconds(CommandFloorMs(Command::Status, false)) + "\n";
-    text += "  source      about " + Seconds(CommandFloorMs(Command::Source, false)) + "\n";
-    text += "  reset       about " + Seconds(CommandFloorMs(Command::Reset, false)) + ", " +
-            Seconds(unitQuery) + " more for each further signal poll (" +
-            std::to_string(SIGNAL_POLLS) + " at most)\n";
-    text += "  diagnostic  about " + Seconds(CommandFloorMs(Command::Diagnostic, false)) + "\n";
+How long a command takes on a monitor that answers:
+)";
+    auto line = [](const char* name, Command command) {
+        return "  " + std::string(name) + std::string(12 - std::strlen(name), ' ') + "about " +
+               Seconds(CommandFloorMs(command, false)) + " (" +
+               Seconds(CommandFloorMs(command, true)) + " with --unit)";
+    };
+    text += line("status", Command::Status) + "\n";
+    text += line("source", Command::Source) + "\n";
+    text += line("reset", Command::Reset) + ", " + Seconds(ExchangeFloorMs()) +
+            " more for each further signal poll (" + std::to_string(SIGNAL_POLLS) + " at most)\n";
+    text += line("diagnostic", Command::Diagnostic) + "\n";
     text += "  scan        about " + Seconds(CommandFloorMs(Command::Scan, false)) +
             " for each unit ID that answers, " + Seconds(SilentIdMs()) +
             " for each that does not\n";
