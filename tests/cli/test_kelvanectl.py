@@ -35,6 +35,18 @@ COMMAND_LIMIT_S = 60
 NOT_ROOT = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
+def wait_until_it_watches_for_ctrl_c(call):
+    """Returns once the program has SIGINT blocked, to be taken by its own thread."""
+    deadline = time.monotonic() + COMMAND_LIMIT_S
+    while time.monotonic() < deadline:
+        with open("/proc/%d/status" % call.pid) as status:
+            blocked = [line.split()[1] for line in status if line.startswith("SigBlk:")]
+        if blocked and int(blocked[0], 16) & (1 << (signal.SIGINT - 1)):
+            return
+        time.sleep(0.01)
+    raise AssertionError("kelvanectl does not watch for Ctrl-C")
+
+
 class Run:
     """One finished call: its exit status, its lines and how long it took."""
 
@@ -256,6 +268,29 @@ class LinesTheTestHolds(Kelvanectl):
         self.assertEqual((result["ok"], result["error"], result["unit"], result["source"],
                           result["signal"]), (False, "interrupted", 1, "VGA", None))
         self.assertEqual(line.pending(), b"", "no signal re-check")
+
+    def test_a_second_ctrl_c_ends_a_program_that_cannot_finish(self):
+        # Its output goes to a pipe that is full and that nobody reads: the result cannot be
+        # printed, so the first Ctrl-C cannot end the program.
+        read_end, write_end = os.pipe()
+        os.set_blocking(write_end, False)
+        try:
+            while True:
+                os.write(write_end, b"x" * 4096)
+        except BlockingIOError:
+            pass
+        os.set_blocking(write_end, True)
+        call = subprocess.Popen([NATIVE, "status", "/dev/no-such-line"], stdout=write_end)
+        self.addCleanup(call.kill)
+        os.close(write_end)
+        self.addCleanup(os.close, read_end)
+        wait_until_it_watches_for_ctrl_c(call)
+        # Ctrl-C again and again, apart, so that no two arrive as one signal.
+        deadline = time.monotonic() + COMMAND_LIMIT_S
+        while call.poll() is None and time.monotonic() < deadline:
+            call.send_signal(signal.SIGINT)
+            time.sleep(0.2)
+        self.assertEqual(call.wait(1), 130)
 
     def test_scan_on_an_echoing_line_finds_no_unit(self):
         echo = self.peer("echo")

@@ -39,6 +39,11 @@ class Pty:
 
     def wait_until_read(self, seconds=10):
         """Returns once the program on the line has read every byte written to it."""
+        # The terminal takes written bytes into its input a moment later, so they are waited for
+        # first (a second at most: a program that reads at once may have taken them already).
+        arrived = time.monotonic() + 1
+        while not self.unread() and time.monotonic() < arrived:
+            time.sleep(0.002)
         deadline = time.monotonic() + seconds
         while self.unread() and time.monotonic() < deadline:
             time.sleep(0.005)
