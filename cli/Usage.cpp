@@ -59,16 +59,17 @@ line, so a call takes about as long as its slowest target; the results print in 
 
 How long a command takes on a monitor that answers:
 )";
-    auto line = [](const char* name, Command command) {
+    auto row = [](const char* name, Command command) {
         return "  " + std::string(name) + std::string(12 - std::strlen(name), ' ') + "about " +
                Seconds(CommandFloorMs(command, false)) + " (" +
                Seconds(CommandFloorMs(command, true)) + " with --unit)";
     };
-    text += line("status", Command::Status) + "\n";
-    text += line("source", Command::Source) + "\n";
-    text += line("reset", Command::Reset) + ", " + Seconds(ExchangeFloorMs()) +
-            " more for each further signal poll (" + std::to_string(SIGNAL_POLLS) + " at most)\n";
-    text += line("diagnostic", Command::Diagnostic) + "\n";
+    text += row("status", Command::Status) + "\n";
+    text += row("source", Command::Source) + "\n";
+    text += row("reset", Command::Reset) + ", " + Seconds(ExchangeFloorMs()) +
+            " more for each further signal poll (" + std::to_string(SIGNAL_POLLS) +
+            " polls at most)\n";
+    text += row("diagnostic", Command::Diagnostic) + "\n";
     text += "  scan        about " + Seconds(CommandFloorMs(Command::Scan, false)) +
             " for each unit ID that answers, " + Seconds(SilentIdMs()) +
             " for each that does not\n";

@@ -90,6 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{{"status", "--unit", "-1", "/dev/a"}, Parsed::UsageError, "--unit"},
         Case{{"status", "--unit", "0x10", "/dev/a"}, Parsed::UsageError, "--unit"},
         Case{{"status", "--unit", "/dev/a"}, Parsed::UsageError, "--unit"},
+        Case{{"status", "--unit", "", "/dev/a"}, Parsed::UsageError, "--unit"},
+        Case{{"status", "--unit", "0000000001", "/dev/a"}, Parsed::UsageError, "--unit"},
         Case{{"scan", "--unit", "1", "/dev/a"}, Parsed::UsageError, "--unit does not go with scan"},
         Case{{"status", "--ids", "1-3", "/dev/a"}, Parsed::UsageError, "--ids goes with scan"},
         Case{{"scan", "--ids", "9-1", "/dev/a"}, Parsed::UsageError, "--ids"},

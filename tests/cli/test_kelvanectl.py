@@ -131,6 +131,7 @@ class OneMonitorOverTheCable(Kelvanectl):
             "kelvanectl: IN: HDMI4 not in {HDMI1,HDMI2,HDMI3,VGA}",
             "Try 'kelvanectl --help' for more."])
         self.assertEqual(Run(["status", monitor.target, monitor.target]).status, 2)
+        self.assertIn("Usage: kelvanectl COMMAND", "\n".join(Run(["status", "--help"]).lines))
         missing = Run(["status", "/dev/no-such-line", "--json"])
         self.assertEqual((missing.status, missing.json()[0]["error"]), (3, "open"))
         self.assertEqual(monitor.frames(), [])
@@ -317,6 +318,15 @@ class LinesTheTestHolds(Kelvanectl):
         self.assertGreaterEqual(run.seconds, 5 - 0.1)
         self.assertLess(run.seconds, 5 + 2)
 
+        # Ctrl-C ends the wait for the connection at once; the target did not fail on its own.
+        call = subprocess.Popen([NATIVE, "status", "--json", silent.target],
+                                stdout=subprocess.PIPE, text=True)
+        self.addCleanup(call.kill)
+        wait_until_it_watches_for_ctrl_c(call)
+        call.send_signal(signal.SIGINT)
+        out, _ = call.communicate(timeout=COMMAND_LIMIT_S)
+        self.assertEqual((call.returncode, json.loads(out)["error"]), (130, "interrupted"))
+
     def test_a_wide_scan_shows_its_progress_on_a_terminal_and_never_in_a_pipe(self):
         echo = self.peer("echo")
         piped = Run(["scan", "--ids", "1-10", echo.target])
@@ -341,8 +351,10 @@ class LinesTheTestHolds(Kelvanectl):
         os.close(master)
         self.assertEqual(call.wait(COMMAND_LIMIT_S), 1)
         text = shown.decode()
-        self.assertIn("\rscan: 10 of 10 unit IDs tried, 0 units found", text)
-        self.assertTrue(text.rstrip().endswith(echo.target + ": error: no unit answered"), text)
+        last = "scan: 10 of 10 unit IDs tried, 0 units found"
+        # The progress line is wiped before the result takes its place.
+        self.assertIn("\r%s\r%s\r%s: error: no unit answered" % (last, " " * len(last), echo.target),
+                      text)
 
 
 class UnderWine(Kelvanectl):
