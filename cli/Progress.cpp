@@ -20,8 +20,6 @@ void ScanProgress::Tried(size_t target, const std::vector<int>& units) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_tried[target];
     m_found[target] = long(units.size());
-    if (m_finished)
-        return;
     const std::string text = Text(std::accumulate(m_tried.begin(), m_tried.end(), 0L), m_total,
                                   std::accumulate(m_found.begin(), m_found.end(), 0L));
     // Written over the last one; a shorter text leaves no tail of it.
@@ -44,10 +42,4 @@ void ScanProgress::PrintResult(std::FILE* results, const std::string& line) {
     Wipe();
     std::fprintf(results, "%s\n", line.c_str());
     std::fflush(results);
-}
-
-void ScanProgress::Finish() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    Wipe();
-    m_finished = true;
 }

@@ -19,10 +19,9 @@ public:
     ScanProgress(std::FILE* out, size_t targets, int ids);
     // Target number target has tried one more ID and found units so far.
     void Tried(size_t target, const std::vector<int>& units);
-    // Prints a line of results on results (stdout), the progress line wiped first.
+    // Prints a line of results on results (stdout), the progress line wiped first; the last
+    // result leaves none behind.
     void PrintResult(std::FILE* results, const std::string& line);
-    // Wipes the progress line for good.
-    void Finish();
 
     // The progress line's text for so many IDs tried and units found.
     static std::string Text(long tried, long total, long found);
@@ -36,5 +35,4 @@ private:
     std::vector<long> m_found;
     long m_total;
     size_t m_shown = 0; // the width of the line on the terminal; 0 none
-    bool m_finished = false;
 };

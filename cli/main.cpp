@@ -2,7 +2,6 @@
 // the protocol core the panel stands on; the results print in the order the targets were given.
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -82,8 +81,6 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    if (progress)
-        progress->Finish();
     if (Interrupted())
         std::fputs("kelvanectl: interrupted\n", stderr);
     return ExitStatus(outcomes, Interrupted());
