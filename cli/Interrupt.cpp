@@ -1,4 +1,6 @@
 #include "cli/Interrupt.h"
+#include <cstdlib>
+#include <system_error>
 #include <thread>
 #ifdef _WIN32
 #include <windows.h>
@@ -11,7 +13,11 @@ namespace {
 
 line::Cancel g_interrupt;
 
+// The first Ctrl-C lets every target wind down and print; a second one is someone who will not
+// wait for that (a line whose write hangs, a terminal that does not read): the program ends now.
 void Interrupt() {
+    if (g_interrupt.IsSet())
+        std::_Exit(EXIT_INTERRUPTED);
     g_interrupt.Set();
 }
 
@@ -37,15 +43,17 @@ void WatchForInterrupt() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set] {
-        int signal = 0;
-        while (sigwait(&set, &signal) == 0) {
-            if (signal == SIGINT) {
-                Interrupt();
-                return;
-            }
-        }
-    }).detach();
+    try {
+        std::thread([set] {
+            int signal = 0;
+            while (sigwait(&set, &signal) == 0)
+                if (signal == SIGINT)
+                    Interrupt();
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without the thread, Ctrl-C ends the program the system's way, as it would anyway.
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
     // A peer that hangs up must fail a write, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 #endif

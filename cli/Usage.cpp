@@ -1,153 +1,287 @@
 #include "cli/Usage.h"
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <numeric>
+#include <sstream>
+#include "core/ProtocolRules.h"
+#include "res/Version.h"
 
-const char* const USAGE =
-    R"(usage: kelvanectl COMMAND [OPTIONS] TARGET...
-
-  status       TARGET...  unit ID, input source, signal and firmware of each monitor
-  source IN    TARGET...  switch to IN: HDMI1, HDMI2, HDMI3 or VGA (any case)
-  reset        TARGET...  restore the defaults, then read the four values again
-  diagnostic   TARGET...  start the diagnostic mode
-  scan         TARGET...  the unit IDs that answer on each line
-
-TARGET is a serial line (on Linux a device such as /dev/ttyUSB0, on Windows COM1, COM2 ...) or
-a serial device server in raw TCP mode, tcp:HOST:PORT. All targets run at once, each on its own
-line; the results come in the order given.
-
-options (anywhere after the command):
-  --unit N    address unit N (0-255) instead of asking the unit ID at address "0" first
-  --ids A-B   the unit IDs scan tries, within 0-255 (default 1-9)
-  --json      one JSON object per target and line
-  --help      this text
-  --version   the version
-
-exit status: 0 every target succeeded, 1 a monitor failed (no answer, refusal, a failed write),
-2 a usage error (nothing was opened or sent), 3 a line could not be opened or set up (wins over
-1), 130 Ctrl-C.
-)";
+using namespace protocol;
 
 namespace {
 
-// A whole number within low and high, nothing else.
-bool Number(const std::string& text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 3 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    value = std::stoi(text);
-    return value >= low && value <= high;
+// What each command does, for the list of commands in the help; in the order of Command.
+constexpr const char* COMMAND_HELP[] = {
+    "unit ID, input source, signal and firmware of each monitor",
+    "switch each monitor to IN: HDMI1, HDMI2, HDMI3 or VGA (any case)",
+    "restore the defaults, wait for a signal, then read the four values again",
+    "start the diagnostic mode",
+    "the unit IDs that answer on each line: 1-9, or those of --ids",
+};
+
+constexpr int HIGHEST_UNIT = 255;
+
+std::string Seconds(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", ms / 1000);
+    return text;
 }
 
-bool ReadIds(const std::string& text, Request& request, std::string& error) {
-    const size_t dash = text.find('-');
-    int first = 0;
-    int last = 0;
-    if (dash == std::string::npos || !Number(text.substr(0, dash), 0, 255, first) ||
-        !Number(text.substr(dash + 1), 0, 255, last) || first > last) {
-        error = "--ids wants a range A-B within 0-255, such as 1-9, not \"" + text + "\"";
-        return false;
+// The help's usage line: the options go anywhere after the command, and the parser takes them
+// there (a script that puts them first still works, but the help does not teach it).
+class UsageFormatter : public CLI::Formatter {
+public:
+    std::string make_usage(const CLI::App*, std::string name) const override {
+        return "Usage: " + name + " COMMAND [IN] TARGET... [OPTIONS]\n" +
+               "       (the options go anywhere after the command)\n";
     }
-    request.firstId = first;
-    request.lastId = last;
-    return true;
+    // A command with what it takes: "source IN TARGET...".
+    std::string make_subcommand(const CLI::App* command) const override {
+        std::string name = command->get_name();
+        for (const CLI::Option* argument : command->get_options())
+            if (argument->get_positional())
+                name +=
+                    " " + argument->get_name() + (argument->get_expected_max() > 1 ? "..." : "");
+        std::stringstream out;
+        CLI::detail::format_help(out, name, command->get_description(), get_column_width());
+        return out.str();
+    }
+};
+
+std::string Footer() {
+    std::string text = R"(
+TARGET is a serial line (on Linux a device such as /dev/ttyUSB0, on Windows COM1, COM2 ...) or a
+serial device server in raw TCP mode, tcp:HOST:PORT. All targets run at once, each on its own
+line, so a call takes about as long as its slowest target; the results print in the order given.
+
+How long a command takes on a monitor that answers:
+)";
+    auto row = [](const char* name, Command command) {
+        return "  " + std::string(name) + std::string(12 - std::strlen(name), ' ') + "about " +
+               Seconds(CommandFloorMs(command, false)) + " (" +
+               Seconds(CommandFloorMs(command, true)) + " with --unit)";
+    };
+    text += row("status", Command::Status) + "\n";
+    text += row("source", Command::Source) + "\n";
+    text += row("reset", Command::Reset) + ", " + Seconds(ExchangeFloorMs()) +
+            " more for each further signal poll (" + std::to_string(SIGNAL_POLLS) +
+            " polls at most)\n";
+    text += row("diagnostic", Command::Diagnostic) + "\n";
+    text += "  scan        about " + Seconds(CommandFloorMs(Command::Scan, false)) +
+            " for each unit ID that answers, " + Seconds(SilentIdMs()) +
+            " for each that does not\n";
+    text += R"(
+A daisy chain (several monitors on one line) needs --unit N: without it every command asks the
+unit ID at address "0", where all the monitors of the chain answer at once. scan lists the units
+of a chain.
+
+"Permission denied" on a serial line: add the user to the dialout group
+(sudo usermod -aG dialout USER), then log out and in again.
+
+Exit status: 0 every target succeeded; 1 a monitor failed (no answer, a refusal, a failed write);
+2 a usage error (nothing was opened or sent); 3 a line could not be opened or set up (wins over
+1); 130 Ctrl-C (wins over 1 and 3): finished targets print as usual, the others as
+"interrupted", and a second Ctrl-C ends the program at once.)";
+    return text;
+}
+
+// A whole number in decimal digits, leading zeros dropped: CLI11 itself would read "010" as octal
+// and "0x10" as hex. The error, or "".
+std::string ReadDecimal(std::string& text) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return "wants a whole number, not \"" + text + "\"";
+    text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
+    return "";
+}
+
+CLI::Validator Decimal() {
+    return CLI::Validator(ReadDecimal, "");
+}
+
+const CLI::Range UNIT_IDS(0, HIGHEST_UNIT);
+
+// "A-B": two unit IDs, the first not above the second; written back as "A B" for CLI11 to read
+// as a pair.
+CLI::Validator IdRange() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const size_t dash = text.find('-');
+            if (dash == std::string::npos)
+                return "wants a range A-B such as 1-9, not \"" + text + "\"";
+            std::string first = text.substr(0, dash);
+            std::string last = text.substr(dash + 1);
+            for (std::string* id : {&first, &last}) {
+                std::string error = ReadDecimal(*id);
+                if (error.empty())
+                    error = UNIT_IDS(*id);
+                if (!error.empty())
+                    return error;
+            }
+            if (std::stoi(first) > std::stoi(last))
+                return "the first unit ID comes first, as in 1-9";
+            text = first + " " + last;
+            return "";
+        },
+        "");
+}
+
+// A target as this platform names lines.
+CLI::Validator TargetRule() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            line::Target target;
+            std::string error;
+            return line::ParseTarget(text, target, error) ? "" : "\"" + text + "\": " + error;
+        },
+        "");
+}
+
+std::vector<std::string> SourceNames() {
+    std::vector<std::string> names;
+    for (const InputSource& source : SOURCES)
+        names.emplace_back(source.name);
+    return names;
+}
+
+std::vector<std::string> CommandNames() {
+    return {std::begin(COMMAND_NAMES), std::end(COMMAND_NAMES)};
+}
+
+// The reason of a usage error, in one line.
+std::string Reason(const CLI::Error& error, const std::vector<std::string>& args) {
+    const std::vector<std::string> names = CommandNames();
+    const bool knownCommand = std::any_of(args.begin(), args.end(), [&](const std::string& arg) {
+        return std::find(names.begin(), names.end(), arg) != names.end();
+    });
+    std::string reason = error.what();
+    if (!knownCommand) {
+        const auto first = std::find_if(args.begin(), args.end(), [](const std::string& arg) {
+            return arg.empty() || arg[0] != '-';
+        });
+        reason = first == args.end()
+                     ? "a command comes first: status, source, reset, diagnostic or scan"
+                     : "unknown command \"" + *first + "\"";
+    } else if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr) {
+        reason = std::find(args.begin(), args.end(), "scan") != args.end()
+                     ? "--unit does not go with scan, which tries every unit of --ids"
+                     : "--ids goes with scan alone";
+    }
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
+    return reason;
 }
 
 } // namespace
 
-Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
-                       std::vector<line::Target>& targets, std::string& error) {
-    for (const std::string& arg : args) {
-        if (arg == "--")
-            break;
-        if (arg == "--help" || arg == "-h")
-            return Parsed::Help;
-        if (arg == "--version")
-            return Parsed::Version;
+double CommandFloorMs(Command command, bool unitGiven) {
+    const double exchange = ExchangeFloorMs();
+    const int unitQuery = unitGiven ? 0 : 1;
+    switch (command) {
+    case Command::Status:
+        return (unitQuery + std::size(CONNECT_QUERIES) - 1) * exchange;
+    case Command::Source:
+        // The switch and the signal's re-check.
+        return (unitQuery + 2) * exchange + SWITCH_WAIT_MS;
+    case Command::Reset:
+        // The reset, one signal poll, the values read again (the unit ID only when not given).
+        return (unitQuery + 2 + std::size(RESET_REREADS) - (unitGiven ? 1 : 0)) * exchange +
+               SETTLE_WAIT_MS;
+    case Command::Diagnostic:
+        return std::accumulate(std::begin(DIAGNOSTIC_FRAMES), std::end(DIAGNOSTIC_FRAMES),
+                               unitQuery * exchange, [&](double sum, const DiagnosticFrame& frame) {
+                                   return sum + exchange + frame.waitAfterMs;
+                               });
+    case Command::Scan:
+        return exchange;
     }
+    return 0;
+}
 
-    CLI::App app("kelvanectl");
-    app.set_help_flag();
+double SilentIdMs() {
+    // The data bytes' reads and the acknowledge's first read wait out their time, then the late
+    // wait and its read.
+    return ExchangeFloorMs() + (QUERY_DATA_BYTES + 1) * READ_TIMEOUT_MS + LATE_ACK_WAIT_MS +
+           READ_TIMEOUT_MS;
+}
+
+Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
+                       std::vector<line::Target>& targets, std::string& text) {
+    CLI::App app("kelvanectl: display monitors on RS-232 lines and device servers, from a script",
+                 "kelvanectl");
+    app.formatter(std::make_shared<UsageFormatter>());
+    app.get_formatter()->label("SUBCOMMANDS", "COMMAND");
+    app.get_formatter()->column_width(24);
+    app.footer(Footer());
     app.require_subcommand(1, 1);
-    std::string unit;
+    app.set_help_flag("--help,-h", "this text");
+    app.set_version_flag("--version", KELVANE_VERSION_TEXT, "the version");
+
+    int unitId = 0;
+    CLI::Option* unit =
+        app.add_option("--unit", unitId,
+                       "address unit N instead of asking the unit ID at address \"0\" first")
+            ->type_name("N")
+            ->transform(Decimal())
+            ->check(UNIT_IDS);
     std::string ids;
-    app.add_option("--unit", unit);
-    app.add_option("--ids", ids);
-    app.add_flag("--json", request.json);
+    CLI::Option* idRange = app.add_option("--ids", ids, "the unit IDs scan tries (default 1-9)")
+                               ->type_name("A-B:(within 0-255)")
+                               ->transform(IdRange());
+    app.add_flag("--json", request.json, "one JSON object per target and line");
 
     std::string sourceName;
-    for (const char* name : COMMAND_NAMES) {
-        CLI::App* command = app.add_subcommand(name);
-        // The options belong to the whole command line, wherever they stand.
+    for (size_t i = 0; i < std::size(COMMAND_NAMES); ++i) {
+        CLI::App* command = app.add_subcommand(COMMAND_NAMES[i], COMMAND_HELP[i]);
+        // The options belong to the whole command line, wherever they stand; one help for all.
         command->fallthrough();
-        if (std::string(name) == "source")
-            command->add_option("IN", sourceName)->required();
-        command->add_option("TARGET", request.targets)->required();
+        command->group("Commands");
+        command->set_help_flag();
+        if (static_cast<Command>(i) == Command::Source)
+            command->add_option("IN", sourceName)
+                ->required()
+                ->transform(CLI::IsMember(SourceNames(), CLI::ignore_case));
+        command->add_option("TARGET", request.targets)->required()->check(TargetRule());
+        if (static_cast<Command>(i) == Command::Scan)
+            command->excludes(unit);
+        else
+            command->excludes(idRange);
+        command->callback([&request, i] { request.command = static_cast<Command>(i); });
     }
 
-    std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
-        app.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        if (args.empty() || args[0].rfind("-", 0) == 0)
-            error = "a command comes first: status, source, reset, diagnostic or scan";
-        else if (std::find(std::begin(COMMAND_NAMES), std::end(COMMAND_NAMES), args[0]) ==
-                 std::end(COMMAND_NAMES))
-            error = "unknown command \"" + args[0] + "\"";
-        else if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr)
-            error = args[0] + " needs " + (args[0] == "source" ? "a source and " : "") +
-                    "at least one TARGET";
-        else
-            error = e.what();
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    } catch (const CLI::CallForHelp&) {
+        text = app.get_formatter()->make_help(&app, "kelvanectl", CLI::AppFormatMode::Normal);
+        return Parsed::Help;
+    } catch (const CLI::CallForVersion&) {
+        text = KELVANE_VERSION_TEXT;
+        return Parsed::Version;
+    } catch (const CLI::Error& e) {
+        text = Reason(e, args);
         return Parsed::UsageError;
     }
-    const std::string command = app.get_subcommands().front()->get_name();
-    request.command = static_cast<Command>(
-        std::find(std::begin(COMMAND_NAMES), std::end(COMMAND_NAMES), command) -
-        std::begin(COMMAND_NAMES));
-
-    if (request.command == Command::Source) {
-        request.source = protocol::SourceByName(sourceName);
-        if (request.source < 0) {
-            error = "the source is HDMI1, HDMI2, HDMI3 or VGA, not \"" + sourceName + "\"";
-            return Parsed::UsageError;
-        }
-    }
-    if (!unit.empty()) {
-        int value = 0;
-        if (!Number(unit, 0, 255, value)) {
-            error = "--unit wants a unit ID from 0 to 255, not \"" + unit + "\"";
-            return Parsed::UsageError;
-        }
-        if (request.command == Command::Scan) {
-            error = "--unit does not go with scan, which tries every unit of --ids";
-            return Parsed::UsageError;
-        }
-        request.unit = value;
-    }
-    if (!ids.empty()) {
-        if (request.command != Command::Scan) {
-            error = "--ids goes with scan";
-            return Parsed::UsageError;
-        }
-        if (!ReadIds(ids, request, error))
-            return Parsed::UsageError;
-    }
+    if (unit->count() != 0)
+        request.unit = unitId;
+    if (!ids.empty())
+        std::istringstream(ids) >> request.firstId >> request.lastId;
+    if (request.command == Command::Source)
+        request.source = SourceByName(sourceName);
 
     targets.clear();
-    for (const std::string& text : request.targets) {
+    for (const std::string& name : request.targets) {
         line::Target target;
-        if (!line::ParseTarget(text, target, error)) {
-            error = "\"" + text + "\": " + error;
-            return Parsed::UsageError;
-        }
+        line::ParseTarget(name, target, text);
         for (const line::Target& earlier : targets) {
             if (line::SameLine(earlier, target)) {
-                error = "\"" + text + "\" is the line of \"" + earlier.text + "\" again";
+                text = "\"" + name + "\" is the line of \"" + earlier.text + "\" again";
                 return Parsed::UsageError;
             }
         }
         targets.push_back(target);
     }
+    text.clear();
     return Parsed::Run;
 }

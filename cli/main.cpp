@@ -3,36 +3,28 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
-#include "commands/Commands.h"
 #include "cli/Interrupt.h"
-#include "commands/Report.h"
+#include "cli/Progress.h"
+#include "cli/Run.h"
 #include "cli/Usage.h"
-#include "line/Line.h"
-#include "res/Version.h"
+#include "commands/Report.h"
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
-constexpr int EXIT_ALL_DONE = 0;
-constexpr int EXIT_MONITOR_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_CANNOT_OPEN = 3;
-constexpr int EXIT_INTERRUPTED = 130;
-
-// Opens the target's line, runs the command on it and lets the line go again.
-Outcome Work(const Request& request, const line::Target& target) {
-    Outcome outcome;
-    std::string reason;
-    std::unique_ptr<line::Line> opened = line::Open(target, reason, &InterruptCancel());
-    if (!opened) {
-        outcome.error = "open";
-        outcome.message = reason;
-        return outcome;
-    }
-    line::CancellableClock clock(InterruptCancel());
-    MonitorProtocol monitor(*opened, clock);
-    return RunCommand(request, monitor);
+bool IsTerminal(std::FILE* stream) {
+#ifdef _WIN32
+    return ::_isatty(::_fileno(stream)) != 0;
+#else
+    return ::isatty(::fileno(stream)) != 0;
+#endif
 }
 
 } // namespace
@@ -41,46 +33,55 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     Request request;
     std::vector<line::Target> targets;
-    std::string error;
-    switch (ReadCommandLine(args, request, targets, error)) {
+    std::string text;
+    switch (ReadCommandLine(args, request, targets, text)) {
     case Parsed::Help:
-        std::fputs(USAGE, stdout);
-        return EXIT_ALL_DONE;
     case Parsed::Version:
-        std::puts(KELVANE_VERSION_TEXT);
+        std::printf("%s\n", text.c_str());
         return EXIT_ALL_DONE;
     case Parsed::UsageError:
-        std::fprintf(stderr, "kelvanectl: %s\n\n%s", error.c_str(), USAGE);
+        std::fprintf(stderr, "kelvanectl: %s\nTry 'kelvanectl --help' for more.\n", text.c_str());
         return EXIT_USAGE;
     case Parsed::Run:
         break;
     }
 
     WatchForInterrupt();
-    std::vector<Outcome> outcomes(targets.size());
-    std::vector<std::thread> workers;
-    for (size_t i = 0; i < targets.size(); ++i)
-        workers.emplace_back([&, i] { outcomes[i] = Work(request, targets[i]); });
+    std::unique_ptr<ScanProgress> progress;
+    if (ShowsScanProgress(request, IsTerminal(stdout), IsTerminal(stderr)))
+        progress = std::make_unique<ScanProgress>(stderr, targets.size(),
+                                                  request.lastId - request.firstId + 1);
 
-    int status = EXIT_ALL_DONE;
+    std::vector<Outcome> outcomes(targets.size());
+    std::vector<std::thread> workers(targets.size());
     for (size_t i = 0; i < targets.size(); ++i) {
-        workers[i].join();
-        if (Interrupted())
-            continue;
-        const Outcome& outcome = outcomes[i];
+        auto tried = [&progress, i](int, const std::vector<int>& units) {
+            if (progress)
+                progress->Tried(i, units);
+        };
+        try {
+            workers[i] = std::thread([&, i, tried] {
+                outcomes[i] = RunTarget(request, targets[i], InterruptCancel(), tried);
+            });
+        } catch (const std::system_error& e) {
+            outcomes[i] = ThreadFailed(e);
+        }
+    }
+
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (workers[i].joinable())
+            workers[i].join();
         const std::string report = request.json
-                                       ? JsonReport(targets[i].text, request.command, outcome)
-                                       : TextReport(targets[i].text, request.command, outcome);
-        std::fprintf(stdout, "%s\n", report.c_str());
-        std::fflush(stdout);
-        if (outcome.error == "open")
-            status = EXIT_CANNOT_OPEN;
-        else if (!outcome.ok() && status == EXIT_ALL_DONE)
-            status = EXIT_MONITOR_FAILED;
+                                       ? JsonReport(targets[i].text, request.command, outcomes[i])
+                                       : TextReport(targets[i].text, request.command, outcomes[i]);
+        if (progress) {
+            progress->PrintResult(stdout, report);
+        } else {
+            std::printf("%s\n", report.c_str());
+            std::fflush(stdout);
+        }
     }
-    if (Interrupted()) {
+    if (Interrupted())
         std::fputs("kelvanectl: interrupted\n", stderr);
-        return EXIT_INTERRUPTED;
-    }
-    return status;
+    return ExitStatus(outcomes, Interrupted());
 }

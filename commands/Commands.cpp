@@ -65,10 +65,17 @@ void Source(const Request& request, MonitorProtocol& monitor, Outcome& outcome) 
         return;
     const SwitchOutcome result = monitor.SwitchSource(address, request.source);
     if (!result.Switched()) {
-        // After a refusal the switch went out a second time.
-        Fail(outcome, result.result,
-             std::string("the switch to ") + protocol::SourceName(request.source) +
-                 (result.first == CMD_NAK ? " twice" : ""));
+        const std::string step =
+            std::string("the switch to ") + protocol::SourceName(request.source);
+        // After a refusal the switch went out a second time; say what became of that one.
+        if (result.first != CMD_NAK)
+            Fail(outcome, result.result, step);
+        else if (result.result == CMD_NAK)
+            Fail(outcome, result.result, step + " twice");
+        else if (result.result == CMD_SEND_FAILED)
+            Fail(outcome, result.result, "the resend of " + step + " after a refusal");
+        else
+            Fail(outcome, result.result, step + " when it was sent again after a refusal");
         return;
     }
     outcome.source = request.source;
@@ -121,7 +128,8 @@ void Diagnostic(const Request& request, MonitorProtocol& monitor, Outcome& outco
 
 // A harmless query (the signal status) at each address; a monitor that answers it is there. A
 // line that was cancelled fails the next write and ends the scan there.
-void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
+void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome,
+          const std::function<void(int, const std::vector<int>&)>& tried) {
     for (int id = request.firstId; id <= request.lastId; ++id) {
         const CommandResult result = monitor.ProbeUnit(AddressOf(id));
         if (result == CMD_SEND_FAILED) {
@@ -130,6 +138,8 @@ void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
         }
         if (result == CMD_ACK)
             outcome.units.push_back(id);
+        if (tried)
+            tried(id, outcome.units);
     }
     if (outcome.units.empty()) {
         outcome.error = "no-answer";
@@ -143,7 +153,8 @@ const char* CommandName(Command command) {
     return COMMAND_NAMES[static_cast<int>(command)];
 }
 
-Outcome RunCommand(const Request& request, MonitorProtocol& monitor) {
+Outcome RunCommand(const Request& request, MonitorProtocol& monitor,
+                   const std::function<void(int id, const std::vector<int>& units)>& tried) {
     Outcome outcome;
     switch (request.command) {
     case Command::Status:
@@ -159,8 +170,13 @@ Outcome RunCommand(const Request& request, MonitorProtocol& monitor) {
         Diagnostic(request, monitor, outcome);
         break;
     case Command::Scan:
-        Scan(request, monitor, outcome);
+        Scan(request, monitor, outcome, tried);
         break;
     }
     return outcome;
+}
+
+void MarkInterrupted(Outcome& outcome) {
+    outcome.error = "interrupted";
+    outcome.message = "interrupted before it finished";
 }

@@ -1,65 +1,72 @@
 #include "commands/Report.h"
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 namespace {
 
-// Valid UTF-8 stays as it is; a byte that is not part of it (a monitor's stray byte, a device
-// name in another encoding) becomes U+FFFD.
-std::string Utf8Only(const std::string& text) {
-    std::string clean;
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t length = c < 0x80           ? 1
-                              : (c >> 5) == 0x6  ? 2
-                              : (c >> 4) == 0xE  ? 3
-                              : (c >> 3) == 0x1E ? 4
-                                                 : 0;
-        bool valid = length != 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k)
-            valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 0x2;
-        if (valid) {
-            clean.append(text, i, length);
-            i += length;
-        } else {
-            clean += "\xEF\xBF\xBD";
-            ++i;
-        }
+using Json = nlohmann::ordered_json;
+
+// The length of the well-formed UTF-8 sequence at text[i] when it encodes a printable character
+// beyond ASCII (U+00A0 and up: no C1 control, no surrogate, no overlong form, nothing above
+// U+10FFFF); 0 otherwise.
+size_t PrintableSequence(std::string_view text, size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                          : lead >= 0xE0 && lead <= 0xEF ? 3
+                          : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                         : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    unsigned long point = lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        point = point << 6 | (next & 0x3F);
     }
-    return clean;
+    constexpr unsigned long SHORTEST[] = {0, 0, 0xA0, 0x800, 0x10000};
+    const bool surrogate = point >= 0xD800 && point <= 0xDFFF;
+    return point >= SHORTEST[length] && point <= 0x10FFFF && !surrogate ? length : 0;
 }
 
-std::string JsonString(const std::string& text) {
-    std::string json = "\"";
-    for (const char c : Utf8Only(text)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            json += escaped;
-        } else {
-            json += c;
-        }
-    }
-    return json + "\"";
-}
-
-// What the text report shows of a byte the monitor sent: printable ASCII, or <xx>.
-std::string Shown(const std::string& text) {
+// What the text report shows of a text from the monitor, the command line or the system: printable
+// characters as they are, any other byte (a control, a stray byte) as <xx>, so that nothing sent
+// to the terminal can move its cursor or garble the line.
+std::string Shown(std::string_view text) {
     std::string shown;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
-            shown += c;
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const size_t length = byte >= 0x20 && byte < 0x7F ? 1 : PrintableSequence(text, i);
+        if (length != 0) {
+            shown.append(text, i, length);
+            i += length;
         } else {
             char hex[8];
             std::snprintf(hex, sizeof hex, "<%02x>", byte);
             shown += hex;
+            ++i;
         }
     }
     return shown;
+}
+
+// The text as a JSON string that any dump takes: nlohmann-json's own strict reading of UTF-8
+// replaces each ill-formed byte with U+FFFD.
+Json CleanString(const std::string& text) {
+    const std::string dumped = Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+    return Json::parse(dumped);
+}
+
+std::string UnitsText(const std::vector<int>& units) {
+    std::string text = units.size() == 1 ? "unit" : "units";
+    for (size_t i = 0; i < units.size(); ++i)
+        text += (i == 0 ? " " : ", ") + std::to_string(units[i]);
+    return text + " answered";
+}
+
+std::string SignalText(bool signal) {
+    return signal ? "ok" : "none";
 }
 
 std::string Values(Command command, const Outcome& o) {
@@ -69,7 +76,7 @@ std::string Values(Command command, const Outcome& o) {
     const std::string unit = unknown(o.unit.has_value(), o.unit ? std::to_string(*o.unit) : "");
     const std::string source =
         unknown(o.source.has_value(), o.source ? protocol::SourceName(*o.source) : "");
-    const std::string signal = unknown(o.signal.has_value(), o.signal && *o.signal ? "ok" : "none");
+    const std::string signal = unknown(o.signal.has_value(), SignalText(o.signal.value_or(false)));
     const std::string firmware =
         o.firmwareRefused ? "refused"
                           : unknown(o.firmware.has_value(), Shown(o.firmware.value_or("")));
@@ -84,62 +91,82 @@ std::string Values(Command command, const Outcome& o) {
                ", firmware " + firmware;
     case Command::Diagnostic:
         return "diagnostic mode started on unit " + unit;
-    case Command::Scan: {
-        std::string units = o.units.size() == 1 ? "unit" : "units";
-        for (size_t i = 0; i < o.units.size(); ++i)
-            units += (i == 0 ? " " : ", ") + std::to_string(o.units[i]);
-        return units + " answered";
-    }
+    case Command::Scan:
+        return UnitsText(o.units);
     }
     return "";
+}
+
+// The values a failed command had read before it failed, each only when known.
+std::string ValuesRead(Command command, const Outcome& o) {
+    std::vector<std::string> known;
+    if (o.unit)
+        known.push_back("unit " + std::to_string(*o.unit));
+    if (o.source)
+        known.push_back((command == Command::Source ? "switched to " : "source ") +
+                        std::string(protocol::SourceName(*o.source)));
+    if (o.signal)
+        known.push_back("signal " + SignalText(*o.signal));
+    if (o.firmware)
+        known.push_back("firmware " + Shown(*o.firmware));
+    else if (o.firmwareRefused)
+        known.push_back("firmware refused");
+    if (!o.units.empty())
+        known.push_back(UnitsText(o.units));
+    std::string text;
+    for (const std::string& value : known)
+        text += (text.empty() ? "" : ", ") + value;
+    return text;
+}
+
+Json Nullable(bool known, Json value) {
+    return known ? std::move(value) : Json(nullptr);
 }
 
 } // namespace
 
 std::string TextReport(const std::string& target, Command command, const Outcome& outcome) {
     const std::string name = Shown(target);
-    if (!outcome.ok())
-        return name + ": error: " + outcome.message;
-    return name + ": " + Values(command, outcome);
+    if (outcome.ok())
+        return name + ": " + Values(command, outcome);
+    const std::string read = ValuesRead(command, outcome);
+    return name + ": error: " + Shown(outcome.message) + (read.empty() ? "" : " (" + read + ")");
 }
 
-std::string JsonReport(const std::string& target, Command command, const Outcome& o) {
-    std::string json = "{\"target\":" + JsonString(target) + ",\"command\":\"" +
-                       CommandName(command) + "\",\"ok\":" + (o.ok() ? "true" : "false") +
-                       ",\"error\":" + (o.ok() ? "null" : JsonString(o.error)) +
-                       ",\"message\":" + (o.ok() ? "null" : JsonString(o.message));
-    auto field = [&json](const char* key, const std::string& value) {
-        json += std::string(",\"") + key + "\":" + value;
-    };
-    const std::string unit = o.unit ? std::to_string(*o.unit) : "null";
-    const std::string source =
-        o.source ? std::string("\"") + protocol::SourceName(*o.source) + "\"" : "null";
-    const std::string signal = o.signal ? (*o.signal ? "\"ok\"" : "\"none\"") : "null";
-    const std::string firmware = o.firmware ? JsonString(*o.firmware) : "null";
+Json ReportJson(const std::string& target, Command command, const Outcome& o) {
+    Json json;
+    json["target"] = CleanString(target);
+    json["command"] = CommandName(command);
+    json["ok"] = o.ok();
+    json["error"] = Nullable(!o.ok(), o.error);
+    json["message"] = Nullable(!o.ok(), CleanString(o.message));
+    const Json unit = Nullable(o.unit.has_value(), o.unit.value_or(0));
+    const Json source = Nullable(o.source.has_value(), protocol::SourceName(o.source.value_or(-1)));
+    const Json signal = Nullable(o.signal.has_value(), SignalText(o.signal.value_or(false)));
     switch (command) {
     case Command::Status:
     case Command::Reset:
-        field("unit", unit);
-        field("source", source);
-        field("signal", signal);
-        field("firmware", firmware);
+        json["unit"] = unit;
+        json["source"] = source;
+        json["signal"] = signal;
+        json["firmware"] = Nullable(o.firmware.has_value(), CleanString(o.firmware.value_or("")));
         break;
     case Command::Source:
-        field("unit", unit);
-        field("source", source);
-        field("signal", signal);
+        json["unit"] = unit;
+        json["source"] = source;
+        json["signal"] = signal;
         break;
     case Command::Diagnostic:
-        field("unit", unit);
-        field("step", o.step != 0 ? std::to_string(o.step) : "null");
+        json["unit"] = unit;
+        json["step"] = Nullable(o.step != 0, o.step);
         break;
-    case Command::Scan: {
-        std::string units = "[";
-        for (size_t i = 0; i < o.units.size(); ++i)
-            units += (i == 0 ? "" : ",") + std::to_string(o.units[i]);
-        field("units", units + "]");
+    case Command::Scan:
+        json["units"] = o.units;
         break;
     }
-    }
-    return json + "}";
+    return json;
+}
+
+std::string JsonReport(const std::string& target, Command command, const Outcome& outcome) {
+    return ReportJson(target, command, outcome).dump();
 }

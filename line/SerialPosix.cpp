@@ -106,7 +106,8 @@ std::unique_ptr<Line> OpenSerial(const Target& target, std::string& error) {
         if (errno == EBUSY)
             error = "in use by another program";
         else if (errno == EACCES)
-            error = Reason("cannot open", errno) + " (is this user in the dialout group?)";
+            error = Reason("cannot open", errno) +
+                    " (add this user to the dialout group, then log in again)";
         else
             error = Reason("cannot open", errno);
         return nullptr;

@@ -1,0 +1,47 @@
+#include "cli/Run.h"
+#include <memory>
+#include "cli/Interrupt.h"
+#include "line/Line.h"
+
+Outcome RunTarget(const Request& request, const line::Target& target, line::Cancel& cancel,
+                  const std::function<void(int id, const std::vector<int>& units)>& tried) {
+    Outcome outcome;
+    std::string reason;
+    const std::unique_ptr<line::Line> opened = line::Open(target, reason, &cancel);
+    if (!opened) {
+        outcome.error = "open";
+        outcome.message = reason;
+        // A connect the cancel ended did not fail on its own.
+        if (cancel.IsSet())
+            MarkInterrupted(outcome);
+        return outcome;
+    }
+    line::CancellableClock clock(cancel);
+    MonitorProtocol monitor(*opened, clock);
+    outcome = RunCommand(request, monitor, tried);
+    // Asked before the line closes: its close looks at the cancel too.
+    if (opened->WasCut() || clock.WasCut())
+        MarkInterrupted(outcome);
+    return outcome;
+}
+
+Outcome ThreadFailed(const std::system_error& error) {
+    Outcome outcome;
+    outcome.error = "open";
+    outcome.message = std::string("cannot start a thread for this line (") + error.what() +
+                      "): too many targets for this system's limits?";
+    return outcome;
+}
+
+int ExitStatus(const std::vector<Outcome>& outcomes, bool interrupted) {
+    if (interrupted)
+        return EXIT_INTERRUPTED;
+    int status = EXIT_ALL_DONE;
+    for (const Outcome& outcome : outcomes) {
+        if (outcome.error == "open")
+            status = EXIT_CANNOT_OPEN;
+        else if (!outcome.ok() && status == EXIT_ALL_DONE)
+            status = EXIT_MONITOR_FAILED;
+    }
+    return status;
+}

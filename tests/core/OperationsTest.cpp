@@ -1,0 +1,129 @@
+// The core's longer operations on the virtual clock: the source switch, the default setting and
+// the diagnostic mode, with their waits, polls and stops.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "core/MonitorProtocol.h"
+#include "tests/support/FakeLine.h"
+
+namespace {
+
+using namespace protocol;
+using Frames = std::vector<std::string>;
+using Waits = std::vector<std::uint32_t>;
+
+// The core's own waits of a line's operation, without those of its exchanges' answers.
+Waits LongWaits(const VirtualTime& time) {
+    Waits waits;
+    for (std::uint32_t ms : time.sleeps)
+        if (ms != ANSWER_WAIT_MS && ms != LATE_ACK_WAIT_MS)
+            waits.push_back(ms);
+    return waits;
+}
+
+struct Monitor {
+    VirtualTime time;
+    FakeLine line{time};
+    MonitorProtocol core{line, time};
+    explicit Monitor(std::vector<std::string> answers) {
+        for (std::string& answer : answers)
+            line.answers.push_back({std::move(answer)});
+    }
+};
+
+TEST(SwitchSource, ARefusalGetsTheSameFrameAfter2000msAndTheSignalIsReadAgain3000msLater) {
+    Monitor m({"?", "!", "NOS!"});
+    const SwitchOutcome outcome = m.core.SwitchSource('2', 2);
+    EXPECT_EQ(outcome.first, CMD_NAK);
+    EXPECT_TRUE(outcome.Switched());
+    EXPECT_EQ(outcome.signal.result, CMD_ACK);
+    EXPECT_FALSE(outcome.signal.signal);
+    EXPECT_EQ(m.line.frames, (Frames{"@@2SSSHD3", "@@2SSSHD3", "@@2SIG000"}));
+    EXPECT_EQ(LongWaits(m.time), (Waits{RESEND_WAIT_MS, SWITCH_WAIT_MS}));
+    const auto& at = m.line.frameTimes;
+    EXPECT_GE(at[1] - at[0], RESEND_WAIT_MS + ANSWER_WAIT_MS);
+    EXPECT_GE(at[2] - at[1], SWITCH_WAIT_MS + ANSWER_WAIT_MS);
+}
+
+TEST(SwitchSource, RefusedTwiceOrUnansweredStopsWithoutARecheck) {
+    Monitor refused({"?", "?"});
+    EXPECT_EQ(refused.core.SwitchSource('1', 0).result, CMD_NAK);
+    EXPECT_EQ(refused.line.frames, (Frames{"@@1SSSHD1", "@@1SSSHD1"}));
+    EXPECT_EQ(LongWaits(refused.time), (Waits{RESEND_WAIT_MS}));
+
+    Monitor silent({});
+    const SwitchOutcome outcome = silent.core.SwitchSource('1', 3);
+    EXPECT_EQ(outcome.result, CMD_LINK_ERROR);
+    EXPECT_EQ(silent.line.frames, (Frames{"@@1SSSVGA"}));
+    EXPECT_EQ(LongWaits(silent.time), Waits{});
+}
+
+TEST(SwitchSource, ASourceOutsideTheTableSendsNothing) {
+    for (int source : {-1, SOURCE_COUNT, 99}) {
+        Monitor m({"!"});
+        EXPECT_FALSE(m.core.SwitchSource('1', source).Switched());
+        EXPECT_EQ(m.line.written, "") << source;
+        EXPECT_EQ(m.time.sleeps, Waits{});
+    }
+}
+
+TEST(RestoreDefaults, PollsTheSignalUntilTheFirstGoodOneThenSettlesAndRereads) {
+    Monitor m({"!", "NOS!", "SOK!", "HD1!", "SOK!", "001!", "001.02!"});
+    std::vector<Query> asked;
+    const ResetOutcome outcome = m.core.RestoreDefaults('1', [&](Query query) {
+        asked.push_back(query);
+        MonitorStatus status;
+        return m.core.Ask(query, '1', status) == CMD_ACK;
+    });
+    EXPECT_EQ(outcome.result, CMD_ACK);
+    EXPECT_EQ(outcome.polls, 2);
+    EXPECT_TRUE(outcome.signal);
+    EXPECT_EQ(m.line.frames, (Frames{"@@1DSSEXE", "@@1SIG000", "@@1SIG000", "@@1SSG000",
+                                     "@@1SIG000", "@@0UIG000", "@@1FVSENA"}));
+    EXPECT_EQ(LongWaits(m.time), (Waits{SETTLE_WAIT_MS}));
+    EXPECT_EQ(asked, (std::vector<Query>{RESET_REREADS[0], RESET_REREADS[1], RESET_REREADS[2],
+                                         RESET_REREADS[3]}));
+    // The settling wait lies between the last poll and the first reread.
+    EXPECT_GE(m.line.frameTimes[3] - m.line.frameTimes[2], SETTLE_WAIT_MS);
+}
+
+TEST(RestoreDefaults, PollsFiveTimesAtMostAndStopsRereadingWhenToldTo) {
+    Monitor m({"!", "NOS!", "NOS!", "NOS!", "NOS!", "NOS!", "NOS!"});
+    int rereads = 0;
+    const ResetOutcome outcome = m.core.RestoreDefaults('1', [&](Query) {
+        ++rereads;
+        return false;
+    });
+    EXPECT_EQ(outcome.polls, SIGNAL_POLLS);
+    EXPECT_FALSE(outcome.signal);
+    EXPECT_EQ(m.line.frames.size(), 1u + SIGNAL_POLLS);
+    EXPECT_EQ(rereads, 1);
+}
+
+TEST(RestoreDefaults, ARefusedResetStopsThere) {
+    Monitor m({"?", "SOK!"});
+    bool reread = false;
+    const ResetOutcome outcome = m.core.RestoreDefaults('1', [&](Query) { return reread = true; });
+    EXPECT_EQ(outcome.result, CMD_NAK);
+    EXPECT_EQ(outcome.polls, 0);
+    EXPECT_FALSE(reread);
+    EXPECT_EQ(m.line.frames, Frames{"@@1DSSEXE"});
+    EXPECT_EQ(LongWaits(m.time), Waits{});
+}
+
+TEST(StartDiagnostic, PausesAfterEachAcknowledgedFrameAndStopsAtTheFirstOneNotAcknowledged) {
+    Monitor all({"!", "!", "!"});
+    EXPECT_TRUE(all.core.StartDiagnostic('3').Started());
+    EXPECT_EQ(all.line.frames, (Frames{"@@3DCSPON", "@@3KESFAC", "@@3KESPLS"}));
+    EXPECT_EQ(LongWaits(all.time),
+              (Waits{DIAGNOSTIC_FRAMES[0].waitAfterMs, DIAGNOSTIC_FRAMES[1].waitAfterMs}));
+
+    Monitor second({"!", "?", "!"});
+    const DiagnosticOutcome outcome = second.core.StartDiagnostic('3');
+    EXPECT_EQ(outcome.failedStep, 2);
+    EXPECT_EQ(outcome.result, CMD_NAK);
+    EXPECT_EQ(second.line.frames, (Frames{"@@3DCSPON", "@@3KESFAC"}));
+    EXPECT_EQ(LongWaits(second.time), Waits{DIAGNOSTIC_FRAMES[0].waitAfterMs});
+}
+
+} // namespace
