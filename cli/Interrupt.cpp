@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <system_error>
 #include <thread>
+#include "line/Line.h"
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -16,8 +17,10 @@ line::Cancel g_interrupt;
 // The first Ctrl-C lets every target wind down and print; a second one is someone who will not
 // wait for that (a line whose write hangs, a terminal that does not read): the program ends now.
 void Interrupt() {
-    if (g_interrupt.IsSet())
+    if (g_interrupt.IsSet()) {
+        line::ReleaseExclusiveLines();
         std::_Exit(EXIT_INTERRUPTED);
+    }
     g_interrupt.Set();
 }
 

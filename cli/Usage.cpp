@@ -74,6 +74,12 @@ How long a command takes on a monitor that answers:
             " for each unit ID that answers, " + Seconds(SilentIdMs()) +
             " for each that does not\n";
     text += R"(
+These are the paced times: every exchange waits its fixed times, which are what a monitor may
+need at the most. With --fast an exchange takes what the answer takes, a few milliseconds on a
+prompt monitor, and never longer than the paced one (status about 0.05 s); the monitor's own waits
+stay (the switch's, the reset's settling, the diagnostic's pauses). Leave --fast off for a monitor
+or a converter that needs a pause between commands.
+
 A daisy chain (several monitors on one line) needs --unit N: without it every command asks the
 unit ID at address "0", where all the monitors of the chain answer at once. scan lists the units
 of a chain.
@@ -231,6 +237,9 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
                                ->type_name("A-B:(within 0-255)")
                                ->transform(IdRange());
     app.add_flag("--json", request.json, "one JSON object per target and line");
+    bool fast = false;
+    app.add_flag("--fast", fast,
+                 "read each answer as it arrives instead of waiting the paced times (below)");
 
     std::string sourceName;
     for (size_t i = 0; i < std::size(COMMAND_NAMES); ++i) {
@@ -265,6 +274,8 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
     }
     if (unit->count() != 0)
         request.unit = unitId;
+    if (fast)
+        request.timing = Timing::AnswerDriven;
     if (!ids.empty())
         std::istringstream(ids) >> request.firstId >> request.lastId;
     if (request.command == Command::Source)

@@ -27,6 +27,8 @@ struct Request {
     int firstId = DEFAULT_FIRST_ID; // Scan: the unit IDs to try
     int lastId = DEFAULT_LAST_ID;
     bool json = false;
+    // --fast: each exchange reads the answer as it arrives; the monitor's own waits stay.
+    Timing timing = Timing::Paced;
 };
 
 // The values are the core's status: unit, source (a code that is none of the four stays unknown),

@@ -5,6 +5,7 @@
 //                         bound, cancelling) is here, the transport's own calls in the kinds
 //   Open                  opens the line of a target with the monitor's settings
 //   OpenSerial, OpenTcp   the two kinds: a serial line of this machine, a device server
+//   ReleaseExclusiveLines lets go of the serial lines' exclusive use before an abrupt end
 //   TCP_CONNECT_LIMIT_MS, WRITE_LIMIT_MS  how long a connect and a frame's write may take
 #pragma once
 
@@ -73,5 +74,10 @@ std::unique_ptr<Line> Open(const Target& target, std::string& error,
                            const Cancel* cancel = nullptr);
 std::unique_ptr<Line> OpenSerial(const Target& target, std::string& error);
 std::unique_ptr<Line> OpenTcp(const Target& target, std::string& error, const Cancel* cancel);
+
+// Clears the exclusive-use flag of every serial line still open, for a program about to end
+// without closing them (a second Ctrl-C); the flag would otherwise outlive it on a
+// pseudo-terminal. Nothing to do on Windows, where the port goes with the process.
+void ReleaseExclusiveLines();
 
 } // namespace line

@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -13,6 +15,23 @@
 namespace line {
 
 namespace {
+
+// The serial lines this program holds with the exclusive-use flag set, so that a program that
+// must end at once can still clear it (ReleaseExclusiveLines).
+std::mutex g_exclusiveMutex;
+std::set<int> g_exclusive;
+
+void HoldExclusive(int fd) {
+    std::lock_guard<std::mutex> lock(g_exclusiveMutex);
+    ::ioctl(fd, TIOCEXCL);
+    g_exclusive.insert(fd);
+}
+
+void ReleaseExclusive(int fd) {
+    std::lock_guard<std::mutex> lock(g_exclusiveMutex);
+    ::ioctl(fd, TIOCNXCL);
+    g_exclusive.erase(fd);
+}
 
 // How long the close waits for written bytes to leave: far more than a frame takes at 19200 baud,
 // and bounded, since a pseudo-terminal whose other end stopped reading never empties.
@@ -35,7 +54,7 @@ public:
         // The exclusive-use flag belongs to the terminal, not to this descriptor: on a
         // pseudo-terminal whose other end stays open it would outlive the program and keep
         // everyone but root out.
-        ::ioctl(m_fd, TIOCNXCL);
+        ReleaseExclusive(m_fd);
         ::close(m_fd);
     }
 
@@ -123,8 +142,14 @@ std::unique_ptr<Line> OpenSerial(const Target& target, std::string& error) {
         ::close(fd);
         return nullptr;
     }
-    ::ioctl(fd, TIOCEXCL);
+    HoldExclusive(fd);
     return std::make_unique<PosixSerialLine>(fd);
+}
+
+void ReleaseExclusiveLines() {
+    std::lock_guard<std::mutex> lock(g_exclusiveMutex);
+    for (int fd : g_exclusive)
+        ::ioctl(fd, TIOCNXCL);
 }
 
 } // namespace line

@@ -109,4 +109,7 @@ std::unique_ptr<Line> OpenSerial(const Target& target, std::string& error) {
     return std::make_unique<WindowsSerialLine>(port, protocol::READ_TIMEOUT_MS, WRITE_LIMIT_MS);
 }
 
+void ReleaseExclusiveLines() {
+}
+
 } // namespace line

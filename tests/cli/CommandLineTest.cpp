@@ -23,6 +23,8 @@ std::string Describe(const Request& r, const std::vector<line::Target>& targets)
         text += " ids=" + std::to_string(r.firstId) + "-" + std::to_string(r.lastId);
     if (r.json)
         text += " json";
+    if (r.timing == Timing::AnswerDriven)
+        text += " fast";
     for (const line::Target& t : targets)
         text += t.kind == line::Target::Kind::Tcp
                     ? " tcp(" + t.host + "," + std::to_string(t.port) + ")"
@@ -66,6 +68,10 @@ INSTANTIATE_TEST_SUITE_P(
              Parsed::Run,
              "source source=3 json serial(/dev/a)"},
         Case{{"--unit", "3", "reset", "/dev/a"}, Parsed::Run, "reset unit=3 serial(/dev/a)"},
+        Case{{"status", "/dev/a", "--fast"}, Parsed::Run, "status fast serial(/dev/a)"},
+        Case{{"scan", "--fast", "--ids", "1-16", "tcp:h:1"},
+             Parsed::Run,
+             "scan ids=1-16 fast tcp(h,1)"},
         Case{{"diagnostic", "/dev/a", "--unit", "255"},
              Parsed::Run,
              "diagnostic unit=255 serial(/dev/a)"},
@@ -112,10 +118,10 @@ TEST(CommandLineHelp, SaysWhereOptionsGoHowLongCommandsTakeAndWhatAChainAndDialo
     std::string help;
     ASSERT_EQ(ReadCommandLine({"--help"}, request, targets, help), Parsed::Help);
     for (const char* part :
-         {"anywhere after the command", "--unit", "--ids", "--json", "--version", "daisy chain",
-          "dialout", "status      about 1.2 s", "source      about 3.9 s",
-          "reset       about 4.6 s", "diagnostic  about 4.2 s", "scan        about 0.3 s",
-          "1.3 s for each that does not", "130"})
+         {"anywhere after the command", "--unit", "--ids", "--json", "--fast", "--version",
+          "a pause between commands", "daisy chain", "dialout", "status      about 1.2 s",
+          "source      about 3.9 s", "reset       about 4.6 s", "diagnostic  about 4.2 s",
+          "scan        about 0.3 s", "1.3 s for each that does not", "130"})
         EXPECT_NE(help.find(part), std::string::npos) << part << " in\n" << help;
 }
 
