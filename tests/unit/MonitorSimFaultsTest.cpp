@@ -392,6 +392,7 @@ TEST(MonitorSimWire, AFrameCountsFromWhenItsNinthByteWouldHaveComeOverTheLine) {
          {{T0, "@@1SIG000@@2SIG000"}},
          {T0 + 4688, T0 + wireUs(18)}},
         {"junk first takes its time on the line too", {{T0, "~~~@@1SIG000"}}, {T0 + wireUs(12)}},
+        {"from the clock's very start", {{0, "@@1SIG000"}}, {4688}},
     };
     for (const Case& c : cases) {
         FrameReader reader;
@@ -404,11 +405,12 @@ TEST(MonitorSimWire, AFrameCountsFromWhenItsNinthByteWouldHaveComeOverTheLine) {
     }
 }
 
-TEST(MonitorSimWire, APartialFrameIsDroppedOnlyHalfASecondAfterItsFirstByte) {
+TEST(MonitorSimWire, APartialFrameIsDroppedOnceItsFirstByteIsOlderThanHalfASecond) {
     FrameReader reader;
     EXPECT_TRUE(reader.feed("@@1", T0).empty());
-    EXPECT_TRUE(reader.expire(T0 + 500'000).empty());
-    const std::vector<LineEvent> stale = reader.expire(T0 + 502'000);
+    const std::uint64_t firstThrough = T0 + wireUs(1);
+    EXPECT_TRUE(reader.expire(firstThrough + 500'000).empty());
+    const std::vector<LineEvent> stale = reader.expire(firstThrough + 500'001);
     ASSERT_EQ(stale.size(), 1u);
     EXPECT_EQ(stale[0].kind, LineEvent::Kind::Stale);
     EXPECT_EQ(stale[0].bytes, "@@1");

@@ -84,7 +84,7 @@ int Fleet::run() {
     if (ports_.size() == 1)
         return ports_.front().simulator->run();
 
-    std::vector<int> codes(ports_.size(), 0);
+    std::vector<int> codes(ports_.size());
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < ports_.size(); ++i)
         threads.emplace_back([this, &codes, i] { codes[i] = ports_[i].simulator->run(); });
