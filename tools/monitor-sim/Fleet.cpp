@@ -6,6 +6,7 @@
 #include "Console.h"
 #include "TcpServer.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace monitor_sim {
@@ -90,10 +91,8 @@ int Fleet::run() {
         threads.emplace_back([this, &codes, i] { codes[i] = ports_[i].simulator->run(); });
     for (std::thread& thread : threads)
         thread.join();
-    for (int code : codes)
-        if (code != 0)
-            return code;
-    return 0;
+    // 1 (a line failed) wins over 0.
+    return *std::max_element(codes.begin(), codes.end());
 }
 
 } // namespace monitor_sim
