@@ -1,6 +1,7 @@
 """monitor-sim.exe under Wine as the Python tests start it: on the monitor's end of the test
-cable (COM16) or as a device server on a free TCP port, its log read as it is written. Run under
-scripts/test.sh, which sets the Wine environment and lays the cable."""
+cable (COM16), as a device server on a free TCP port, or as a fleet of device servers on free
+ports, its log read as it is written. Run under scripts/test.sh, which sets the Wine environment
+and lays the cable."""
 
 import os
 import queue
@@ -21,10 +22,17 @@ ANSWER_S = 10
 
 class MonitorSim:
     """monitor-sim.exe with the switches: on COM16 when tcp is false, else listening on a free
-    port of 127.0.0.1 (self.port). self.log holds the log lines read so far, "<ms> KIND details"."""
+    port of 127.0.0.1 (self.port), or with fleet=N on N free ports (self.ports, in order, each a
+    device server with the chain of --unit-id). self.log holds the log lines read so far,
+    "<ms> KIND details"; in a fleet's, the details of a line about one port start with "[PORT] "
+    (events and frames take a port to read only its lines)."""
 
-    def __init__(self, *switches, tcp=False):
-        where = ["--listen", "127.0.0.1:0"] if tcp else ["--port", "COM16"]
+    def __init__(self, *switches, tcp=False, fleet=1):
+        if fleet > 1:
+            where = ["--listen", "127.0.0.1:0x%d" % fleet]
+        else:
+            where = ["--listen", "127.0.0.1:0"] if tcp else ["--port", "COM16"]
+        tcp = tcp or fleet > 1
         self.process = subprocess.Popen(
             ["wine", os.path.join(BUILD, "bin", "monitor-sim.exe"), *where, *switches],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace")
@@ -32,9 +40,15 @@ class MonitorSim:
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
-        listening = self.wait_for(r"listening on (?:tcp:127\.0\.0\.1:(\d+)|COM16)$", START_S)
-        self.port = int(listening.group(1)) if tcp else None
-        self.target = "tcp:127.0.0.1:%d" % self.port if tcp else CABLE_PANEL_END
+        self.ports = []
+        for _ in range(fleet):
+            listening = self.wait_for(r"listening on (?:tcp:127\.0\.0\.1:(\d+)|COM16)$",
+                                      START_S)
+            if tcp:
+                self.ports.append(int(listening.group(1)))
+        self.port = self.ports[0] if tcp else None
+        self.targets = ["tcp:127.0.0.1:%d" % port for port in self.ports]
+        self.target = self.targets[0] if tcp else CABLE_PANEL_END
 
     def _read(self):
         for line in self.process.stdout:
@@ -63,17 +77,22 @@ class MonitorSim:
                 return self.log
             self.log.append(line)
 
-    def events(self, *kinds):
-        """(ms, kind, details) of the log lines so far of those kinds."""
+    def events(self, *kinds, port=None):
+        """(ms, kind, details) of the log lines so far of those kinds; with a port, of those
+        about that port of a fleet alone, without the "[PORT] " before their details."""
         found = []
+        tag = "[%d] " % port if port is not None else ""
         for line in self.read_log():
             parts = line.split(" ", 2)
-            if len(parts) >= 2 and parts[1] in kinds:
-                found.append((int(parts[0]), parts[1], parts[2] if len(parts) > 2 else ""))
+            if len(parts) < 2 or parts[1] not in kinds:
+                continue
+            details = parts[2] if len(parts) > 2 else ""
+            if details.startswith(tag):
+                found.append((int(parts[0]), parts[1], details[len(tag):]))
         return found
 
-    def frames(self):
-        return [details for _, _, details in self.events("RX")]
+    def frames(self, port=None):
+        return [details for _, _, details in self.events("RX", port=port)]
 
     def close(self):
         self.process.terminate()

@@ -1,11 +1,14 @@
 // The simulated monitor's random faults and the switches that set them: a seed gives one sequence
-// of faults, late answers fit the panel's second read, and the switches combine only sensibly.
+// of faults, frame by frame, late answers fit the panel's second read, and the switches combine
+// only sensibly; and the line's pace, whatever carries the bytes.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
 #include "core/ProtocolRules.h"
+#include "tools/monitor-sim/FrameReader.h"
 #include "tools/monitor-sim/Options.h"
 #include "tools/monitor-sim/RandomFaults.h"
+#include "tools/monitor-sim/Wire.h"
 
 namespace {
 
@@ -51,6 +54,38 @@ TEST(RandomFaults, TheNthFrameGetsTheNthDrawWhateverTheFramesBeforeIt) {
         ASSERT_EQ(commands.next(0).kind, firmwareQueries.next(6).kind) << "frame " << frame;
 }
 
+TEST(RandomFaults, AFramesFaultComesFromTheSeedAndItsNumberAloneInWhateverOrderItIsAsked) {
+    const std::vector<FrameFault> inOrder = Draws(21, 60, 300);
+    const RandomFaults faults(21, 60);
+    for (size_t frame = 300; frame >= 1; --frame)
+        ASSERT_TRUE(Same(faults.draw(frame, static_cast<unsigned>((frame - 1) % 3) * 3),
+                         inOrder[frame - 1]))
+            << "frame " << frame;
+}
+
+TEST(RandomFaults, AKindLeftOutOfTheMixIsAnsweredAsItIsAndEveryOtherFrameKeepsItsFault) {
+    const RandomFaults all(2, 100);
+    const RandomFaults noPulls(2, 100,
+                               {FaultKind::Late, FaultKind::Partial, FaultKind::Junk,
+                                FaultKind::Silent, FaultKind::Nak, FaultKind::Refuse});
+    EXPECT_TRUE(all.makes(FaultKind::Pull));
+    EXPECT_FALSE(noPulls.makes(FaultKind::Pull));
+    size_t pulls = 0;
+    for (unsigned frame = 1; frame <= 3000; ++frame) {
+        const FrameFault drawn = all.draw(frame, 3);
+        const FrameFault made = noPulls.draw(frame, 3);
+        if (drawn.kind != FaultKind::Pull) {
+            ASSERT_TRUE(Same(made, drawn)) << "frame " << frame;
+            continue;
+        }
+        ++pulls;
+        EXPECT_EQ(made.kind, FaultKind::None);
+        EXPECT_EQ(RandomFaults::describe(made, Answer{"SOK", true, ""}), "none (a pull, left out)");
+        EXPECT_EQ(RandomFaults::shape(made, Answer{"SOK", true, ""})[0].bytes, "SOK!");
+    }
+    EXPECT_GT(pulls, 20u);
+}
+
 TEST(RandomFaults, TheFaultRateIsTheShareOfFramesWithAFaultAndAPullIsTheRarest) {
     const std::map<FaultKind, size_t> kinds = Kinds(Draws(5, 30, 20000));
     const size_t faulty = 20000 - kinds.at(FaultKind::None);
@@ -91,6 +126,9 @@ TEST(RandomFaults, ALateAnswerLandsAfterThePanelsFirstAcknowledgeReadAndBeforeIt
         EXPECT_GE(lowest, window.lowMs);
         EXPECT_LE(highest, window.highMs);
         EXPECT_GT(highest - lowest, 250u) << "the delays spread over the window";
+        // The frame's nine bytes and the answer's at the line's pace still leave a margin.
+        EXPECT_LT(window.highMs + protocol::WireTimeMs(FRAME_SIZE + c.dataReads + 1) + 50,
+                  c.firstReadEnds + protocol::LATE_ACK_WAIT_MS);
     }
 }
 
@@ -241,6 +279,30 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"AChainOfUnits", {L"--unit-id", L"1,2,5"}, L"", true},
         SwitchCase{"AChainWithAUnitTwice", {L"--unit-id", L"1,2,1"}, L"", false},
         SwitchCase{"AChainWithAGap", {L"--unit-id", L"1,,2"}, L"", false},
+        SwitchCase{"AChainOfARange", {L"--unit-id", L"1-8"}, L"", true},
+        SwitchCase{"AChainOfRangesAndUnits", {L"--unit-id", L"1-3,7,9-10"}, L"", true},
+        SwitchCase{"AChainWhoseRangesOverlap", {L"--unit-id", L"1-3,3-5"}, L"", false},
+        SwitchCase{"AChainOfARangeBackwards", {L"--unit-id", L"8-1"}, L"", false},
+        SwitchCase{"AChainOfARangePast255", {L"--unit-id", L"250-256"}, L"", false},
+        SwitchCase{"AChainOfAnOpenRange", {L"--unit-id", L"3-"}, L"", false},
+        SwitchCase{"AFleetOfARange", {}, L"", true, {L"--listen", L"127.0.0.1:7001-7008"}},
+        SwitchCase{"AFleetOfEightFreePorts", {}, L"", true, {L"--listen", L"127.0.0.1:0x8"}},
+        SwitchCase{"AFleetOfACountFromAPort", {}, L"", true, {L"--listen", L"7001x32"}},
+        SwitchCase{"AFleetOfTheMostPorts", {}, L"", true, {L"--listen", L"7001-7064"}},
+        SwitchCase{"AFleetOfTooManyPorts", {}, L"", false, {L"--listen", L"7001-7065"}},
+        SwitchCase{"AFleetOfTooManyFreePorts", {}, L"", false, {L"--listen", L"0x65"}},
+        SwitchCase{"AFleetOfNoPorts", {}, L"", false, {L"--listen", L"0x0"}},
+        SwitchCase{"AFleetPast65535", {}, L"", false, {L"--listen", L"65535x2"}},
+        SwitchCase{"AFleetUpTo65535", {}, L"", true, {L"--listen", L"65534x2"}},
+        SwitchCase{"AFleetOfARangeBackwards", {}, L"", false, {L"--listen", L"7008-7001"}},
+        SwitchCase{"AFleetOfARangeFromZero", {}, L"", false, {L"--listen", L"0-7"}},
+        SwitchCase{"AFleetOfARangeWithoutAHost", {}, L"", false, {L"--listen", L":7001-7002"}},
+        SwitchCase{"RandomOfSomeKinds", {L"--random", L"7", L"--faults", L"late,nak"}, L"", true},
+        SwitchCase{"KindsWithoutRandom", {L"--faults", L"late"}, L"", false},
+        SwitchCase{
+            "KindsWithOneUnknown", {L"--random", L"7", L"--faults", L"late,none"}, L"", false},
+        SwitchCase{"KindsWithOneTwice", {L"--random", L"7", L"--faults", L"nak,nak"}, L"", false},
+        SwitchCase{"KindsNone", {L"--random", L"7", L"--faults", L""}, L"", false},
         SwitchCase{"AFlagWithAValue", {L"--silent=true"}, L"", false},
         SwitchCase{"ANumberInHex", {L"--delay", L"0x10"}, L"", false},
         SwitchCase{"ASwitchTwice", {L"--delay", L"5", L"--delay", L"6"}, L"", true},
@@ -271,6 +333,129 @@ TEST(MonitorSimSwitchValues, AChainListensOverTcpWithoutTheCableAndNumbersAreDec
     EXPECT_EQ(options.unitIds, (std::vector<unsigned>{1, 2, 5}));
     EXPECT_EQ(options.faults.delayMs, 20u) << "the last one, in decimal";
     EXPECT_TRUE(options.cableFolder.empty()) << "a socket has no test cable";
+}
+
+TEST(MonitorSimSwitchValues, AFleetTakesARangeOrACountOfPortsAndEachAChainOfRanges) {
+    struct Case {
+        const wchar_t* listen;
+        const char* host;
+        unsigned port, count;
+    };
+    for (const Case& c :
+         {Case{L"127.0.0.1:7001-7008", "127.0.0.1", 7001, 8}, Case{L"0x8", "127.0.0.1", 0, 8},
+          Case{L"localhost:7001x3", "localhost", 7001, 3}, Case{L"4001", "127.0.0.1", 4001, 1}}) {
+        monitor_sim::Options options;
+        std::string error;
+        ASSERT_TRUE(monitor_sim::parseOptions({L"--listen", c.listen, L"--unit-id", L"1-3,7",
+                                               L"--random", L"5", L"--faults", L"pull,nak"},
+                                              options, error))
+            << error;
+        ASSERT_TRUE(options.listen);
+        EXPECT_EQ(options.listen->host, c.host);
+        EXPECT_EQ(options.listen->port, c.port);
+        EXPECT_EQ(options.listen->count, c.count);
+        EXPECT_EQ(options.unitIds, (std::vector<unsigned>{1, 2, 3, 7}));
+        EXPECT_EQ(options.faultKinds, (std::vector<FaultKind>{FaultKind::Pull, FaultKind::Nak}));
+    }
+}
+
+// The line's pace: 19200 baud, ten bits a byte, 520.8 microseconds each.
+using monitor_sim::FrameReader;
+using monitor_sim::LineEvent;
+using monitor_sim::Transmitter;
+using monitor_sim::wireUs;
+
+constexpr std::uint64_t T0 = 5'000'000; // a steady clock's reading, in microseconds
+
+TEST(MonitorSimWire, ByteTimesComeFromTheLinesSpeedRoundedUpToTheMicrosecond) {
+    EXPECT_EQ(wireUs(0), 0u);
+    EXPECT_EQ(wireUs(1), 521u);
+    EXPECT_EQ(wireUs(9), 4688u);
+    EXPECT_EQ(wireUs(12), 6250u);
+}
+
+TEST(MonitorSimWire, AFrameCountsFromWhenItsNinthByteWouldHaveComeOverTheLine) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::uint64_t, std::string>> chunks; // (came in at, bytes)
+        std::vector<std::uint64_t> framesAt;
+    };
+    const std::vector<Case> cases = {
+        {"nine bytes at once, nine byte-times after the first", {{T0, "@@1SIG000"}}, {T0 + 4688}},
+        {"bytes at the line's pace or slower keep their own times",
+         {{T0, "@@1S"}, {T0 + 4000, "IG000"}},
+         {T0 + 4000 + wireUs(5)}},
+        {"the ninth byte late: when it came and was through",
+         {{T0, "@@1SIG00"}, {T0 + 90'000, "0"}},
+         {T0 + 90'000 + 521}},
+        {"two frames at once: the second nine byte-times after the first",
+         {{T0, "@@1SIG000@@2SIG000"}},
+         {T0 + 4688, T0 + wireUs(18)}},
+        {"junk first takes its time on the line too", {{T0, "~~~@@1SIG000"}}, {T0 + wireUs(12)}},
+        {"from the clock's very start", {{0, "@@1SIG000"}}, {4688}},
+    };
+    for (const Case& c : cases) {
+        FrameReader reader;
+        std::vector<std::uint64_t> framesAt;
+        for (const auto& [at, bytes] : c.chunks)
+            for (const LineEvent& event : reader.feed(bytes, at))
+                if (event.kind == LineEvent::Kind::Frame)
+                    framesAt.push_back(event.atUs);
+        EXPECT_EQ(framesAt, c.framesAt) << c.name;
+    }
+}
+
+TEST(MonitorSimWire, APartialFrameIsDroppedOnceItsFirstByteIsOlderThanHalfASecond) {
+    FrameReader reader;
+    EXPECT_TRUE(reader.feed("@@1", T0).empty());
+    const std::uint64_t firstThrough = T0 + wireUs(1);
+    EXPECT_TRUE(reader.expire(firstThrough + 500'000).empty());
+    const std::vector<LineEvent> stale = reader.expire(firstThrough + 500'001);
+    ASSERT_EQ(stale.size(), 1u);
+    EXPECT_EQ(stale[0].kind, LineEvent::Kind::Stale);
+    EXPECT_EQ(stale[0].bytes, "@@1");
+}
+
+TEST(MonitorSimWire, AnAnswersBytesGoOutOneByteTimeApartEachOnceItWouldBeThrough) {
+    Transmitter line;
+    line.send(T0, "SOK!", false);
+    EXPECT_EQ(line.nextUs(), T0 + 521);
+    struct Step {
+        std::uint64_t at;
+        const char* out;
+    };
+    std::vector<std::string> finished;
+    for (const Step& step :
+         {Step{T0, ""}, Step{T0 + 520, ""}, Step{T0 + 521, "S"}, Step{T0 + 1500, "O"},
+          Step{T0 + wireUs(3), "K"}, Step{T0 + wireUs(4) - 1, ""}}) {
+        EXPECT_EQ(line.take(step.at, finished), step.out) << step.at - T0;
+        EXPECT_TRUE(finished.empty());
+    }
+    EXPECT_TRUE(line.carriesAnswer());
+    EXPECT_EQ(line.take(T0 + wireUs(4), finished), "!");
+    EXPECT_EQ(finished, std::vector<std::string>{"SOK!"})
+        << "the answer is finished with its last byte";
+    EXPECT_FALSE(line.carriesAnswer());
+    EXPECT_FALSE(line.nextUs());
+}
+
+TEST(MonitorSimWire, AWriteWaitsForTheLineAndALateLoopSendsWhatIsDueAtOnce) {
+    Transmitter line;
+    line.send(T0, "FV1.02!", false);
+    line.send(T0 + 1000, "~", true); // noise due while the answer is on the line
+    line.send(T0 + 20'000, "!", false);
+    std::vector<std::string> finished;
+    EXPECT_EQ(line.take(T0 + wireUs(7), finished), "FV1.02!");
+    EXPECT_EQ(line.nextUs(), T0 + wireUs(8)) << "the noise byte after the answer's last";
+    EXPECT_EQ(line.take(T0 + 19'999, finished), "~");
+    EXPECT_EQ(finished, std::vector<std::string>{"FV1.02!"}) << "noise is no answer";
+    EXPECT_EQ(line.take(T0 + 20'520, finished), "") << "a write due later keeps its time";
+    EXPECT_EQ(line.take(T0 + 20'521, finished), "!");
+
+    line.send(T0 + 30'000, "HD1!", false);
+    line.clear();
+    EXPECT_FALSE(line.carriesAnswer()) << "bytes on their way go with the cable";
+    EXPECT_EQ(line.take(T0 + 40'000, finished), "");
 }
 
 } // namespace

@@ -34,7 +34,7 @@ void FrameReader::addDropped(std::vector<LineEvent>& events, char byte) {
         events.push_back({LineEvent::Kind::Dropped, std::string(1, byte)});
 }
 
-void FrameReader::push(char byte, std::vector<LineEvent>& events) {
+void FrameReader::push(char byte, std::uint64_t throughUs, std::vector<LineEvent>& events) {
     partial_ += byte;
     // When the bytes so far cannot be the start of a frame, the first one is junk: drop it and
     // look for a frame start in the rest ("@@@1SIG000" still yields "@@1SIG000").
@@ -43,24 +43,33 @@ void FrameReader::push(char byte, std::vector<LineEvent>& events) {
         partial_.erase(0, 1);
     }
     if (partial_.size() == FRAME_SIZE) {
-        events.push_back({LineEvent::Kind::Frame, partial_});
+        events.push_back({LineEvent::Kind::Frame, partial_, throughUs});
         partial_.clear();
     }
 }
 
-std::vector<LineEvent> FrameReader::feed(std::string_view bytes, std::uint64_t nowMs) {
-    std::vector<LineEvent> events = expire(nowMs);
+std::vector<LineEvent> FrameReader::feed(std::string_view bytes, std::uint64_t nowUs) {
+    std::vector<LineEvent> events = expire(nowUs);
     for (char byte : bytes) {
         const bool wasEmpty = partial_.empty();
-        push(byte, events);
+        const std::uint64_t throughUs = receiver_.through(nowUs);
+        push(byte, throughUs, events);
         if (wasEmpty && !partial_.empty())
-            partialSinceMs_ = nowMs;
+            partialSinceUs_ = throughUs;
     }
     return events;
 }
 
-std::vector<LineEvent> FrameReader::expire(std::uint64_t nowMs) {
-    if (partial_.empty() || nowMs - partialSinceMs_ <= kStaleFrameMs)
+std::optional<std::uint64_t> FrameReader::expiresUs() const {
+    if (partial_.empty())
+        return std::nullopt;
+    return partialSinceUs_ + kStaleFrameMs * 1000 + 1;
+}
+
+std::vector<LineEvent> FrameReader::expire(std::uint64_t nowUs) {
+    // A partial frame's first byte may count as through a little after now (Receiver).
+    const std::optional<std::uint64_t> expires = expiresUs();
+    if (!expires || nowUs < *expires)
         return {};
     std::vector<LineEvent> events{{LineEvent::Kind::Stale, partial_}};
     partial_.clear();

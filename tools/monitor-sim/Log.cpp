@@ -18,6 +18,12 @@ std::uint64_t steadyMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+std::uint64_t steadyUs() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(
+        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 std::string showBytes(std::string_view bytes) {
     static const char hex[] = "0123456789abcdef";
     std::string text;
@@ -33,6 +39,9 @@ std::string showBytes(std::string_view bytes) {
         }
     }
     return text;
+}
+
+Log::Log(Log& shared, std::string tag) : shared_(&shared), tag_(std::move(tag)) {
 }
 
 Log::~Log() {
@@ -55,6 +64,12 @@ bool Log::openFile(const std::wstring& path, std::string& error) {
 }
 
 void Log::line(std::string_view kind, std::string_view details) {
+    if (shared_) {
+        shared_->line(kind, "[" + tag_ + "] " + std::string(details));
+        return;
+    }
+    // The time is taken under the lock too, so that the lines of a fleet's threads stay in order.
+    const std::lock_guard<std::mutex> lock(mutex_);
     std::string text = std::to_string(nowMs());
     text += ' ';
     text += kind;
@@ -63,6 +78,10 @@ void Log::line(std::string_view kind, std::string_view details) {
         text += details;
     }
     text += '\n';
+    write(text);
+}
+
+void Log::write(const std::string& text) {
     if (!file_) {
         writeStdout(text);
         return;

@@ -1,7 +1,10 @@
 #pragma once
-// The event log: one line per event, "<GetTickCount64 ms> <KIND> <details>", written at once.
+// The event log: one line per event, "<GetTickCount64 ms> <KIND> <details>", written at once, from
+// any thread. A port of a fleet logs through a Log of its own that puts "[PORT] " before the
+// details of its lines and hands them to the fleet's.
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -14,13 +17,21 @@ std::uint64_t nowMs();
 // A millisecond clock with fine resolution for timing answers; its zero point means nothing.
 std::uint64_t steadyMs();
 
+// The same clock in microseconds, for the pace of the line's bytes.
+std::uint64_t steadyUs();
+
 // Shows line bytes as text: '!'..'~' as they are except '<', everything else as <xx> in hex.
 std::string showBytes(std::string_view bytes);
 
 class Log {
 public:
     Log() = default;
+    // A port's log: its lines go to shared, with "[tag] " before their details.
+    Log(Log& shared, std::string tag);
     ~Log();
+
+    // Changes a port's tag, before its lines start: a free port's number is known once it listens.
+    void setTag(std::string tag) { tag_ = std::move(tag); }
     Log(const Log&) = delete;
     Log& operator=(const Log&) = delete;
 
@@ -31,7 +42,12 @@ public:
     void line(std::string_view kind, std::string_view details);
 
 private:
+    void write(const std::string& text);
+
+    Log* shared_ = nullptr; // the fleet's log, for a port's
+    std::string tag_;
     void* file_ = nullptr; // HANDLE of the log file, or null for stdout
+    std::mutex mutex_;     // one line at a time, whole, whatever the thread
 };
 
 } // namespace monitor_sim

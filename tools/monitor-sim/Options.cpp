@@ -52,19 +52,57 @@ bool isPortName(const std::string& name) {
            parseNumber(name.substr(3), 1, 255);
 }
 
-// "3" or "1,2,5": unit IDs 0..255, none twice.
+// "A-B" as the numbers A to B, "A" as A alone; low..high, A not above B.
+std::optional<std::pair<unsigned, unsigned>> numberRange(const std::string& text, unsigned low,
+                                                         unsigned high) {
+    const std::size_t dash = text.find('-');
+    const std::optional<unsigned> first = parseNumber(text.substr(0, dash), low, high);
+    const std::optional<unsigned> last =
+        dash == std::string::npos ? first : parseNumber(text.substr(dash + 1), low, high);
+    if (!first || !last || *last < *first)
+        return std::nullopt;
+    return std::make_pair(*first, *last);
+}
+
+// "3", "1,2,5", "1-8" or "1-3,7": unit IDs 0..255, none twice.
 std::optional<std::vector<unsigned>> unitList(const std::string& text) {
     std::vector<unsigned> units;
     for (const std::string& item : splitList(text)) {
-        const std::optional<unsigned> unit = parseNumber(item, 0, 255);
-        if (!unit || std::find(units.begin(), units.end(), *unit) != units.end())
+        const auto range = numberRange(item, 0, 255);
+        if (!range)
             return std::nullopt;
-        units.push_back(*unit);
+        for (unsigned unit = range->first; unit <= range->second; ++unit) {
+            if (std::find(units.begin(), units.end(), unit) != units.end())
+                return std::nullopt;
+            units.push_back(unit);
+        }
     }
     return units;
 }
 
-// "PORT" or "HOST:PORT".
+// The ports of --listen: "PORT", "FIRST-LAST" or "FIRSTxCOUNT" ("0x8": eight free ones). A range
+// starts at 1: port 0 is a free port, and a range of free ports is a count.
+std::optional<ListenAddress> listenPorts(ListenAddress address, const std::string& text) {
+    const std::size_t times = text.find('x');
+    if (times != std::string::npos) {
+        const std::optional<unsigned> first = parseNumber(text.substr(0, times), 0, 65535);
+        const std::optional<unsigned> count = parseNumber(text.substr(times + 1), 1, kMostPorts);
+        if (!first || !count || (*first != 0 && *first + *count - 1 > 65535))
+            return std::nullopt;
+        address.port = *first;
+        address.count = *count;
+        return address;
+    }
+    const auto range = numberRange(text, 0, 65535);
+    if (!range || (range->first == 0 && range->second != 0) ||
+        range->second - range->first >= kMostPorts)
+        return std::nullopt;
+    address.port = range->first;
+    address.count = range->second - range->first + 1;
+    return address;
+}
+
+// "PORTS" or "HOST:PORTS".
 std::optional<ListenAddress> listenAddress(const std::string& text) {
     ListenAddress address;
     const std::size_t colon = text.rfind(':');
@@ -73,12 +111,19 @@ std::optional<ListenAddress> listenAddress(const std::string& text) {
         if (address.host.empty())
             return std::nullopt;
     }
-    const std::optional<unsigned> port =
-        parseNumber(colon == std::string::npos ? text : text.substr(colon + 1), 0, 65535);
-    if (!port)
-        return std::nullopt;
-    address.port = *port;
-    return address;
+    return listenPorts(address, colon == std::string::npos ? text : text.substr(colon + 1));
+}
+
+// "late,nak,refuse": the kinds of fault --random makes, none twice.
+std::optional<std::vector<FaultKind>> faultKindList(const std::string& text) {
+    std::vector<FaultKind> kinds;
+    for (const std::string& name : splitList(text)) {
+        const std::optional<FaultKind> kind = faultKindNamed(name);
+        if (!kind || std::find(kinds.begin(), kinds.end(), *kind) != kinds.end())
+            return std::nullopt;
+        kinds.push_back(*kind);
+    }
+    return kinds;
 }
 
 // A CLI11 rule for a switch's value: fits says whether the text is right, and may put it in the
@@ -111,6 +156,7 @@ CLI::Validator nonEmpty(std::string wants) {
 struct Given {
     bool source = false;
     bool faultRate = false;
+    bool faultKinds = false;
     bool cable = false;
 };
 
@@ -120,7 +166,7 @@ public:
     UsageFormatter() { column_width(22); }
 
     std::string make_usage(const CLI::App*, std::string name) const override {
-        return "Usage: " + name + " --port COMn | --listen [HOST:]PORT [switches]\n\n";
+        return "Usage: " + name + " --port COMn | --listen [HOST:]PORTS [switches]\n\n";
     }
 
     // One blank line between groups: CLI11 puts one more before each.
@@ -137,8 +183,10 @@ It opens a COM port at 19200 baud 8N1 (no flow control, DTR and RTS off) and
 answers the nine-byte command frames of the control panel the way a monitor
 would, so the panel can be tried and tested without a monitor. Connect the
 panel to the other end of a null-modem cable (or a virtual port pair). With
---listen it is a serial device server in raw TCP mode instead, with the
-monitor (or a daisy chain of monitors) on its serial side.
+--listen it is a serial device server in raw TCP mode instead, or a whole
+fleet of them, with a monitor (or a daisy chain of monitors) on the serial
+side of each. Whatever carries the bytes, they keep the pace of a line at
+19200 baud 8N1, ten bits a byte, both ways.
 )";
 
 const char* const kFooter = R"(Answers (bytes on the line, "!" acknowledges, "?" is the NAK byte):
@@ -156,39 +204,58 @@ const char* const kFooter = R"(Answers (bytes on the line, "!" acknowledges, "?"
   On a chain (--unit-id 1,2) "@@0UIG000" gets "000012!!": both answers at
   once, byte by byte.
 
+Timing: a frame counts as received when its ninth byte would have come at
+19200 baud: over TCP, where all nine come at once, 9 byte-times (4.7 ms)
+after its first. Answers (with --delay, --late-ack and the late answers of
+--random) are timed from then, and their bytes go out no faster than the
+line carries them: each is handed on once it would be through, 0.52 ms
+after the one before. What --random draws depends on the seed and the
+frame's number alone (the Nth frame the line receives, for any unit), never
+on time; see --faults for the kinds whose effect does.
+
 Log: one line per event, written at once, ending in LF:
   <ms> <KIND> <details>
+  With several --listen ports, a line about one port has the port in
+  brackets at the start of its details: "RX [7003] @@1SIG000"; the listening
+  lines name their port, and the CONFIG lines, alike for every port, none.
   <ms> is GetTickCount64() when the line is written, so other processes on
   the machine can compare it with their own; it moves in steps of about
   16 ms. Line bytes are shown as they are for "!".."~" except "<"; every
   other byte (space included) as <xx> in hex.
   KIND is one of:
-  listening  first line: "listening on COMn", or "listening on
-             tcp:127.0.0.1:PORT" with the port the server listens on
+  listening  first lines: "listening on COMn", or "listening on
+             tcp:127.0.0.1:PORT" with the port the server listens on,
+             one line for each port
   CONFIG     the monitor's settings (one line for each unit of a chain)
-  FAULTS     the active fault switches
+  FAULTS     the active fault switches; with --random its seed (a port's
+             own: the seed given plus the port's place, from 0)
   READY      the ready event was set
   CLIENT     --listen: a client connected, went or was dropped
   NOISE      junk bytes start (they are not logged one by one)
   RX         a complete frame received, e.g. "RX @@1SIG000"
   UNIT       on a chain: which unit answers the frame, or that all do
-  TX         bytes written to the line, exactly, e.g. "TX SOK!"; with
-             --late-ack the acknowledge byte is a TX line of its own
+  TX         bytes written to the line, exactly, e.g. "TX SOK!", once the
+             last of them has gone out; with --late-ack the acknowledge
+             byte is a TX line of its own
   NOTE       what a frame did or why it got a NAK
   IGNORE     a frame not answered: for another unit, --silent, or cable
              about to be pulled (--drop-after, --pull-after)
   FAULT      --random: what the draw did to this frame, e.g. "FAULT frame 7:
-             late 540 ms", "FAULT frame 8: none"; written before the frame's
-             NOTE and TX lines
+             late 540 ms", "FAULT frame 8: none", or none (a pull, left
+             out) when --faults leaves the kind drawn out. Written before
+             the frame's NOTE and TX lines
   CABLE      the cable pulled out, put back and the port opened again
+  LOST       bytes that came with a frame that pulled the cable, or that
+             a client sent while the cable was out (--listen)
   DROP       bytes that cannot start a frame
   STALE      a partial frame dropped after 500 ms
   ERROR      a port or ready-event error (then exit 1)
   EXIT       why the program stops
 
-Exit codes: 0 after --drop-after, --exit-after-ms or Ctrl+C; 1 when the port,
-the log file or the ready event cannot be opened, or the port fails, or the
-cable does not answer a pull; 2 for bad switches.)";
+Exit codes: 0 after --drop-after (on every port), --exit-after-ms or Ctrl+C;
+1 when a port, the log file or the ready event cannot be opened, or a port
+fails (the others stop too), or the cable does not answer a pull; 2 for bad
+switches.)";
 
 // Declares every switch on app, storing what it says in options and given.
 void defineSwitches(CLI::App& app, Options& options, Given& given) {
@@ -227,30 +294,39 @@ void defineSwitches(CLI::App& app, Options& options, Given& given) {
                 return isPortName(name);
             },
             "wants a COM port name such as COM9"));
-    text("--listen", "[HOST:]PORT", line,
+    text("--listen", "[HOST:]PORTS", line,
          "be a serial device server in raw TCP mode instead:\n"
-         "listen on HOST (default 127.0.0.1) at TCP port PORT\n"
+         "listen on HOST (default 127.0.0.1) at TCP port PORTS\n"
          "(0: a free one, named in the \"listening\" line). One\n"
          "client at a time: the bytes of its connection are the\n"
          "line; the next client waits until it has gone. Where a\n"
          "fault pulls the cable (--pull-after, --random) the\n"
-         "client's connection is dropped instead",
+         "client's connection is dropped instead.\n"
+         "A fleet of servers, up to 64, each its own line with its\n"
+         "own chain (--unit-id) and state, every fault switch on\n"
+         "each: PORTS FIRST-LAST (7001-7008), or FIRSTxCOUNT\n"
+         "(7001x8; 0x8 for eight free ports). Each port has its own\n"
+         "\"listening\" line, and its number in the log lines about it",
          [&](const std::string& address) { options.listen = listenAddress(address); })
         ->check(rule([](std::string& address) { return listenAddress(address).has_value(); },
-                     "wants a TCP port 0..65535, maybe after HOST:, such as 127.0.0.1:4001"));
+                     "wants a TCP port 0..65535, a range FIRST-LAST or FIRSTxCOUNT of at most " +
+                         std::to_string(kMostPorts) +
+                         ", maybe after HOST:, such as 127.0.0.1:4001 or 7001-7008"));
 
     const char* monitor = "The monitor";
     text("--unit-id", "N[,N...]", monitor,
          "unit ID 0..255, default 1; frames addressed \"0\" or\n"
          "'0'+N (e.g. \"1\", \":\" for 10) are answered, others not.\n"
-         "Several IDs make a daisy chain on one line: each unit\n"
-         "answers at its own address only and keeps its own state;\n"
+         "Several IDs (1,2,5), ranges of them (1-8) or both (1-3,7)\n"
+         "make a daisy chain on one line: each unit answers at its\n"
+         "own address only and keeps its own state;\n"
          "at \"0\" they all answer at once and their answers collide\n"
          "(their bytes interleave), so a controller must not ask\n"
-         "\"0\" on a chain",
+         "\"0\" on a chain. Every port of a fleet has the same chain",
          [&](const std::string& units) { options.unitIds = *unitList(units); })
         ->check(rule([](std::string& units) { return unitList(units).has_value(); },
-                     "wants unit IDs 0..255, comma separated, none twice"));
+                     "wants unit IDs 0..255 or ranges of them (1-8), comma separated, none "
+                     "twice"));
     text("--source", "SRC", monitor,
          "active input source HD1, HD2, HD3 or VGA; default HD1,\n"
          "or the first of --sources when HD1 is not among them",
@@ -312,19 +388,24 @@ void defineSwitches(CLI::App& app, Options& options, Given& given) {
            [&](unsigned ms) { f.delayMs = ms; });
     number("--late-ack", "MS", 0, kMaxMs, faults,
            "data bytes at once (or after --delay), the acknowledge\n"
-           "byte MS ms after the frame; 450 lands after the panel's\n"
-           "first acknowledge read gave up and before its second",
+           "byte MS ms after the frame's ninth byte; 450 lands after\n"
+           "the panel's first acknowledge read gave up and before\n"
+           "its second",
            [&](unsigned ms) { f.lateAckMs = ms; });
     number("--partial", "N", 0, 6, faults,
            "send only the first N data bytes (0..6), then the\nacknowledge byte",
            [&](unsigned n) { f.partial = n; });
     number("--noise", "MS", 1, kMaxMs, faults,
            "send one junk byte \"~\" every MS ms, forever, also\n"
-           "between frames, while still answering frames",
+           "between frames, while still answering frames. It keeps\n"
+           "time, not count: where its bytes fall among the frames\n"
+           "depends on the client's pace",
            [&](unsigned ms) { f.noiseMs = ms; });
     number("--drop-after", "N", 1, 1000000, faults,
            "after N frames for this unit, close the port and exit 0\n"
-           "(the monitor goes away); pending answer bytes go out first",
+           "(the monitor goes away); pending answer bytes go out first.\n"
+           "A fleet's ports close each after its own N frames, and\n"
+           "the program exits once all have",
            [&](unsigned n) { f.dropAfter = n; });
     number("--pull-after", "N", 1, 1000000, faults,
            "answer the Nth frame for this unit, then pull the cable out\n"
@@ -338,16 +419,17 @@ void defineSwitches(CLI::App& app, Options& options, Given& given) {
 
     const char* random = "Random faults";
     number("--random", "SEED", 0, 999999999, random,
-           "for each frame for this unit, at random, a normal answer\n"
-           "or one fault; the Nth frame gets the Nth draw, so the same\n"
-           "SEED (0..999999999) gives the same faults frame by frame:\n"
+           "for each frame, at random, a normal answer or one fault,\n"
+           "drawn from SEED (0..999999999) and the frame's number\n"
+           "(the Nth frame the line receives) alone, never from time:\n"
+           "the same SEED gives the same faults frame by frame, however\n"
+           "fast the frames come. Each port of a fleet draws from SEED\n"
+           "plus its place (0, 1, ...), so they do not fault alike.\n"
            "  late     the whole answer after the panel's first\n"
            "           acknowledge read gave up and before its second\n"
            "           read: 400..700 ms after the frame, plus 100 ms\n"
            "           for each data byte the panel reads (3 for UIG,\n"
-           "           SSG, SIG; 6 for FV..). The panel takes any late\n"
-           "           byte as an acknowledge, so a refusal (\"?\") is\n"
-           "           never sent late: it goes out at once\n"
+           "           SSG, SIG; 6 for FV..)\n"
            "  partial  only the first bytes of the answer (at least\n"
            "           one is missing; a bare \"!\" is lost whole)\n"
            "  junk     1 to 6 junk bytes, never \"!\", instead of it\n"
@@ -356,12 +438,13 @@ void defineSwitches(CLI::App& app, Options& options, Given& given) {
            "           instead of \"!\"\n"
            "  refuse   the command is refused: not carried out, \"?\"\n"
            "           alone (a switch to an input the monitor has, a\n"
-           "           reset, a query...)\n"
+           "           reset, a query...), at once or, as often, as\n"
+           "           late as a late answer: a late \"?\" refuses too\n"
            "  pull     no answer: the cable is pulled out for 0.3 to\n"
            "           3 s, then put back and the port opened again\n"
            "           (needs the cable; without it: a normal answer;\n"
            "           with --listen: the client's connection dropped,\n"
-           "           and no client taken for that time)\n"
+           "           and what any client sends for that time lost)\n"
            "Every frame's draw is logged as a FAULT line.",
            [&](unsigned seed) { options.randomSeed = seed; });
     number("--fault-rate", "PCT", 0, 100, random,
@@ -372,6 +455,21 @@ void defineSwitches(CLI::App& app, Options& options, Given& given) {
                options.faultPercent = percent;
                given.faultRate = true;
            });
+    text("--faults", "KINDS", random,
+         "the kinds of fault --random makes, comma separated;\n"
+         "default all: late,partial,junk,silent,nak,refuse,pull.\n"
+         "A frame that draws a kind left out gets its answer as it\n"
+         "is, and every other frame keeps its fault. Leave pull out\n"
+         "to compare clients of different pace: which frames come\n"
+         "while the cable is out, lost, and so the number of every\n"
+         "frame after, depends on time",
+         [&](const std::string& kinds) {
+             options.faultKinds = *faultKindList(kinds);
+             given.faultKinds = true;
+         })
+        ->check(rule([](std::string& kinds) { return faultKindList(kinds).has_value(); },
+                     "wants kinds of fault from late, partial, junk, silent, nak, refuse, pull, "
+                     "comma separated, none twice"));
 
     text("--cable", "DIR", "The test cable (tools/null-modem/cable.py)",
          "the cable's folder as a Windows path, where it logs in\n"
@@ -391,9 +489,9 @@ void defineSwitches(CLI::App& app, Options& options, Given& given) {
          [&](const std::string& file) { options.logFile = toUtf16(file); })
         ->check(nonEmpty("wants a file name"));
     text("--ready-event", "NAME", running,
-         "once the port is open and set up (with --listen: once it\n"
-         "listens), open or create the named manual-reset Win32\n"
-         "event NAME and set it",
+         "once the port is open and set up (with --listen: once\n"
+         "every port listens), open or create the named manual-reset\n"
+         "Win32 event NAME and set it",
          [&](const std::string& name) { options.readyEvent = toUtf16(name); })
         ->check(nonEmpty("wants an event name"));
     number("--exit-after-ms", "MS", 1, kMaxMs, running, "exit (code 0) MS ms after start",
@@ -430,6 +528,10 @@ bool checkCombinations(const Options& options, const Given& given, std::string& 
         error = "--fault-rate goes with --random";
         return false;
     }
+    if (given.faultKinds && !options.randomSeed) {
+        error = "--faults goes with --random";
+        return false;
+    }
     const std::vector<std::string> fixed = fixedFaults(options.faults);
     if (options.randomSeed && !fixed.empty()) {
         error = "--random makes faults of its own and does not combine with " + fixed.front();
@@ -452,7 +554,7 @@ bool checkCombinations(const Options& options, const Given& given, std::string& 
         return false;
     }
     if (options.port.empty() && !options.listen) {
-        error = "--port COMn or --listen [HOST:]PORT is required";
+        error = "--port COMn or --listen [HOST:]PORTS is required";
         return false;
     }
     return true;

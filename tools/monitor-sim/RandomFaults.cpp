@@ -2,6 +2,7 @@
 
 #include "Log.h"
 
+#include <algorithm>
 #include <array>
 
 namespace monitor_sim {
@@ -58,22 +59,62 @@ TimeWindow lateAnswerWindow(unsigned dataReads) {
     return {firstReadEnds + kLateMarginMs, secondReadStarts - kLateMarginMs};
 }
 
-RandomFaults::RandomFaults(std::uint32_t seed, unsigned faultPercent)
-    : state_(seed), faultPercent_(faultPercent > 100 ? 100 : faultPercent) {
+const char* faultName(FaultKind kind) {
+    switch (kind) {
+    case FaultKind::None:
+        return "none";
+    case FaultKind::Late:
+        return "late";
+    case FaultKind::Partial:
+        return "partial";
+    case FaultKind::Junk:
+        return "junk";
+    case FaultKind::Silent:
+        return "silent";
+    case FaultKind::Nak:
+        return "nak";
+    case FaultKind::Refuse:
+        return "refuse";
+    case FaultKind::Pull:
+        return "pull";
+    }
+    return "?";
 }
 
-// splitmix64: small, fast and the same on every compiler, unlike the standard distributions.
-std::uint64_t RandomFaults::nextNumber() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+std::optional<FaultKind> faultKindNamed(std::string_view name) {
+    for (FaultKind kind : kAllFaultKinds)
+        if (name == faultName(kind))
+            return kind;
+    return std::nullopt;
+}
+
+RandomFaults::RandomFaults(std::uint32_t seed, unsigned faultPercent, std::vector<FaultKind> kinds)
+    : seed_(seed), faultPercent_(faultPercent > 100 ? 100 : faultPercent),
+      kinds_(std::move(kinds)) {
+}
+
+// splitmix64 over a counter: small, fast and the same on every compiler, unlike the standard
+// distributions, and any frame's numbers can be had without drawing those before it. Each frame
+// takes three numbers, the 3N-2nd to the 3Nth of the seed's sequence.
+std::uint64_t RandomFaults::number(std::uint64_t frameNumber, unsigned which) const {
+    std::uint64_t z = seed_ + (3 * (frameNumber - 1) + which) * 0x9E3779B97F4A7C15ull;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
 }
 
+bool RandomFaults::makes(FaultKind kind) const {
+    return std::find(kinds_.begin(), kinds_.end(), kind) != kinds_.end();
+}
+
 FrameFault RandomFaults::next(unsigned dataReads) {
-    const std::uint64_t which = nextNumber();
-    const std::uint64_t amount = nextNumber();
-    const std::uint64_t bytes = nextNumber();
+    return draw(++drawn_, dataReads);
+}
+
+FrameFault RandomFaults::draw(std::uint64_t frameNumber, unsigned dataReads) const {
+    const std::uint64_t which = number(frameNumber, 1);
+    const std::uint64_t amount = number(frameNumber, 2);
+    const std::uint64_t bytes = number(frameNumber, 3);
 
     FrameFault fault;
     const unsigned perTenThousand = static_cast<unsigned>(which % 10000);
@@ -86,6 +127,11 @@ FrameFault RandomFaults::next(unsigned dataReads) {
             break;
         }
         slot -= share.weight;
+    }
+    if (!makes(fault.kind)) {
+        fault.leftOut = fault.kind;
+        fault.kind = FaultKind::None;
+        return fault;
     }
 
     switch (fault.kind) {
@@ -156,7 +202,9 @@ std::string RandomFaults::describe(const FrameFault& fault, const Answer& answer
     const std::size_t size = answer.data.size() + 1;
     switch (fault.kind) {
     case FaultKind::None:
-        return "none";
+        return fault.leftOut == FaultKind::None
+                   ? "none"
+                   : std::string("none (a ") + faultName(fault.leftOut) + ", left out)";
     case FaultKind::Late:
         return "late " + std::to_string(fault.delayMs) + " ms";
     case FaultKind::Partial:

@@ -11,8 +11,11 @@ namespace monitor_sim {
 
 namespace {
 
-// The longest a read waits for bytes, so that stop requests are seen within this time.
-constexpr unsigned kMaxReadWaitMs = 50;
+// The longest a read waits for bytes, so that stop requests are seen within this time. Every
+// other wake-up is timed (readTimeout); this one keeps a fleet of idle lines cheap.
+constexpr std::uint64_t kMaxReadWaitUs = 200'000;
+
+constexpr std::uint64_t kUsPerMs = 1000;
 
 // --pull-after pulls this long after the answer went out: the panel reads the answer 200 ms after
 // its frame and sends the next frame no sooner than 300 ms after it (the drain's empty read comes
@@ -24,6 +27,8 @@ constexpr unsigned kReopenTries = 50;
 constexpr DWORD kReopenIntervalMs = 100;
 
 std::atomic<bool> stopRequested{false};
+// A line of the fleet failed, and the program ends with exit code 1: the others stop too.
+std::atomic<bool> lineFailed{false};
 
 std::string joined(const std::vector<std::string>& items) {
     std::string text;
@@ -49,61 +54,53 @@ void requestStop() {
     stopRequested = true;
 }
 
-Simulator::Simulator(const Options& options, Line& line, Log& log)
+Simulator::Simulator(const Options& options, Line& line, Log& log, unsigned place)
     : options_(options), line_(line), log_(log),
       chain_(options.monitor, options.unitIds, options.faults), cable_(options.cableFolder) {
-    if (options.randomSeed)
-        random_.emplace(*options.randomSeed, options.faultPercent);
-}
-
-Simulator::~Simulator() {
-    if (readyEvent_)
-        CloseHandle(static_cast<HANDLE>(readyEvent_));
-}
-
-bool Simulator::announceReady(std::string& error) {
-    if (options_.readyEvent.empty())
-        return true;
-    // CreateEventW opens the event when the test made it already, or makes it when we are first;
-    // either way the test waiting on that name wakes up. The handle stays open until we exit, so
-    // the event outlives a test that has not opened it yet.
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, options_.readyEvent.c_str());
-    readyEvent_ = event;
-    if (!event || !SetEvent(event)) {
-        error = "cannot set ready event " + toUtf8(options_.readyEvent) + ": " +
-                windowsErrorText(GetLastError());
-        return false;
+    if (options.randomSeed) {
+        seed_ = *options.randomSeed + place;
+        random_.emplace(*seed_, options.faultPercent, options.faultKinds);
     }
-    log_.line("READY", "event " + toUtf8(options_.readyEvent) + " set");
-    return true;
+}
+
+std::vector<std::string> Simulator::configuration() const {
+    std::vector<std::string> lines;
+    for (const ChainMember& member : chain_.members())
+        lines.push_back(describeMonitor(member.monitor.state(), member.monitor.addressChar()));
+    return lines;
+}
+
+std::string Simulator::faults() const {
+    if (!random_)
+        return chain_.members().front().shaper.describe();
+    std::string text = "random, seed " + std::to_string(*seed_) + ", " +
+                       std::to_string(options_.faultPercent) + " frames in 100";
+    std::string kinds;
+    for (FaultKind kind : kAllFaultKinds)
+        if (random_->makes(kind))
+            kinds += (kinds.empty() ? "" : ",") + std::string(faultName(kind));
+    if (options_.faultKinds.size() < std::size(kAllFaultKinds))
+        text += ", only " + (kinds.empty() ? std::string("none") : kinds);
+    return text + (canPull() ? "" : ", no cable to pull");
 }
 
 int Simulator::run() {
-    startMs_ = steadyMs();
-    log_.line("listening", "on " + line_.name());
-    for (const ChainMember& member : chain_.members())
-        log_.line("CONFIG", describeMonitor(member.monitor.state(), member.monitor.addressChar()));
-    if (random_)
-        log_.line("FAULTS", "random, seed " + std::to_string(*options_.randomSeed) + ", " +
-                                std::to_string(options_.faultPercent) + " frames in 100" +
-                                (canPull() ? "" : ", no cable to pull"));
-    else
-        log_.line("FAULTS", chain_.members().front().shaper.describe());
-    std::string error;
-    if (!announceReady(error))
-        return fail(error);
+    startUs_ = steadyUs();
     if (options_.faults.noiseMs) {
         log_.line("NOISE", "one " + showBytes(std::string(1, kNoiseByte)) + " byte every " +
                                std::to_string(*options_.faults.noiseMs) + " ms from now on");
-        schedule(startMs_ + *options_.faults.noiseMs, std::string(1, kNoiseByte), true);
+        schedule(startUs_ + *options_.faults.noiseMs * kUsPerMs, std::string(1, kNoiseByte), true);
     }
 
     std::string bytes;
+    std::string error;
     while (true) {
-        std::uint64_t now = steadyMs();
+        std::uint64_t now = steadyUs();
         if (stopRequested)
             return finish("stop requested (Ctrl+C)");
-        if (options_.exitAfterMs && now - startMs_ >= *options_.exitAfterMs)
+        if (lineFailed)
+            return finish("another port failed");
+        if (options_.exitAfterMs && now - startUs_ >= *options_.exitAfterMs * kUsPerMs)
             return finish("--exit-after-ms " + std::to_string(*options_.exitAfterMs) + " reached");
         if (!writeDue(now, error))
             return fail(error);
@@ -112,31 +109,43 @@ int Simulator::run() {
             return finish("--drop-after " + std::to_string(*options_.faults.dropAfter) +
                           ": port closed");
         }
-        if (pullPending_ && !answerPending() && now >= lastAnswerMs_ + kPullSettleMs) {
+        if (pullPending_ && !answerPending() && now >= lastAnswerUs_ + kPullSettleMs * kUsPerMs) {
             pullPending_ = false;
             if (!pullCable(std::nullopt, error))
                 return fail(error);
             continue;
         }
+        if (outUntilUs_ && now >= *outUntilUs_)
+            plugBackIn();
         for (const LineEvent& event : reader_.expire(now))
-            if (!handle(event, now, error))
+            if (!handle(event, error))
                 return fail(error);
 
         if (!line_.read(bytes, readTimeout(now), error))
             return fail(error);
         if (bytes.empty())
             continue;
-        now = steadyMs();
-        for (const LineEvent& event : reader_.feed(bytes, now))
-            if (!handle(event, now, error))
+        if (outUntilUs_) {
+            // The cable behind the device server is out: what the client sends goes nowhere.
+            log_.line("LOST", showBytes(bytes));
+            continue;
+        }
+        now = steadyUs();
+        const std::uint64_t pulls = pulls_;
+        for (const LineEvent& event : reader_.feed(bytes, now)) {
+            // Frames that came with the one whose fault pulled the cable went with it.
+            if (pulls_ != pulls)
+                log_.line("LOST", showBytes(event.bytes));
+            else if (!handle(event, error))
                 return fail(error);
+        }
     }
 }
 
-bool Simulator::handle(const LineEvent& event, std::uint64_t now, std::string& error) {
+bool Simulator::handle(const LineEvent& event, std::string& error) {
     switch (event.kind) {
     case LineEvent::Kind::Frame:
-        return handleFrame(event.bytes, now, error);
+        return handleFrame(event.bytes, event.atUs, error);
     case LineEvent::Kind::Dropped:
         log_.line("DROP", showBytes(event.bytes));
         break;
@@ -147,8 +156,13 @@ bool Simulator::handle(const LineEvent& event, std::uint64_t now, std::string& e
     return true;
 }
 
-bool Simulator::handleFrame(const std::string& frame, std::uint64_t now, std::string& error) {
+// atUs: when the frame's ninth byte was through; its answer is timed from then.
+bool Simulator::handleFrame(const std::string& frame, std::uint64_t atUs, std::string& error) {
+    // Every frame the line carries counts, whoever it is for, so that its number is the same for
+    // every client that sends the same frames. Frames sent while the cable is out never get here.
+    const std::uint64_t number = ++framesReceived_;
     log_.line("RX", showBytes(frame));
+    // Which frames come in these 250 ms depends on the client's pace.
     if (dropping_ || pullPending_) {
         log_.line("IGNORE", dropping_ ? "cable about to be pulled (--drop-after)"
                                       : "cable about to be pulled (--pull-after)");
@@ -167,7 +181,7 @@ bool Simulator::handleFrame(const std::string& frame, std::uint64_t now, std::st
                               ? Chain::units(members) + " answers"
                               : Chain::units(members) + " answer at once: their answers collide");
     if (random_)
-        return handleRandomFrame(frame, members, now, error);
+        return handleRandomFrame(frame, number, members, atUs, error);
 
     std::vector<std::vector<TimedWrite>> answers;
     for (ChainMember* member : members) {
@@ -179,7 +193,7 @@ bool Simulator::handleFrame(const std::string& frame, std::uint64_t now, std::st
     if (writes.empty())
         log_.line("IGNORE", "--silent");
     for (const TimedWrite& write : writes)
-        schedule(now + write.afterMs, write.bytes, false);
+        schedule(atUs + write.afterMs * kUsPerMs, write.bytes, false);
 
     ++framesHandled_;
     if (options_.faults.dropAfter && framesHandled_ >= *options_.faults.dropAfter) {
@@ -195,11 +209,11 @@ bool Simulator::handleFrame(const std::string& frame, std::uint64_t now, std::st
     return true;
 }
 
-bool Simulator::handleRandomFrame(const std::string& frame,
-                                  const std::vector<ChainMember*>& members, std::uint64_t now,
+bool Simulator::handleRandomFrame(const std::string& frame, std::uint64_t number,
+                                  const std::vector<ChainMember*>& members, std::uint64_t atUs,
                                   std::string& error) {
-    const unsigned number = ++framesHandled_;
-    FrameFault fault = random_->next(protocol::DataBytes(std::string_view(frame).substr(3, 3)));
+    FrameFault fault =
+        random_->draw(number, protocol::DataBytes(std::string_view(frame).substr(3, 3)));
     std::string aside;
     if (fault.kind == FaultKind::Pull && !canPull()) {
         fault = FrameFault{};
@@ -218,7 +232,7 @@ bool Simulator::handleRandomFrame(const std::string& frame,
         writes.push_back(RandomFaults::shape(fault, answers[i]));
     }
     for (const TimedWrite& write : collide(writes))
-        schedule(now + write.afterMs, write.bytes, false);
+        schedule(atUs + write.afterMs * kUsPerMs, write.bytes, false);
     if (fault.kind == FaultKind::Pull)
         return pullCable(fault.pullMs, error);
     return true;
@@ -233,34 +247,39 @@ void Simulator::note(const ChainMember& member, const std::string& text) {
                           : text);
 }
 
-void Simulator::schedule(std::uint64_t dueMs, std::string bytes, bool noise) {
-    pending_.push_back({dueMs, nextOrder_++, std::move(bytes), noise});
+void Simulator::schedule(std::uint64_t dueUs, std::string bytes, bool noise) {
+    pending_.push_back({dueUs, nextOrder_++, std::move(bytes), noise});
 }
 
 bool Simulator::writeDue(std::uint64_t now, std::string& error) {
     while (true) {
         auto next = std::min_element(
             pending_.begin(), pending_.end(), [](const PendingWrite& a, const PendingWrite& b) {
-                return a.dueMs != b.dueMs ? a.dueMs < b.dueMs : a.order < b.order;
+                return a.dueUs != b.dueUs ? a.dueUs < b.dueUs : a.order < b.order;
             });
-        if (next == pending_.end() || next->dueMs > now)
-            return true;
+        if (next == pending_.end() || next->dueUs > now)
+            break;
         PendingWrite write = std::move(*next);
         pending_.erase(next);
-        if (!line_.write(write.bytes, error))
-            return false;
         if (write.noise) {
             ++noiseBytes_;
             // Missed beats are skipped rather than sent in a burst.
-            std::uint64_t due = write.dueMs + *options_.faults.noiseMs;
-            if (due <= now)
-                due = now + *options_.faults.noiseMs;
-            schedule(due, std::move(write.bytes), true);
-        } else {
-            log_.line("TX", showBytes(write.bytes));
-            lastAnswerMs_ = steadyMs();
+            const std::uint64_t beat = *options_.faults.noiseMs * kUsPerMs;
+            const std::uint64_t due = write.dueUs + beat > now ? write.dueUs + beat : now + beat;
+            schedule(due, write.bytes, true);
         }
+        // From the time it was due, not from when this turn came: the loop wakes a little late.
+        transmitter_.send(write.dueUs, std::move(write.bytes), write.noise);
     }
+    std::vector<std::string> finished;
+    const std::string bytes = transmitter_.take(now, finished);
+    if (!bytes.empty() && !line_.write(bytes, error))
+        return false;
+    for (const std::string& answer : finished) {
+        log_.line("TX", showBytes(answer));
+        lastAnswerUs_ = now;
+    }
+    return true;
 }
 
 bool Simulator::pullCable(std::optional<unsigned> outForMs, std::string& error) {
@@ -274,6 +293,7 @@ bool Simulator::pullCable(std::optional<unsigned> outForMs, std::string& error) 
     line_.close();
     forgetLine();
     if (outForMs) {
+        // The panel's writes fail meanwhile: which of its frames are lost depends on its pace.
         log_.line("CABLE", "pulled out for " + std::to_string(*outForMs) + " ms");
         Sleep(*outForMs);
         if (!cable_.plug(error))
@@ -286,8 +306,10 @@ bool Simulator::pullCable(std::optional<unsigned> outForMs, std::string& error) 
     return reopen(error);
 }
 
-// A device server's pulled cable: the client's connection drops, and the next client that comes
-// puts the cable back, at once or after outForMs.
+// A device server's pulled cable: the client's connection drops, and the cable is back when the
+// next client comes (--pull-after) or after outForMs (--random). Meanwhile clients may come, as
+// to a device server whose serial side is dead, but what they send is lost: how many frames that
+// swallows depends on the client's pace, not on the draw.
 void Simulator::hangUp(std::optional<unsigned> outForMs) {
     line_.dropClient();
     forgetLine();
@@ -296,9 +318,13 @@ void Simulator::hangUp(std::optional<unsigned> outForMs) {
         return;
     }
     log_.line("CABLE", "pulled out for " + std::to_string(*outForMs) +
-                           " ms: the client dropped, no client taken meanwhile");
-    Sleep(*outForMs);
-    log_.line("CABLE", "back in, " + line_.name() + " takes a client again");
+                           " ms: the client dropped, what comes meanwhile is lost");
+    outUntilUs_ = steadyUs() + *outForMs * kUsPerMs;
+}
+
+void Simulator::plugBackIn() {
+    outUntilUs_.reset();
+    log_.line("CABLE", "back in, " + line_.name() + " carries frames again");
 }
 
 bool Simulator::canPull() const {
@@ -321,36 +347,51 @@ bool Simulator::reopen(std::string& error) {
     return true;
 }
 
-// Answers still to go out and a partial frame went with the cable; noise goes on once it is back.
+// Answers still to go out, bytes on their way and a partial frame went with the cable; noise goes
+// on once it is back.
 void Simulator::forgetLine() {
+    ++pulls_;
     pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                   [](const PendingWrite& write) { return !write.noise; }),
                    pending_.end());
+    transmitter_.clear();
     reader_ = FrameReader{};
 }
 
 bool Simulator::keepRunning() const {
-    return !stopRequested &&
-           !(options_.exitAfterMs && steadyMs() - startMs_ >= *options_.exitAfterMs);
+    return !stopRequested && !lineFailed &&
+           !(options_.exitAfterMs && steadyUs() - startUs_ >= *options_.exitAfterMs * kUsPerMs);
 }
 
 bool Simulator::answerPending() const {
-    return std::any_of(pending_.begin(), pending_.end(),
+    return transmitter_.carriesAnswer() ||
+           std::any_of(pending_.begin(), pending_.end(),
                        [](const PendingWrite& write) { return !write.noise; });
 }
 
+// In whole milliseconds, rounded up so that no byte goes out before its time; at least one.
 unsigned Simulator::readTimeout(std::uint64_t now) const {
-    std::uint64_t wait = kMaxReadWaitMs;
+    std::uint64_t wait = kMaxReadWaitUs;
+    auto until = [&wait, now](std::uint64_t due) {
+        wait = std::min(wait, due > now ? due - now : 0);
+    };
     for (const PendingWrite& write : pending_)
-        wait = std::min(wait, write.dueMs > now ? write.dueMs - now : 0);
-    if (options_.exitAfterMs) {
-        const std::uint64_t end = startMs_ + *options_.exitAfterMs;
-        wait = std::min(wait, end > now ? end - now : 0);
-    }
-    return static_cast<unsigned>(std::max<std::uint64_t>(wait, 1));
+        until(write.dueUs);
+    if (const std::optional<std::uint64_t> next = transmitter_.nextUs())
+        until(*next);
+    if (outUntilUs_)
+        until(*outUntilUs_);
+    if (const std::optional<std::uint64_t> stale = reader_.expiresUs())
+        until(*stale);
+    if (pullPending_)
+        until(lastAnswerUs_ + kPullSettleMs * kUsPerMs);
+    if (options_.exitAfterMs)
+        until(startUs_ + *options_.exitAfterMs * kUsPerMs);
+    return static_cast<unsigned>(std::max<std::uint64_t>((wait + kUsPerMs - 1) / kUsPerMs, 1));
 }
 
 int Simulator::fail(const std::string& error) {
+    lineFailed = true;
     log_.line("ERROR", error);
     log_.line("EXIT", "after an error");
     writeStderr("monitor-sim: " + error + "\n");

@@ -1,16 +1,18 @@
 // monitor-sim: a simulated display monitor that answers the control panel's serial frames.
 //
-// Usage: monitor-sim --port COMn | --listen [HOST:]PORT [switches]   (--help lists them all)
+// Usage: monitor-sim --port COMn | --listen [HOST:]PORTS [switches]   (--help lists them all)
 //
 // Log format, one line per event, written (and so flushed) as it happens, ending in LF:
 //     <ms> <KIND> <details>
 // <ms> is GetTickCount64() at the time of writing, comparable across processes on one machine.
+// With several --listen ports, the details of a line about one port start with "[PORT] ".
 // Line bytes are shown as they are for '!'..'~' except '<', every other byte as <xx> in hex.
-// Kinds: "listening" (first line, "listening on COMn" or "listening on tcp:HOST:PORT"), CONFIG,
+// Kinds: "listening" (first lines, "listening on COMn" or "listening on tcp:HOST:PORT"), CONFIG,
 // FAULTS, READY, CLIENT (--listen: a client came or went), NOISE, RX (a whole frame received,
 // "RX @@1SIG000"), UNIT (on a chain: who answers), TX (bytes written, exactly, "TX SOK!"),
 // NOTE, IGNORE (a frame left unanswered), DROP (junk bytes), STALE (partial frame dropped),
-// FAULT (--random: what the draw did to a frame), CABLE (pulled out, put back), ERROR, EXIT.
+// FAULT (--random: what the draw did to a frame), CABLE (pulled out, put back), LOST (bytes that
+// went with a pulled cable), ERROR, EXIT.
 // Noise bytes from --noise are not logged one by one.
 //
 // Exit codes: 0 stopped (--drop-after, --exit-after-ms, Ctrl+C), 1 port/log/event error,
@@ -18,15 +20,13 @@
 
 #include <windows.h>
 
-#include "ComPort.h"
 #include "Console.h"
+#include "Fleet.h"
 #include "Log.h"
 #include "Options.h"
 #include "Simulator.h"
-#include "TcpServer.h"
 
 #include <exception>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,19 +66,14 @@ int runSimulator(int argc, wchar_t** argv) {
         writeStderr("monitor-sim: " + error + "\n");
         return 1;
     }
-    std::unique_ptr<Line> line;
-    if (options.listen)
-        line = std::make_unique<TcpServer>(options.listen->host, options.listen->port, log);
-    else
-        line = std::make_unique<ComPort>(options.port);
-    if (!line->open(error)) {
+    Fleet fleet(options, log);
+    if (!fleet.open(error)) {
         writeStderr("monitor-sim: " + error + "\n");
         log.line("ERROR", error);
         return 1;
     }
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
-    Simulator simulator(options, *line, log);
-    return simulator.run();
+    return fleet.run();
 }
 
 } // namespace
