@@ -14,6 +14,8 @@ namespace {
 
 using monitor_sim::Answer;
 using monitor_sim::FaultKind;
+using monitor_sim::Faults;
+using monitor_sim::FaultShaper;
 using monitor_sim::FrameFault;
 using monitor_sim::RandomFaults;
 
@@ -36,6 +38,16 @@ std::map<FaultKind, size_t> Kinds(const std::vector<FrameFault>& draws) {
     for (const FrameFault& draw : draws)
         ++kinds[draw.kind];
     return kinds;
+}
+
+TEST(MonitorSimFaults, ADelayOfTheFirstFramesLeavesTheLaterAnswersAtOnce) {
+    Faults faults;
+    faults.delayMs = 1300;
+    faults.delayFirst = 2;
+    FaultShaper shaper(faults);
+    const Answer answer{"SOK", true, ""};
+    for (std::uint64_t expected : {1300u, 1300u, 0u, 0u})
+        EXPECT_EQ(shaper.shape(answer).at(0).afterMs, expected);
 }
 
 TEST(RandomFaults, TheSameSeedGivesTheSameFaultsFrameByFrame) {
@@ -280,6 +292,9 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchCase{"AChainWithAUnitTwice", {L"--unit-id", L"1,2,1"}, L"", false},
         SwitchCase{"AChainWithAGap", {L"--unit-id", L"1,,2"}, L"", false},
         SwitchCase{"AChainOfARange", {L"--unit-id", L"1-8"}, L"", true},
+        SwitchCase{
+            "ADelayOfTheFirstFrames", {L"--delay", L"1300", L"--delay-first", L"1"}, L"", true},
+        SwitchCase{"ADelayFirstWithoutADelay", {L"--delay-first", L"1"}, L"", false},
         SwitchCase{"AChainOfRangesAndUnits", {L"--unit-id", L"1-3,7,9-10"}, L"", true},
         SwitchCase{"AChainWhoseRangesOverlap", {L"--unit-id", L"1-3,3-5"}, L"", false},
         SwitchCase{"AChainOfARangeBackwards", {L"--unit-id", L"8-1"}, L"", false},

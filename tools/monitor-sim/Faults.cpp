@@ -15,16 +15,18 @@ std::vector<TimedWrite> FaultShaper::shape(const Answer& answer) {
     if (faults_.nakAlways || frameNumber <= faults_.nakFirst)
         ack = false;
     const char ackByte = acknowledgeByte(ack);
+    const unsigned delayMs =
+        faults_.delayFirst == 0 || frameNumber <= faults_.delayFirst ? faults_.delayMs : 0;
 
     // The acknowledge byte never goes out before the data bytes, whatever the two delays say.
-    if (faults_.lateAckMs && *faults_.lateAckMs > faults_.delayMs) {
+    if (faults_.lateAckMs && *faults_.lateAckMs > delayMs) {
         std::vector<TimedWrite> writes;
         if (!data.empty())
-            writes.push_back({faults_.delayMs, data});
+            writes.push_back({delayMs, data});
         writes.push_back({*faults_.lateAckMs, std::string(1, ackByte)});
         return writes;
     }
-    return {{faults_.delayMs, data + ackByte}};
+    return {{delayMs, data + ackByte}};
 }
 
 std::string FaultShaper::describe() const {
@@ -39,7 +41,8 @@ std::string FaultShaper::describe() const {
     if (faults_.nakFirst)
         add("nak-first " + std::to_string(faults_.nakFirst));
     if (faults_.delayMs)
-        add("delay " + std::to_string(faults_.delayMs) + " ms");
+        add("delay " + std::to_string(faults_.delayMs) + " ms" +
+            (faults_.delayFirst ? " for the first " + std::to_string(faults_.delayFirst) : ""));
     if (faults_.lateAckMs)
         add("late-ack " + std::to_string(*faults_.lateAckMs) + " ms");
     if (faults_.partial)

@@ -16,6 +16,7 @@ struct Faults {
     bool nakAlways = false;            // NAK byte instead of "!", data bytes still sent
     unsigned nakFirst = 0;             // NAK for the first N answered frames
     unsigned delayMs = 0;              // whole answer this long after the ninth byte
+    unsigned delayFirst = 0;           // only the first N answered frames are delayed (0: all)
     std::optional<unsigned> lateAckMs; // acknowledge byte this long after the ninth byte
     std::optional<unsigned> partial;   // send only the first N data bytes
     std::optional<unsigned> noiseMs;   // one junk byte this often, forever

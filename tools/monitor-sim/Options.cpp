@@ -386,6 +386,12 @@ void defineSwitches(CLI::App& app, Options& options, Given& given) {
     number("--delay", "MS", 0, kMaxMs, faults,
            "write each answer MS ms after the frame's ninth byte\n(default 0: at once)",
            [&](unsigned ms) { f.delayMs = ms; });
+    number("--delay-first", "N", 1, 1000000, faults,
+           "--delay only the answers to the first N frames, then\n"
+           "answer at once (each unit of a chain counts its own): an\n"
+           "answer that comes after the client gave up, and lies on\n"
+           "the line when its next frame goes out",
+           [&](unsigned n) { f.delayFirst = n; });
     number("--late-ack", "MS", 0, kMaxMs, faults,
            "data bytes at once (or after --delay), the acknowledge\n"
            "byte MS ms after the frame's ninth byte; 450 lands after\n"
@@ -510,6 +516,8 @@ std::vector<std::string> fixedFaults(const Faults& faults) {
         given.push_back("--nak-first");
     if (faults.delayMs)
         given.push_back("--delay");
+    if (faults.delayFirst)
+        given.push_back("--delay-first");
     if (faults.lateAckMs)
         given.push_back("--late-ack");
     if (faults.partial)
@@ -535,6 +543,10 @@ bool checkCombinations(const Options& options, const Given& given, std::string& 
     const std::vector<std::string> fixed = fixedFaults(options.faults);
     if (options.randomSeed && !fixed.empty()) {
         error = "--random makes faults of its own and does not combine with " + fixed.front();
+        return false;
+    }
+    if (options.faults.delayFirst && !options.faults.delayMs) {
+        error = "--delay-first goes with --delay";
         return false;
     }
     if (options.faults.pullAfter && options.faults.dropAfter) {
