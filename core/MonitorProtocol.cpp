@@ -166,23 +166,23 @@ CommandResult MonitorProtocol::ReadAcknowledge(Exchange& exchange) {
 }
 
 UnitIdReading MonitorProtocol::ReadUnitId() {
-    const Exchange exchange = Transact(UNIT_ID_QUERY.For(ANY_UNIT_ADDRESS), true);
+    const Exchange exchange = Transact(CodeOf(Query::UnitId).For(ANY_UNIT_ADDRESS), true);
     return {exchange.result, Answered(exchange.result) ? UnitIdOf(exchange.data) : 0};
 }
 
 SourceReading MonitorProtocol::ReadSource(char address) {
-    const Exchange exchange = Transact(SOURCE_QUERY.For(address), true);
+    const Exchange exchange = Transact(CodeOf(Query::Source).For(address), true);
     return {exchange.result, Answered(exchange.result) ? SourceOf(exchange.data) : -1};
 }
 
 SignalReading MonitorProtocol::ReadSignal(char address) {
-    const Exchange exchange = Transact(SIGNAL_QUERY.For(address), true);
+    const Exchange exchange = Transact(CodeOf(Query::Signal).For(address), true);
     return {exchange.result, DataIs(exchange.data, SIGNAL_OK)};
 }
 
 FirmwareReading MonitorProtocol::ReadFirmware(char address) {
     // The exchange reads the six data bytes of an "FV" command by itself.
-    const Exchange exchange = Transact(FIRMWARE_QUERY.For(address), false);
+    const Exchange exchange = Transact(CodeOf(Query::Firmware).For(address), false);
     return {exchange.result, exchange.result == CMD_ACK ? FirmwareOf(exchange.data) : ""};
 }
 

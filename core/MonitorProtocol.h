@@ -36,6 +36,19 @@ enum class Query { UnitId, Source, Signal, Firmware };
 // A connect asks these in this order: the unit ID at address "0", then the rest at the unit's.
 inline constexpr Query CONNECT_QUERIES[] = {Query::UnitId, Query::Source, Query::Signal,
                                             Query::Firmware};
+// The command each query sends.
+constexpr const protocol::CommandCode& CodeOf(Query query) {
+    switch (query) {
+    case Query::UnitId:
+        return protocol::UNIT_ID_QUERY;
+    case Query::Source:
+        return protocol::SOURCE_QUERY;
+    case Query::Signal:
+        return protocol::SIGNAL_QUERY;
+    default:
+        return protocol::FIRMWARE_QUERY;
+    }
+}
 // After an acknowledged reset the monitor's state is read afresh in this order.
 inline constexpr Query RESET_REREADS[] = {Query::Source, Query::Signal, Query::UnitId,
                                           Query::Firmware};
