@@ -21,10 +21,11 @@ ANSWER_S = 10
 
 class MonitorSim:
     """monitor-sim.exe with the switches: on COM16 when tcp is false, else listening on a free
-    port of 127.0.0.1 (self.port). self.log holds the log lines read so far, "<ms> KIND details"."""
+    port of 127.0.0.1 (self.port), or on the port given (a device server started again). self.log
+    holds the log lines read so far, "<ms> KIND details"."""
 
-    def __init__(self, *switches, tcp=False):
-        where = ["--listen", "127.0.0.1:0"] if tcp else ["--port", "COM16"]
+    def __init__(self, *switches, tcp=False, port=0):
+        where = ["--listen", "127.0.0.1:%d" % port] if tcp else ["--port", "COM16"]
         self.process = subprocess.Popen(
             ["wine", os.path.join(BUILD, "bin", "monitor-sim.exe"), *where, *switches],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace")
