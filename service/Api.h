@@ -47,10 +47,21 @@ private:
     void Health(const httplib::Request&, httplib::Response& response, const std::string&);
     std::string Token() const;
 
+    // A whole-fleet answer, rendered once per version of the fleet: the monitors change a few
+    // times a second at most, and a scrape or a dashboard may ask far more often.
+    struct Rendered {
+        std::uint64_t version = 0;
+        bool valid = false;
+        std::string text;
+    };
+    std::string Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&));
+
     Fleet& m_fleet;
     Service& m_service;
     mutable std::mutex m_mutex;
     std::string m_token;
+    Rendered m_metrics;
+    Rendered m_monitors;
 };
 
 } // namespace service

@@ -130,6 +130,11 @@ std::vector<MonitorState> Fleet::Snapshot(std::uint64_t* version) const {
     return m_monitors;
 }
 
+std::uint64_t Fleet::Version() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_version;
+}
+
 std::optional<MonitorState> Fleet::Find(const std::string& name) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (const MonitorState& state : m_monitors)

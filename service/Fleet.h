@@ -77,6 +77,8 @@ public:
 
     // Every monitor's state, and the version it was taken at.
     std::vector<MonitorState> Snapshot(std::uint64_t* version = nullptr) const;
+    // The version alone: whether anything changed since a snapshot, without taking one.
+    std::uint64_t Version() const;
     std::optional<MonitorState> Find(const std::string& name) const;
     // The unit to address: the configured one, or the one learned; unset until then.
     std::optional<int> UnitOf(const std::string& name) const;

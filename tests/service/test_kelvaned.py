@@ -83,6 +83,9 @@ class TheApiShowsTheFleet(WithFleet):
         self.assertEqual((other["unit"], other["reachable"], other["source"], other["signal"],
                           other["firmware"], other["error"], other["failures"]),
                          (2, True, "HDMI1", "none", None, None, 0))
+        self.assertEqual([line for line in self.kelvaned.log if "m1-1 (" in line],
+                         ["kelvaned: m1-1 (%s): answering: unit 1, source VGA, signal ok, "
+                          "firmware 2.05" % self.fleet.targets[0]], "one line per change")
         self.assertEqual(self.kelvaned.get("/api/monitors/m2-2").json(), other | {
             "polls": self.kelvaned.get("/api/monitors/m2-2").json()["polls"],
             "last_ok": self.kelvaned.get("/api/monitors/m2-2").json()["last_ok"]})
