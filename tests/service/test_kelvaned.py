@@ -83,7 +83,7 @@ class TheApiShowsTheFleet(WithFleet):
         self.assertEqual((other["unit"], other["reachable"], other["source"], other["signal"],
                           other["firmware"], other["error"], other["failures"]),
                          (2, True, "HDMI1", "none", None, None, 0))
-        self.assertEqual([line for line in self.kelvaned.log if "m1-1 (" in line],
+        self.assertEqual([line for line in self.kelvaned.read_log() if "m1-1 (" in line],
                          ["kelvaned: m1-1 (%s): answering: unit 1, source VGA, signal ok, "
                           "firmware 2.05" % self.fleet.targets[0]], "one line per change")
         self.assertEqual(self.kelvaned.get("/api/monitors/m2-2").json(), other | {
@@ -163,7 +163,8 @@ class ADeviceServerStoppedAndStartedAgain(WithFleet):
         for name in ("m1-1", "m1-2"):
             self.assertTrue(monitors[name]["reachable"])
             self.assertGreater(monitors[name]["polls"], polls[name])
-        self.assertFalse([line for line in self.kelvaned.log if "m1-" in line and "not answering"
+        self.assertFalse([line for line in self.kelvaned.read_log()
+                          if "m1-" in line and "not answering"
                           in line], "the other server's monitors answered throughout")
         self.assertEqual(len(self.fleet.events(0, "CLIENT")), 1, "its line stayed open")
 

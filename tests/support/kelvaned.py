@@ -92,6 +92,18 @@ class Kelvaned:
             if match:
                 return match
 
+    def read_log(self):
+        """Takes in the log lines that have come so far, and returns the whole log."""
+        while True:
+            try:
+                line = self._lines.get_nowait()
+            except queue.Empty:
+                return self.log
+            if line is None:
+                self._lines.put(None)
+                return self.log
+            self.log.append(line)
+
     def request(self, method, path, body=None, headers=None, timeout=HTTP_S):
         connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
         try:
