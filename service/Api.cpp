@@ -186,14 +186,14 @@ void Api::Dispatch(const httplib::Request& request, httplib::Response& response)
 std::string Api::Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&)) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (cache.valid && cache.version == m_fleet.Version())
+        if (cache.version == m_fleet.Version())
             return cache.text;
     }
     std::uint64_t version = 0;
     const std::vector<MonitorState> monitors = m_fleet.Snapshot(&version);
     std::string text = render(monitors);
     std::lock_guard<std::mutex> lock(m_mutex);
-    cache = {version, true, text};
+    cache = {version, text};
     return text;
 }
 

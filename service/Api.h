@@ -48,10 +48,10 @@ private:
     std::string Token() const;
 
     // A whole-fleet answer, rendered once per version of the fleet: the monitors change a few
-    // times a second at most, and a scrape or a dashboard may ask far more often.
+    // times a second at most, and a scrape or a dashboard may ask far more often. Version 0 is
+    // none: the fleet is configured, and so past it, before the server starts.
     struct Rendered {
         std::uint64_t version = 0;
-        bool valid = false;
         std::string text;
     };
     std::string Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&));

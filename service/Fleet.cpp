@@ -69,7 +69,8 @@ void MonitorState::Record(Command command, const Outcome& outcome) {
     const int index = OperationIndex(command);
     if (index >= 0)
         ++operations[index][outcome.ok() ? 0 : 1];
-    if (!unitConfigured && outcome.unit)
+    // A configured unit is the one the operation addressed; a unit learned on the way is kept.
+    if (outcome.unit)
         unit = outcome.unit;
     if (!outcome.ok())
         return;

@@ -128,6 +128,26 @@ class TheApiShowsTheFleet(WithFleet):
         self.assertEqual(self.kelvaned.get("/api/monitors/m1-2").json()["source"], "HDMI2")
         self.assertEqual(self.kelvaned.get("/api/monitors/m1-1").json()["source"], "VGA")
 
+    def test_operations_on_one_line_run_one_at_a_time_in_the_order_they_came(self):
+        self.kelvaned.polled(3 * self.interval + 3 * POLL_S)
+        answers = {}
+
+        def switch(name, source):
+            answers[name] = self.kelvaned.post("/api/monitors/%s/source" % name,
+                                               {"source": source})
+        first = threading.Thread(target=switch, args=("m2-2", "HDMI1"))
+        first.start()
+        self.fleet.wait_for(1, r"^RX @@2SSSHD1$")
+        second = threading.Thread(target=switch, args=("m2-1", "HDMI2"))
+        second.start()
+        first.join(30)
+        second.join(30)
+        self.assertEqual((answers["m2-2"].status, answers["m2-1"].status), (200, 200))
+        frames = self.fleet.frames(1)
+        begun = frames.index("@@2SSSHD1")
+        self.assertEqual(frames[begun:begun + 4],
+                         ["@@2SSSHD1", "@@2SIG000", "@@1SSSHD2", "@@1SIG000"])
+
     def test_a_refused_switch_is_502_refused(self):
         self.kelvaned.polled(3 * self.interval + 3 * POLL_S)
         answer = self.kelvaned.post("/api/monitors/m2-1/source", {"source": "HDMI3"})
@@ -217,21 +237,31 @@ class Stopping(WithFleet):
         self.assertLess(took, 1.2 + 0.5, "within one exchange's bound")
         self.assert_released()
 
-    def test_an_operation_cut_short_by_sigint_answers_503(self):
+    def test_an_operation_cut_short_by_sigint_and_one_waiting_for_it_answer_503(self):
         self.kelvaned.polled(self.cycle_s() + 1)
-        answers = []
-        call = threading.Thread(target=lambda: answers.append(
-            self.kelvaned.post("/api/monitors/m1-1/source", {"source": "HDMI3"})))
-        call.start()
-        self.fleet.wait_for(0, r"^RX @@1SSSHD3$")  # now in the 3000 ms switch wait
+        answers = {}
+
+        def switch(name, source):
+            answers[name] = self.kelvaned.post("/api/monitors/%s/source" % name,
+                                               {"source": source})
+        # Both come while unit 1 is polled: they run after its poll, one waiting for the other.
+        self.fleet.wait_for(0, r"^RX @@1SIG000$")
+        calls = [threading.Thread(target=switch, args=args)
+                 for args in (("m1-1", "HDMI3"), ("m1-2", "HDMI1"))]
+        for call in calls:
+            call.start()
+        self.fleet.wait_for(0, r"^RX @@\dSSS")  # one is in its 3000 ms switch wait
         status, took = self.kelvaned.stop(signal.SIGINT)
-        call.join(30)
+        for call in calls:
+            call.join(30)
         self.assertEqual(status, 0)
         self.assertLess(took, 1.2 + 0.5, "the switch wait is cut short")
-        self.assertEqual(answers[0].status, 503, answers[0].body)
-        self.assertIn("stopping", answers[0].json()["error"])
+        for name in ("m1-1", "m1-2"):
+            self.assertEqual(answers[name].status, 503, answers[name].body)
+            self.assertIn("stopping", answers[name].json()["error"])
         self.assert_released()
-
+        self.assertEqual(len([f for f in self.fleet.frames(0) if "SSS" in f]), 1,
+                         "the waiting switch never went out")
 
 if __name__ == "__main__":
     unittest.main()

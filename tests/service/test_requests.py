@@ -141,6 +141,18 @@ class RequestsAndSecurity(unittest.TestCase):
         self.assertGreater(cut, 9.5)
         self.assertLess(cut, 12)
 
+    def test_a_kept_alive_connection_idle_for_5_s_is_closed(self):
+        client = socket.create_connection(("127.0.0.1", self.open.port), timeout=30)
+        self.addCleanup(client.close)
+        client.sendall(b"GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n")
+        answer = b""
+        while not answer.endswith(b"\r\n\r\nok"):
+            answer += client.recv(1000)
+        answered = time.monotonic()
+        self.assertEqual(client.recv(1000), b"", "closed by kelvaned")
+        self.assertGreater(time.monotonic() - answered, 4.5)
+        self.assertLess(time.monotonic() - answered, 7)
+
     def test_connections_beyond_the_bound_are_turned_away_at_once(self):
         held = []
         self.addCleanup(lambda: [s.close() for s in held])
