@@ -139,6 +139,17 @@ void Api::Install(httplib::Server& server) {
     server.Patch(".*", dispatch);
     server.Delete(".*", dispatch);
     server.Options(".*", dispatch);
+    // A request without Content-Length and not chunked has no body; the library would read one
+    // until the client closes the connection (curl -X POST sends such a request). It is answered
+    // before the library gets to reading.
+    server.set_pre_routing_handler(
+        [dispatch](const httplib::Request& request, httplib::Response& response) {
+            if (request.method == "GET" || request.method == "HEAD" ||
+                request.has_header("Content-Length") || request.has_header("Transfer-Encoding"))
+                return httplib::Server::HandlerResponse::Unhandled;
+            dispatch(request, response);
+            return httplib::Server::HandlerResponse::Handled;
+        });
     server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.body.empty())
             Fail(response, response.status, StatusText(response.status));

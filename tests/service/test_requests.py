@@ -141,6 +141,17 @@ class RequestsAndSecurity(unittest.TestCase):
         self.assertGreater(cut, 9.5)
         self.assertLess(cut, 12)
 
+    def test_a_post_without_content_length_has_no_body_and_is_answered_at_once(self):
+        for path, status in (("/api/monitors/nobody/reset", b"404"),
+                             ("/api/monitors/m/source", b"400")):
+            with self.subTest(path):
+                client = socket.create_connection(("127.0.0.1", self.open.port), timeout=3)
+                self.addCleanup(client.close)
+                # As curl -X POST sends it: no Content-Length, no body.
+                client.sendall(b"POST %s HTTP/1.1\r\nHost: x\r\n"
+                               b"Content-Type: application/json\r\n\r\n" % path.encode())
+                self.assertTrue(client.recv(1000).startswith(b"HTTP/1.1 " + status))
+
     def test_a_kept_alive_connection_idle_for_5_s_is_closed(self):
         client = socket.create_connection(("127.0.0.1", self.open.port), timeout=30)
         self.addCleanup(client.close)
