@@ -29,7 +29,6 @@ public:
     std::shared_ptr<LineWorker> WorkerOf(const std::string& monitor) const;
     // Whether every worker is at work.
     bool Healthy() const;
-    bool Stopping() const { return m_stopping.load(); }
     // Stops every worker at once, waits for them and lets every line go.
     void Stop();
 

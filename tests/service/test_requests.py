@@ -77,16 +77,20 @@ class RequestsAndSecurity(unittest.TestCase):
             os.makedirs(token_folder)
             cls.open = Kelvaned(open_folder,
                                 config_text([("m", cls.fleet.targets[0], 1)], interval=3600))
-            token_file = os.path.join(token_folder, "token")
-            with open(token_file, "w") as out:
-                out.write(TOKEN + "\n")
-            os.chmod(token_file, 0o600)
+            token_file = cls.token_file = os.path.join(token_folder, "token")
+            cls.write_token(TOKEN)
             # Its monitor is behind a port where no one listens: it never sends a frame.
             cls.token = Kelvaned(token_folder, config_text([("m", "tcp:127.0.0.1:9", 1)],
                                                            interval=3600, token_file=token_file))
         except Exception:
             cls.fleet.close()
             raise
+
+    @classmethod
+    def write_token(cls, token):
+        with open(cls.token_file, "w") as out:
+            out.write(token + "\n")
+        os.chmod(cls.token_file, 0o600)
 
     @classmethod
     def tearDownClass(cls):
@@ -140,6 +144,19 @@ class RequestsAndSecurity(unittest.TestCase):
         self.assertIsNotNone(cut, "the whole request was taken")
         self.assertGreater(cut, 9.5)
         self.assertLess(cut, 12)
+
+    def test_a_reload_takes_the_token_files_new_token(self):
+        def status(token):
+            return self.token.post("/api/monitors/m/source", {"source": "HDMI9"},
+                                   {"Authorization": "Bearer " + token}).status
+        self.addCleanup(self.reload_token, TOKEN)
+        self.reload_token("n3w-token")
+        self.assertEqual((status(TOKEN), status("n3w-token")), (403, 400))
+
+    def reload_token(self, token):
+        self.write_token(token)
+        self.token.reload()
+        self.token.wait_for(r"reloaded: ")
 
     def test_a_post_without_content_length_has_no_body_and_is_answered_at_once(self):
         for path, status in (("/api/monitors/nobody/reset", b"404"),
