@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times 50 query transactions of the panel, the panel's operations clicked in the real program,
-# and kelvanectl status on one and on eight monitors, against the simulated monitor, and prints the
-# figures. Installs and builds what is missing first.
+# kelvanectl status on one and on eight monitors, and kelvaned with 64 monitors, against the
+# simulated monitor, and prints the figures. Installs and builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -36,3 +36,6 @@ wine "$KELVANE_BIN/operation_bench.exe"
 
 # kelvanectl, the native program, against simulated monitors on the cable and over TCP.
 python3 tests/bench/kelvanectl_bench.py
+
+# kelvaned, the native service, against a simulated fleet of 64 monitors on 8 device servers.
+python3 tests/bench/kelvaned_bench.py

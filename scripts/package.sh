@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the panel's zip and Windows Installer package, and the Debian package of kelvanectl.
+# Builds the panel's zip and Windows Installer package, and the Debian packages of kelvanectl and
+# of the service kelvaned.
 # Needs the builds and the tools scripts/setup.sh installs (python3, wixl, dpkg-dev); runs it first.
 #
 #   scripts/package.sh                  build, then package into dist/: Kelvane-VERSION.zip,
-#                                       Kelvane-VERSION.msi, kelvanectl_VERSION_amd64.deb
+#                                       Kelvane-VERSION.msi, kelvanectl_VERSION_amd64.deb,
+#                                       kelvaned_VERSION_amd64.deb
 #   scripts/package.sh --built --out D  package what the build folders hold, into D
 #   scripts/package.sh --version V      label the packages V instead (to try an upgrade with a
 #                                       package of a higher version)
@@ -28,9 +30,10 @@ done
 source scripts/wine-env.sh
 umask 022
 
-# Every program the packages carry, Windows builds and the Linux build of kelvanectl.
+# Every program the packages carry: Windows builds, and the Linux builds of kelvanectl and kelvaned.
 for program in "$KELVANE_BIN/Kelvane.exe" "$KELVANE_BIN/monitor-sim.exe" \
-               "$KELVANE_BIN/kelvanectl.exe" "$KELVANE_NATIVE/bin/kelvanectl"; do
+               "$KELVANE_BIN/kelvanectl.exe" "$KELVANE_NATIVE/bin/kelvanectl" \
+               "$KELVANE_NATIVE/bin/kelvaned"; do
     if [ ! -f "$program" ]; then
         echo "package.sh: $program is not built, and the packages carry it" >&2
         echo "(scripts/setup.sh builds everything)" >&2
@@ -123,5 +126,42 @@ gzip -9n < "$work/debian/changelog" > "$doc/changelog.gz"
 )
 (cd "$root" && find usr -type f | sort | xargs md5sum) > "$root/DEBIAN/md5sums"
 deb="$out/kelvanectl_${version}_$(dpkg --print-architecture).deb"
+dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
+echo "$deb"
+
+# The Debian package of the service, made the same way: the program in /usr/sbin, its unit, the
+# example configuration as a conffile (no monitors: it starts with an empty fleet), the manual
+# page, and the maintainer scripts that make its system user and look after the unit.
+root="$work/debian/kelvaned"
+doc="$root/usr/share/doc/kelvaned"
+mkdir -p "$root/DEBIAN" "$root/usr/sbin" "$root/usr/share/man/man8" "$doc" "$root/etc/kelvaned" \
+    "$root/lib/systemd/system"
+install -m 755 "$KELVANE_NATIVE/bin/kelvaned" "$root/usr/sbin/kelvaned"
+strip --remove-section=.comment --remove-section=.note --strip-unneeded "$root/usr/sbin/kelvaned"
+install -m 644 packaging/kelvaned.service "$root/lib/systemd/system/kelvaned.service"
+install -m 644 packaging/kelvaned.toml "$root/etc/kelvaned/kelvaned.toml"
+echo /etc/kelvaned/kelvaned.toml > "$root/DEBIAN/conffiles"
+for script in postinst prerm postrm; do
+    install -m 755 "packaging/kelvaned.$script" "$root/DEBIAN/$script"
+done
+sed "s/@VERSION@/$version/g" docs/kelvaned.8 | gzip -9n > "$root/usr/share/man/man8/kelvaned.8.gz"
+cp packaging/kelvaned.copyright "$doc/copyright"
+cp packaging/kelvaned.control "$work/debian/control"
+cat > "$work/debian/changelog" <<EOF
+kelvaned ($version) unstable; urgency=medium
+
+  * kelvaned of the Orvanta panel $version.
+
+ -- $maintainer  $date
+EOF
+gzip -9n < "$work/debian/changelog" > "$doc/changelog.gz"
+(
+    cd "$work"
+    rm -f debian/substvars
+    dpkg-shlibdeps -Tdebian/substvars debian/kelvaned/usr/sbin/kelvaned
+    dpkg-gencontrol -pkelvaned -Pdebian/kelvaned
+)
+(cd "$root" && find usr lib -type f | sort | xargs md5sum) > "$root/DEBIAN/md5sums"
+deb="$out/kelvaned_${version}_$(dpkg --print-architecture).deb"
 dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
 echo "$deb"

@@ -22,16 +22,17 @@ ANSWER_S = 10
 
 class MonitorSim:
     """monitor-sim.exe with the switches: on COM16 when tcp is false, else listening on a free
-    port of 127.0.0.1 (self.port), or with fleet=N on N free ports (self.ports, in order, each a
-    device server with the chain of --unit-id). self.log holds the log lines read so far,
-    "<ms> KIND details"; in a fleet's, the details of a line about one port start with "[PORT] "
-    (events and frames take a port to read only its lines)."""
+    port of 127.0.0.1 (self.port), or on the port given (a device server started again), or with
+    fleet=N on N free ports (self.ports, in order, each a device server with the chain of
+    --unit-id). self.log holds the log lines read so far, "<ms> KIND details"; in a fleet's, the
+    details of a line about one port start with "[PORT] " (events and frames take a port to read
+    only its lines)."""
 
-    def __init__(self, *switches, tcp=False, fleet=1):
+    def __init__(self, *switches, tcp=False, port=0, fleet=1):
         if fleet > 1:
             where = ["--listen", "127.0.0.1:0x%d" % fleet]
         else:
-            where = ["--listen", "127.0.0.1:0"] if tcp else ["--port", "COM16"]
+            where = ["--listen", "127.0.0.1:%d" % port] if tcp else ["--port", "COM16"]
         tcp = tcp or fleet > 1
         self.process = subprocess.Popen(
             ["wine", os.path.join(BUILD, "bin", "monitor-sim.exe"), *where, *switches],

@@ -1,0 +1,276 @@
+// Each route is one row of ROUTES; a handler reads the request, asks the fleet or a worker, and
+// writes the answer. Errors are {"error": "..."} with a fitting status.
+#include "service/Api.h"
+#include <ctime>
+#include <regex>
+#include "commands/Report.h"
+#include "res/Version.h"
+#include "service/Metrics.h"
+#include "service/Security.h"
+
+namespace service {
+
+namespace {
+
+constexpr const char* JSON_TYPE = "application/json";
+
+void Answer(httplib::Response& response, int status, const nlohmann::json& body) {
+    response.status = status;
+    response.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                         JSON_TYPE);
+}
+
+// Takes the text as the body without a copy (the library's set_content copies).
+void SetBody(httplib::Response& response, std::string&& text, const char* type) {
+    response.body = std::move(text);
+    response.set_header("Content-Type", type);
+}
+
+void Fail(httplib::Response& response, int status, const std::string& reason) {
+    Answer(response, status, {{"error", reason}});
+}
+
+// "2026-03-01T12:00:05Z".
+std::string Rfc3339(std::int64_t wallMs) {
+    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// "HDMI1, HDMI2, HDMI3 or VGA".
+std::string SourceNames() {
+    std::string names;
+    for (int i = 0; i < protocol::SOURCE_COUNT; ++i)
+        names += std::string(i == 0                            ? ""
+                             : i + 1 == protocol::SOURCE_COUNT ? " or "
+                                                               : ", ") +
+                 protocol::SOURCES[i].name;
+    return names;
+}
+
+// Reads an operation's body into the request; false with the reason for a 400.
+bool ReadBody(Command command, const std::string& body, Request& request, std::string& error) {
+    const bool blank = body.find_first_not_of(" \t\r\n") == std::string::npos;
+    if (command != Command::Source && blank)
+        return true;
+    const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+        error = "the body is not a JSON object";
+        return false;
+    }
+    if (command != Command::Source) {
+        if (!parsed.empty()) {
+            error = std::string(CommandName(command)) + " takes no body (empty, or {})";
+            return false;
+        }
+        return true;
+    }
+    const auto source = parsed.find("source");
+    if (source == parsed.end() || !source->is_string()) {
+        error = "the body wants {\"source\": NAME}, NAME one of " + SourceNames();
+        return false;
+    }
+    request.source = protocol::SourceByName(source->get<std::string>());
+    if (request.source < 0) {
+        error = "unknown source \"" + source->get<std::string>() + "\": the sources are " +
+                SourceNames();
+        return false;
+    }
+    return true;
+}
+
+// The text of an error the library answers by itself (a body too large, a request it cannot
+// read), and of the routing's own.
+std::string StatusText(int status) {
+    switch (status) {
+    case 400:
+        return "the request cannot be read";
+    case 404:
+        return "no such path";
+    case 413:
+        return "the body is over " + std::to_string(MAX_BODY_BYTES) + " bytes";
+    case 414:
+        return "the path is too long";
+    default:
+        return "HTTP status " + std::to_string(status);
+    }
+}
+
+} // namespace
+
+nlohmann::json MonitorJson(const MonitorState& m) {
+    using nlohmann::json;
+    return {
+        {"name", m.name},
+        {"target", m.target},
+        {"unit", m.unit ? json(*m.unit) : json(nullptr)},
+        {"reachable", m.reachable},
+        {"source", m.source ? json(protocol::SourceName(*m.source)) : json(nullptr)},
+        {"signal", m.signal ? json(*m.signal ? "ok" : "none") : json(nullptr)},
+        {"firmware", m.firmware ? json(*m.firmware) : json(nullptr)},
+        {"last_ok", m.lastOkMs ? json(Rfc3339(*m.lastOkMs)) : json(nullptr)},
+        {"error", m.error == PollError::None ? json(nullptr) : json(POLL_ERRORS[int(m.error)])},
+        {"polls", m.polls},
+        {"failures", m.Failures()},
+    };
+}
+
+const Api::Route Api::ROUTES[] = {
+    {"GET", "/api/monitors", &Api::ListMonitors},
+    {"GET", "/api/monitors/([^/]+)", &Api::ShowMonitor},
+    {"POST", "/api/monitors/([^/]+)/source", &Api::Operate<Command::Source>},
+    {"POST", "/api/monitors/([^/]+)/reset", &Api::Operate<Command::Reset>},
+    {"POST", "/api/monitors/([^/]+)/diagnostic", &Api::Operate<Command::Diagnostic>},
+    {"GET", "/metrics", &Api::Metrics},
+    {"GET", "/healthz", &Api::Health},
+};
+
+void Api::Install(httplib::Server& server) {
+    const auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
+        Dispatch(request, response);
+    };
+    // Every method reaches the one table, so that a known path with another method is a 405.
+    server.Get(".*", dispatch);
+    server.Post(".*", dispatch);
+    server.Put(".*", dispatch);
+    server.Patch(".*", dispatch);
+    server.Delete(".*", dispatch);
+    server.Options(".*", dispatch);
+    // A request without Content-Length and not chunked has no body; the library would read one
+    // until the client closes the connection (curl -X POST sends such a request). It is answered
+    // before the library gets to reading.
+    server.set_pre_routing_handler(
+        [dispatch](const httplib::Request& request, httplib::Response& response) {
+            if (request.method == "GET" || request.method == "HEAD" ||
+                request.has_header("Content-Length") || request.has_header("Transfer-Encoding"))
+                return httplib::Server::HandlerResponse::Unhandled;
+            dispatch(request, response);
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+        if (response.body.empty())
+            Fail(response, response.status, StatusText(response.status));
+    });
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+            Fail(response, 500, "kelvaned could not answer this request");
+        });
+}
+
+void Api::SetToken(const std::string& token) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_token = token;
+}
+
+std::string Api::Token() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_token;
+}
+
+void Api::Dispatch(const httplib::Request& request, httplib::Response& response) {
+    static const std::vector<std::regex> patterns = [] {
+        std::vector<std::regex> compiled;
+        for (const Route& route : ROUTES)
+            compiled.emplace_back(route.pattern);
+        return compiled;
+    }();
+    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+    std::string allowed;
+    for (size_t i = 0; i < std::size(ROUTES); ++i) {
+        std::smatch match;
+        if (!std::regex_match(request.path, match, patterns[i]))
+            continue;
+        if (method == ROUTES[i].method)
+            return (this->*ROUTES[i].handler)(request, response,
+                                              match.size() > 1 ? match.str(1) : "");
+        allowed += std::string(allowed.empty() ? "" : ", ") + ROUTES[i].method;
+    }
+    if (allowed.empty())
+        return Fail(response, 404, StatusText(404));
+    response.set_header("Allow", allowed);
+    Fail(response, 405, request.method + " is not taken here; " + allowed + " is");
+}
+
+std::string Api::Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&)) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (cache.version == m_fleet.Version())
+            return cache.text;
+    }
+    std::uint64_t version = 0;
+    const std::vector<MonitorState> monitors = m_fleet.Snapshot(&version);
+    std::string text = render(monitors);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    cache = {version, text};
+    return text;
+}
+
+void Api::ListMonitors(const httplib::Request&, httplib::Response& response, const std::string&) {
+    SetBody(response,
+            Render(m_monitors,
+                   [](const std::vector<MonitorState>& all) {
+                       nlohmann::json monitors = nlohmann::json::array();
+                       for (const MonitorState& monitor : all)
+                           monitors.push_back(MonitorJson(monitor));
+                       return nlohmann::json{{"monitors", monitors}}.dump(
+                           -1, ' ', false, nlohmann::json::error_handler_t::replace);
+                   }),
+            JSON_TYPE);
+}
+
+void Api::ShowMonitor(const httplib::Request&, httplib::Response& response,
+                      const std::string& name) {
+    const std::optional<MonitorState> monitor = m_fleet.Find(name);
+    if (!monitor)
+        return Fail(response, 404, "no monitor is named \"" + name + "\"");
+    Answer(response, 200, MonitorJson(*monitor));
+}
+
+template <Command command>
+void Api::Operate(const httplib::Request& request, httplib::Response& response,
+                  const std::string& name) {
+    const PostVerdict verdict =
+        JudgePost(Token(), request.remote_addr, request.get_header_value("Authorization"),
+                  request.get_header_value("Content-Type"));
+    if (verdict.status != 0) {
+        if (verdict.status == 401)
+            response.set_header("WWW-Authenticate", "Bearer");
+        return Fail(response, verdict.status, verdict.reason);
+    }
+    const std::optional<MonitorState> monitor = m_fleet.Find(name);
+    const std::shared_ptr<LineWorker> worker = m_service.WorkerOf(name);
+    if (!monitor || !worker)
+        return Fail(response, 404, "no monitor is named \"" + name + "\"");
+    Request operation;
+    operation.command = command;
+    std::string error;
+    if (!ReadBody(command, request.body, operation, error))
+        return Fail(response, 400, error);
+
+    const OperationResult result = worker->Submit(name, operation).get();
+    if (result.cut)
+        return Fail(response, 503, "kelvaned is stopping: the operation did not run to its end");
+    response.status = result.outcome.ok() ? 200 : 502;
+    response.set_content(JsonReport(monitor->target, command, result.outcome), JSON_TYPE);
+}
+
+void Api::Metrics(const httplib::Request&, httplib::Response& response, const std::string&) {
+    SetBody(response,
+            Render(m_metrics,
+                   [](const std::vector<MonitorState>& all) {
+                       return RenderMetrics(all, KELVANE_VERSION_TEXT);
+                   }),
+            METRICS_CONTENT_TYPE);
+}
+
+void Api::Health(const httplib::Request&, httplib::Response& response, const std::string&) {
+    if (m_service.Healthy())
+        response.set_content("ok", "text/plain");
+    else
+        Fail(response, 503, "a line's worker has stopped");
+}
+
+} // namespace service

@@ -1,0 +1,67 @@
+// The HTTP API: thin handlers over the fleet's state and its workers. The protocol's questions
+// are the core's and the commands', the state the fleet's; here requests become calls and
+// values become JSON.
+//   MonitorJson   a monitor's state as the API shows it (M)
+//   Api           the routes (a table), the checks of a POST, the answers
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include "service/Fleet.h"
+#include "service/HttpServer.h"
+#include "service/Service.h"
+
+namespace service {
+
+// {"name", "target", "unit", "reachable", "source", "signal", "firmware", "last_ok", "error",
+// "polls", "failures"}.
+nlohmann::json MonitorJson(const MonitorState& monitor);
+
+class Api {
+public:
+    Api(Fleet& fleet, Service& service) : m_fleet(fleet), m_service(service) {}
+    // Puts the routes on the server.
+    void Install(httplib::Server& server);
+    // The bearer token every POST needs; empty: none, and POSTs only from this machine.
+    void SetToken(const std::string& token);
+
+private:
+    using Handler = void (Api::*)(const httplib::Request&, httplib::Response&,
+                                  const std::string& name);
+    struct Route {
+        const char* method;
+        const char* pattern; // the whole path; its group, if any, is the monitor's name
+        Handler handler;
+    };
+    static const Route ROUTES[];
+
+    void Dispatch(const httplib::Request& request, httplib::Response& response);
+    void ListMonitors(const httplib::Request&, httplib::Response& response, const std::string&);
+    void ShowMonitor(const httplib::Request&, httplib::Response& response, const std::string& name);
+    template <Command command>
+    void Operate(const httplib::Request& request, httplib::Response& response,
+                 const std::string& name);
+    void Metrics(const httplib::Request&, httplib::Response& response, const std::string&);
+    void Health(const httplib::Request&, httplib::Response& response, const std::string&);
+    std::string Token() const;
+
+    // A whole-fleet answer, rendered once per version of the fleet: the monitors change a few
+    // times a second at most, and a scrape or a dashboard may ask far more often. Version 0 is
+    // none: the fleet is configured, and so past it, before the server starts.
+    struct Rendered {
+        std::uint64_t version = 0;
+        std::string text;
+    };
+    std::string Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&));
+
+    Fleet& m_fleet;
+    Service& m_service;
+    mutable std::mutex m_mutex;
+    std::string m_token;
+    Rendered m_metrics;
+    Rendered m_monitors;
+};
+
+} // namespace service

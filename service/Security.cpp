@@ -1,0 +1,101 @@
+#include "service/Security.h"
+#include <sys/stat.h>
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
+namespace service {
+
+namespace {
+
+bool LoopbackClient(const std::string& address) {
+    return address.rfind("127.", 0) == 0 || address == "::1" ||
+           address.rfind("::ffff:127.", 0) == 0;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    const size_t last = text.find_last_not_of(" \t");
+    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+} // namespace
+
+bool LoadToken(const std::string& path, std::string& token, std::string& error) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = path + " is not a file kelvaned can read";
+        return false;
+    }
+    if ((info.st_mode & (S_IROTH | S_IWOTH)) != 0) {
+        error = path + " is readable or writable by others (chmod o-rw " + path + ")";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + " cannot be read";
+        return false;
+    }
+    std::getline(in, token);
+    if (!token.empty() && token.back() == '\r')
+        token.pop_back();
+    if (token.empty()) {
+        error = path + " holds no token on its first line";
+        return false;
+    }
+    return true;
+}
+
+bool CheckAccess(const Config& config, std::string& token, std::string& error) {
+    token.clear();
+    if (config.tokenFile) {
+        std::string reason;
+        if (!LoadToken(*config.tokenFile, token, reason)) {
+            error = config.Where("token_file") + reason;
+            return false;
+        }
+        return true;
+    }
+    if (!config.listen.Loopback()) {
+        error = config.Where("listen") + config.listen.Text() +
+                " is reachable from other machines: give a token_file, or listen on 127.0.0.1";
+        return false;
+    }
+    return true;
+}
+
+bool SameToken(const std::string& a, const std::string& b) {
+    unsigned char differ = a.size() == b.size() ? 0 : 1;
+    const size_t length = std::max(a.size(), b.size());
+    for (size_t i = 0; i < length; ++i) {
+        const auto x = static_cast<unsigned char>(i < a.size() ? a[i] : 0);
+        const auto y = static_cast<unsigned char>(i < b.size() ? b[i] : 0);
+        differ |= static_cast<unsigned char>(x ^ y);
+    }
+    return differ == 0;
+}
+
+PostVerdict JudgePost(const std::string& token, const std::string& remoteAddress,
+                      const std::string& authorization, const std::string& contentType) {
+    if (token.empty() && !LoopbackClient(remoteAddress))
+        return {403, "operations are taken only from this machine (no token_file is configured)"};
+    if (!token.empty()) {
+        const std::string given = Trimmed(authorization);
+        if (given.empty())
+            return {401, "an operation needs Authorization: Bearer TOKEN"};
+        if (Lower(given.substr(0, 7)) != "bearer " || !SameToken(Trimmed(given.substr(7)), token))
+            return {403, "the token is wrong"};
+    }
+    const std::string type = Lower(Trimmed(contentType.substr(0, contentType.find(';'))));
+    if (type != "application/json")
+        return {415, "an operation's body is JSON: Content-Type: application/json"};
+    return {};
+}
+
+} // namespace service

@@ -1,0 +1,110 @@
+"""Times kelvaned against a simulated fleet of 64 monitors on 8 device servers (a chain of 8 on
+each) and prints the figures: one full poll sweep, paced and fast, against one chain's; /metrics
+and /api/monitors under 32 concurrent clients (wrk) while it polls; CPU time and resident memory
+while it polls every 5 s. Run by scripts/bench.sh, which sets the Wine environment."""
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from fleet import SimulatedFleet  # noqa: E402
+from kelvaned import Kelvaned, config_text, fleet_monitors  # noqa: E402
+
+SERVERS = 8
+UNITS = 8
+LOAD_S = 10
+CLIENTS = 32
+IDLE_S = 30
+HZ = os.sysconf("SC_CLK_TCK")
+
+
+def sweep(folder, monitors, timing):
+    """Seconds from kelvaned's start to every monitor polled once (its first sweep)."""
+    began = time.monotonic()
+    kelvaned = Kelvaned(folder, config_text(monitors, interval=3600, timing=timing))
+    try:
+        kelvaned.polled(600)
+        return time.monotonic() - began
+    finally:
+        kelvaned.stop()
+        kelvaned.close()
+
+
+def cpu_s(pid):
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / HZ
+
+
+def memory_kb(pid, key):
+    with open("/proc/%d/status" % pid) as status:
+        return int(re.search(r"^%s:\s+(\d+) kB" % key, status.read(), re.MULTILINE).group(1))
+
+
+def load(port, path):
+    """wrk's figures for the path: requests per second, p99 in ms, errors."""
+    done = subprocess.run(["wrk", "-t2", "-c%d" % CLIENTS, "-d%ds" % LOAD_S, "--latency",
+                           "--timeout", "5s", "http://127.0.0.1:%d%s" % (port, path)],
+                          capture_output=True, text=True, timeout=LOAD_S + 60)
+    text = done.stdout
+    rate = float(re.search(r"Requests/sec:\s+([\d.]+)", text).group(1))
+    p99 = re.search(r"^\s+99%\s+([\d.]+)(us|ms|s)\s*$", text, re.MULTILINE)
+    p99_ms = float(p99.group(1)) * {"us": 0.001, "ms": 1, "s": 1000}[p99.group(2)]
+    errors = sum(int(n) for n in re.findall(r"(?:connect|read|write|timeout) (\d+)", text))
+    non2xx = re.search(r"Non-2xx or 3xx responses: (\d+)", text)
+    return rate, p99_ms, errors + (int(non2xx.group(1)) if non2xx else 0)
+
+
+def main():
+    fleet = SimulatedFleet(SERVERS, UNITS)
+    try:
+        with tempfile.TemporaryDirectory() as folder:
+            monitors = fleet_monitors(fleet)
+            chain = [m for m in monitors if m[1] == fleet.targets[0]]
+            paced = sweep(folder, monitors, "paced")
+            fast = sweep(folder, monitors, "fast")
+            one_chain = sweep(folder, chain, "fast")
+            print("kelvaned, %d monitors on %d device servers (a chain of %d on each), one full "
+                  "poll sweep:" % (len(monitors), SERVERS, UNITS))
+            print("  paced:       %6.2f s" % paced)
+            print("  fast:        %6.2f s" % fast)
+            print("  one chain:   %6.2f s (fast, its %d monitors alone)" % (one_chain, UNITS))
+            print("  fast / one chain: %.3f (aim: at most 1.1)" % (fast / one_chain))
+
+            # Fast: a paced sweep of a chain of 8 takes longer than 5 s.
+            kelvaned = Kelvaned(folder, config_text(monitors, interval=5, timing="fast"))
+            try:
+                kelvaned.polled(120)
+                print("under %d concurrent clients for %d s while polling every 5 s, fast (wrk):"
+                      % (CLIENTS, LOAD_S))
+                for path in ("/metrics", "/api/monitors"):
+                    rate, p99, errors = load(kelvaned.port, path)
+                    print("  %-14s %8.0f requests/s, p99 %6.2f ms (aim: at most 10), %d errors"
+                          % (path, rate, p99, errors))
+                pid = kelvaned.process.pid
+                before, began = cpu_s(pid), time.monotonic()
+                polls = sum(m["polls"] for m in kelvaned.monitors().values())
+                # The window is a count of sweeps, not a wait on a state: the measure itself.
+                time.sleep(IDLE_S)
+                cpu = cpu_s(pid) - before
+                wall = time.monotonic() - began
+                polls = sum(m["polls"] for m in kelvaned.monitors().values()) - polls
+                print("polling %d monitors every 5 s, fast, for %d s (%d polls):" % (len(monitors),
+                                                                             IDLE_S, polls))
+                print("  CPU:      %.2f%% of wall time (aim: at most 1%%)" % (100 * cpu / wall))
+                print("  resident: %.1f MB now, %.1f MB at most, the load above included "
+                      "(aim: at most 32 MB)" % (memory_kb(pid, "VmRSS") / 1024,
+                                                memory_kb(pid, "VmHWM") / 1024))
+            finally:
+                kelvaned.stop()
+                kelvaned.close()
+    finally:
+        fleet.close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,103 @@
+// The configuration reader: what a good file gives, and where a bad one is wrong. (The table of
+// bad files runs against the real program: tests/service/test_config.py.)
+#include <gtest/gtest.h>
+#include "service/Config.h"
+
+using service::Config;
+using service::ParseConfig;
+
+namespace {
+
+Config Read(const std::string& text) {
+    Config config;
+    std::string error;
+    EXPECT_TRUE(ParseConfig(text, "site.toml", config, error)) << error;
+    return config;
+}
+
+std::string ErrorOf(const std::string& text) {
+    Config config;
+    std::string error;
+    EXPECT_FALSE(ParseConfig(text, "site.toml", config, error));
+    return error;
+}
+
+} // namespace
+
+TEST(ConfigReader, AnEmptyFileListensOnLoopbackAndPollsEveryTenSecondsPaced) {
+    const Config config = Read("");
+    EXPECT_EQ(config.listen.Text(), "127.0.0.1:9420");
+    EXPECT_TRUE(config.listen.Loopback());
+    EXPECT_EQ(config.pollIntervalS, 10);
+    EXPECT_EQ(config.timing, Timing::Paced);
+    EXPECT_FALSE(config.tokenFile);
+    EXPECT_TRUE(config.monitors.empty());
+}
+
+TEST(ConfigReader, TakesEverySettingAndTheMonitorsInTheirOrder) {
+    const Config config = Read(R"(
+listen = "[::1]:9500"
+poll_interval_s = 3600
+timing = "fast"
+token_file = "/etc/kelvaned/token"
+
+[[monitor]]
+name = "lobby-left"
+target = "tcp:10.0.0.7:4001"
+unit = 1
+
+[[monitor]]
+name = "lobby_right-2"
+target = "TCP:10.0.0.7:4001"
+unit = 255
+
+[[monitor]]
+name = "desk"
+target = "/dev/ttyUSB0"
+)");
+    EXPECT_EQ(config.listen.host, "::1");
+    EXPECT_EQ(config.listen.port, 9500);
+    EXPECT_EQ(config.listen.Text(), "[::1]:9500");
+    EXPECT_TRUE(config.listen.Loopback());
+    EXPECT_EQ(config.pollIntervalS, 3600);
+    EXPECT_EQ(config.timing, Timing::AnswerDriven);
+    EXPECT_EQ(config.tokenFile, "/etc/kelvaned/token");
+    ASSERT_EQ(config.monitors.size(), 3u);
+    EXPECT_EQ(config.monitors[0].name, "lobby-left");
+    EXPECT_EQ(config.monitors[0].target.port, 4001);
+    EXPECT_EQ(config.monitors[0].unit, 1);
+    EXPECT_EQ(config.monitors[0].line, 7);
+    EXPECT_EQ(config.monitors[1].unit, 255);
+    EXPECT_EQ(config.monitors[2].name, "desk");
+    EXPECT_EQ(config.monitors[2].target.path, "/dev/ttyUSB0");
+    EXPECT_FALSE(config.monitors[2].unit) << "asked at address 0: it is alone on its line";
+    EXPECT_EQ(config.Where("token_file"), "site.toml:5: token_file: ");
+}
+
+TEST(ConfigReader, OnlyLoopbackAddressesCountAsLoopback) {
+    const struct {
+        const char* listen;
+        bool loopback;
+    } cases[] = {{"127.0.0.1:0", true},    {"127.9.8.7:1", true}, {"[::1]:9420", true},
+                 {"0.0.0.0:9420", false},  {"[::]:9420", false},  {"10.0.0.2:9420", false},
+                 {"128.0.0.1:9420", false}};
+    for (const auto& c : cases) {
+        service::ListenAddress address;
+        std::string error;
+        ASSERT_TRUE(service::ParseListen(c.listen, address, error)) << c.listen << ": " << error;
+        EXPECT_EQ(address.Loopback(), c.loopback) << c.listen;
+    }
+}
+
+TEST(ConfigReader, AnErrorNamesTheFileTheLineAndTheKeyOfTheMonitor) {
+    EXPECT_EQ(ErrorOf("\n[[monitor]]\nname = \"a\"\ntarget = \"tcp:h:1\"\nunit = 256\n"),
+              "site.toml:5: monitor[1].unit: 256 is not within 0-255");
+    EXPECT_EQ(ErrorOf("[[monitor]]\nname = \"a\"\ntarget = \"tcp:h:1\"\nunit = 1\n"
+                      "[[monitor]]\nname = \"b\"\ntarget = \"tcp:h:1\"\n"),
+              "site.toml:5: monitor[2].unit: missing: b shares its line with a, so its unit "
+              "must be given");
+    EXPECT_EQ(ErrorOf("poll_interval_s = 0\n"), "site.toml:1: poll_interval_s: 0 is not within "
+                                                "1-3600");
+    EXPECT_EQ(ErrorOf("poll_interval_s = 3601\n"), "site.toml:1: poll_interval_s: 3601 is not "
+                                                   "within 1-3600");
+}

@@ -1,0 +1,49 @@
+// Whether a POST is taken: the rules by the client's address, its token and its body's type. The
+// end-to-end table (tests/service/test_requests.py) runs them through the real server; a client
+// from another machine can only be had here, since kelvaned without a token listens on loopback.
+#include <gtest/gtest.h>
+#include "service/Security.h"
+
+using service::JudgePost;
+
+TEST(PostRules, AreJudgedByClientTokenAndContentType) {
+    const struct {
+        const char* token;
+        const char* client;
+        const char* authorization;
+        const char* type;
+        int status;
+    } cases[] = {
+        {"", "127.0.0.1", "", "application/json", 0},
+        {"", "127.3.2.1", "", "Application/JSON; charset=utf-8", 0},
+        {"", "::1", "", "application/json", 0},
+        {"", "::ffff:127.0.0.1", "", "application/json", 0},
+        {"", "10.0.0.9", "", "application/json", 403},
+        {"", "::ffff:10.0.0.9", "", "application/json", 403},
+        {"", "1270:0::1", "", "application/json", 403},
+        {"", "127.0.0.1", "", "text/plain", 415},
+        {"", "127.0.0.1", "", "", 415},
+        {"", "127.0.0.1", "", "application/jsonp", 415},
+        {"tok", "10.0.0.9", "Bearer tok", "application/json", 0},
+        {"tok", "10.0.0.9", "bearer  tok ", "application/json", 0},
+        {"tok", "127.0.0.1", "", "application/json", 401},
+        {"tok", "10.0.0.9", "Bearer", "application/json", 403},
+        {"tok", "10.0.0.9", "Bearer to", "application/json", 403},
+        {"tok", "10.0.0.9", "Bearer tok2", "application/json", 403},
+        {"tok", "10.0.0.9", "Basic tok", "application/json", 403},
+        {"tok", "10.0.0.9", "Bearer tok", "text/plain", 415},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JudgePost(c.token, c.client, c.authorization, c.type).status, c.status)
+            << "token \"" << c.token << "\", client " << c.client << ", \"" << c.authorization
+            << "\", \"" << c.type << "\"";
+}
+
+TEST(PostRules, TokensCompareWholeAndExactly) {
+    EXPECT_TRUE(service::SameToken("abc", "abc"));
+    EXPECT_FALSE(service::SameToken("abc", "abd"));
+    EXPECT_FALSE(service::SameToken("abc", "ab"));
+    EXPECT_FALSE(service::SameToken("ab", "abc"));
+    EXPECT_FALSE(service::SameToken("abc", std::string("abc\0", 4)));
+    EXPECT_FALSE(service::SameToken("", "a"));
+}

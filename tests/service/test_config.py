@@ -1,0 +1,149 @@
+"""kelvaned's configuration as the program takes it: kelvaned --check on bad files (a table), the
+token file's rules, the help and the version. Nothing here starts a monitor: --check connects to
+nothing."""
+
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kelvaned import PROGRAM  # noqa: E402
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+GOOD_MONITOR = '[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4001"\nunit = 1\n'
+
+# (the file's text, the line, the key, words of the message)
+BAD_FILES = [
+    ('listen = "127.0.0.1:9420"\nport = 1\n', 2, "port", "unknown key"),
+    ('[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4001"\ncolour = "red"\n', 4,
+     "monitor[1].colour", "unknown key"),
+    (GOOD_MONITOR + '[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4002"\n', 5,
+     "monitor[2].name", "another monitor"),
+    (GOOD_MONITOR.replace("unit = 1", "unit = 256"), 4, "monitor[1].unit", "0-255"),
+    (GOOD_MONITOR.replace("unit = 1", "unit = -1"), 4, "monitor[1].unit", "0-255"),
+    (GOOD_MONITOR.replace("unit = 1", 'unit = "1"'), 4, "monitor[1].unit", "whole number"),
+    (GOOD_MONITOR.replace("tcp:127.0.0.1:4001", "tcp:127.0.0.1"), 3, "monitor[1].target",
+     "tcp:HOST:PORT"),
+    (GOOD_MONITOR.replace("tcp:127.0.0.1:4001", "tcp:127.0.0.1:70000"), 3, "monitor[1].target",
+     "1 to 65535"),
+    (GOOD_MONITOR.replace('"a"', '"Lobby Left"'), 2, "monitor[1].name", "a-z"),
+    (GOOD_MONITOR.replace('"a"', '"%s"' % ("a" * 65)), 2, "monitor[1].name", "1-64"),
+    ('[[monitor]]\ntarget = "tcp:127.0.0.1:4001"\n', 1, "monitor[1].name", "missing"),
+    ('[[monitor]]\nname = "a"\n', 1, "monitor[1].target", "missing"),
+    (GOOD_MONITOR + GOOD_MONITOR.replace('"a"', '"b"'), 5, "monitor[2].unit", "is a already"),
+    # The same line written another way is the same line.
+    (GOOD_MONITOR + GOOD_MONITOR.replace('"a"', '"b"').replace("tcp:", "TCP:"), 5,
+     "monitor[2].unit", "is a already"),
+    (GOOD_MONITOR.replace("\nunit = 1", "") + GOOD_MONITOR.replace('"a"', '"b"'), 1,
+     "monitor[1].unit", "shares its line with b"),
+    ('poll_interval_s = 0\n', 1, "poll_interval_s", "1-3600"),
+    ('poll_interval_s = 3601\n', 1, "poll_interval_s", "1-3600"),
+    ('poll_interval_s = 1.5\n', 1, "poll_interval_s", "whole number"),
+    ('timing = "quick"\n', 1, "timing", '"paced" nor "fast"'),
+    ('listen = "localhost:9420"\n', 1, "listen", "numeric"),
+    ('listen = "127.0.0.1:99999"\n', 1, "listen", "0 to 65535"),
+    ('listen = "::1:9420"\n', 1, "listen", "numeric IPv4"),
+    ('# a site\n\nlisten = "0.0.0.0:9420"\n', 3, "listen", "token_file"),
+    ('\nlisten = "[::]:9420"\n', 2, "listen", "token_file"),
+    ('token_file = "token"\n', 1, "token_file", "absolute path"),
+    ('monitor = "a"\n', 1, "monitor", "[[monitor]]"),
+    ('[monitor]\nname = "a"\n', 1, "monitor", "[[monitor]]"),
+    ('listen = "127.0.0.1:9420\n', 1, "syntax", ""),
+]
+
+
+def check(path):
+    return subprocess.run([PROGRAM, "--config", path, "--check"], capture_output=True, text=True,
+                          timeout=30)
+
+
+class TheConfiguration(unittest.TestCase):
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = folder.name
+
+    def write(self, text, name="kelvaned.toml", mode=0o644):
+        path = os.path.join(self.folder, name)
+        with open(path, "w") as out:
+            out.write(text)
+        os.chmod(path, mode)
+        return path
+
+    def test_a_bad_file_stops_it_with_2_naming_the_file_the_line_and_the_key(self):
+        for text, line, key, words in BAD_FILES:
+            with self.subTest(text=text):
+                path = self.write(text)
+                done = check(path)
+                self.assertEqual(done.returncode, 2, done.stdout)
+                self.assertTrue(done.stderr.startswith("kelvaned: %s:%d: %s: " % (path, line, key)),
+                                done.stderr)
+                self.assertIn(words, done.stderr)
+                self.assertEqual(done.stderr.count("\n"), 1, "one line")
+
+    def test_the_token_file_must_exist_hold_a_token_and_be_closed_to_others(self):
+        cases = [("missing", None, None, "not a file"),
+                 ("empty", "", 0o600, "no token"),
+                 ("blank first line", "\nsecret\n", 0o600, "no token"),
+                 ("readable by others", "secret\n", 0o644, "readable or writable by others"),
+                 ("writable by others", "secret\n", 0o602, "readable or writable by others"),
+                 ("good", "secret\n", 0o640, None)]
+        for name, content, mode, words in cases:
+            with self.subTest(name):
+                token = os.path.join(self.folder, name.replace(" ", "-"))
+                if content is not None:
+                    self.write(content, os.path.basename(token), mode)
+                path = self.write('listen = "0.0.0.0:9420"\n\ntoken_file = "%s"\n' % token)
+                done = check(path)
+                if words is None:
+                    self.assertEqual(done.returncode, 0, done.stderr)
+                    continue
+                self.assertEqual(done.returncode, 2)
+                self.assertTrue(done.stderr.startswith("kelvaned: %s:3: token_file: " % path),
+                                done.stderr)
+                self.assertIn(words, done.stderr)
+
+    def test_check_reads_a_good_file_and_connects_to_nothing(self):
+        server = socket.socket()
+        self.addCleanup(server.close)
+        server.bind(("127.0.0.1", 0))
+        server.listen(1)
+        server.settimeout(0.2)
+        port = server.getsockname()[1]
+        path = self.write(GOOD_MONITOR.replace("4001", str(port)) +
+                          '[[monitor]]\nname = "b"\ntarget = "/dev/kelvaned-no-such-line"\n')
+        done = check(path)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("good: 2 monitors on 2 lines, polled every 10 s, paced", done.stdout)
+        with self.assertRaises(socket.timeout):
+            server.accept()
+
+    def test_the_shipped_example_is_good_and_has_no_monitors(self):
+        done = check(os.path.join(ROOT, "packaging", "kelvaned.toml"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("good: 0 monitors", done.stdout)
+
+    def test_help_and_version(self):
+        helped = subprocess.run([PROGRAM, "--help"], capture_output=True, text=True, timeout=30)
+        self.assertEqual(helped.returncode, 0)
+        for words in ("--config", "--check", "--version"):
+            self.assertIn(words, helped.stdout)
+        version = subprocess.run([PROGRAM, "--version"], capture_output=True, text=True,
+                                 timeout=30)
+        self.assertEqual(version.returncode, 0)
+        with open(os.path.join(ROOT, "res", "Version.h")) as header:
+            parts = dict(re.findall(r"#define KELVANE_VERSION_(\w+) (\d+)", header.read()))
+        self.assertEqual(version.stdout.strip(), "%(MAJOR)s.%(MINOR)s.%(BUILD)s.%(REVISION)s"
+                         % parts)
+        wrong = subprocess.run([PROGRAM, "--no-such-switch"], capture_output=True, text=True,
+                               timeout=30)
+        self.assertEqual(wrong.returncode, 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
