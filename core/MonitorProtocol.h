@@ -122,6 +122,7 @@ public:
     MonitorProtocol(MonitorLine& line, ProtocolClock& clock, Timing timing = Timing::Paced)
         : m_line(line), m_clock(clock), m_timing(timing) {}
     virtual ~MonitorProtocol() = default;
+    Timing GetTiming() const { return m_timing; }
     MonitorProtocol(const MonitorProtocol&) = delete;
     MonitorProtocol& operator=(const MonitorProtocol&) = delete;
 

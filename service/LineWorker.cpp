@@ -118,7 +118,7 @@ void LineWorker::Run() {
     }
     for (auto& operation : left)
         operation->result.set_value({true, {}});
-    m_line.reset();
+    Release();
 }
 
 void LineWorker::PollCycle() {
@@ -138,10 +138,8 @@ void LineWorker::Poll(const LineMonitor& monitor, bool& openTried) {
     if (!EnsureOpen(openTried, reason)) {
         poll.error = PollError::Open;
     } else {
-        line::CancellableClock clock(m_cancel);
-        MonitorProtocol protocol(*m_line, clock, m_settings.timing);
         const std::optional<int> unit = monitor.unit ? monitor.unit : m_fleet.UnitOf(monitor.name);
-        poll.status = protocol.ReadStatus(unit, true);
+        poll.status = Protocol().ReadStatus(unit, true);
         // A poll cut short by the stop says nothing about the monitor.
         if (m_cancel.IsSet())
             return;
@@ -185,10 +183,8 @@ OperationResult LineWorker::RunOperation(const Operation& operation) {
         result.outcome.error = POLL_ERRORS[static_cast<int>(PollError::Open)];
         result.outcome.message = reason;
     } else {
-        line::CancellableClock clock(m_cancel);
-        MonitorProtocol protocol(*m_line, clock, m_settings.timing);
-        result.outcome = RunCommand(request, protocol);
-        if (clock.WasCut() || m_line->WasCut()) {
+        result.outcome = RunCommand(request, Protocol());
+        if (m_clock.WasCut() || m_line->WasCut()) {
             result.cut = true;
             return result;
         }
@@ -224,7 +220,18 @@ bool LineWorker::EnsureOpen(bool& openTried, std::string& reason) {
 
 void LineWorker::ReleaseAfter(PollError error) {
     if (error == PollError::NoAnswer || error == PollError::Write)
-        m_line.reset();
+        Release();
+}
+
+void LineWorker::Release() {
+    m_protocol.reset();
+    m_line.reset();
+}
+
+MonitorProtocol& LineWorker::Protocol() {
+    if (!m_protocol || m_protocol->GetTiming() != m_settings.timing)
+        m_protocol = std::make_unique<MonitorProtocol>(*m_line, m_clock, m_settings.timing);
+    return *m_protocol;
 }
 
 } // namespace service

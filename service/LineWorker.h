@@ -81,11 +81,19 @@ private:
     // After an exchange that met a dead line: a dropped connection or a pulled adapter look
     // alike, so the line is opened afresh for the next poll.
     void ReleaseAfter(PollError error);
+    // Lets the line go, with the protocol over it.
+    void Release();
+    // The protocol over the open line: one for as long as the line stays open, so that the
+    // answer-driven exchange knows how the last exchange before a poll ended; a new one when the
+    // timing changed.
+    MonitorProtocol& Protocol();
     bool TakeConfiguration();
 
     const line::Target m_target;
     Fleet& m_fleet;
     line::Cancel m_cancel;
+    // The monitor's own waits; cut by a stop.
+    line::CancellableClock m_clock{m_cancel};
 
     // Shared with the other threads, under m_mutex.
     std::mutex m_mutex;
@@ -98,6 +106,7 @@ private:
     std::vector<LineMonitor> m_monitors;
     LineSettings m_settings;
     std::unique_ptr<line::Line> m_line;
+    std::unique_ptr<MonitorProtocol> m_protocol; // over m_line; made by Protocol()
     bool m_openFailed = false; // the last try to open failed (logged once, not per poll)
 
     std::atomic<bool> m_finished{false};
