@@ -26,6 +26,8 @@ class WithFleet(unittest.TestCase):
     units = 2
     switches = ()
     server_switches = None
+    # The servers a test stops and starts again.
+    apart = ()
     interval = 2
     # False: each test starts its own.
     shared_kelvaned = True
@@ -34,7 +36,7 @@ class WithFleet(unittest.TestCase):
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
         cls.fleet = SimulatedFleet(cls.servers, cls.units, *cls.switches,
-                                   server_switches=cls.server_switches)
+                                   server_switches=cls.server_switches, apart=cls.apart)
         try:
             if cls.shared_kelvaned:
                 cls.kelvaned = Kelvaned(cls.folder.name, config_text(cls.monitors(), cls.interval))
@@ -161,6 +163,9 @@ class TheApiShowsTheFleet(WithFleet):
 
 
 class ADeviceServerStoppedAndStartedAgain(WithFleet):
+    servers = 3
+    apart = (1,)
+
     def test_its_monitors_go_unreachable_and_come_back_and_the_others_go_on(self):
         self.kelvaned.wait_until(lambda ms: all(m["reachable"] for m in ms.values()),
                                  2 * self.interval + self.cycle_s(), "every monitor reachable")

@@ -1,7 +1,7 @@
 """A simulated fleet for kelvaned's tests and benchmark: device servers on free ports of
-127.0.0.1, a daisy chain of monitors on each. Today every server is a monitor-sim of its own
-(MonitorSim, --listen); monitor-sim's fleet mode (--listen A-B --unit-id 1-N, many servers from
-one process) takes their place here, and nowhere else."""
+127.0.0.1, a daisy chain of monitors on each, served by monitor-sim's fleet mode (one process,
+--listen 127.0.0.1:0xN). A server with switches of its own, or one a test stops and starts again,
+runs in a monitor-sim of its own."""
 
 import concurrent.futures
 import queue
@@ -11,25 +11,57 @@ import time
 from simulator import MonitorSim
 
 
+class _Server:
+    """One device server of the fleet: its port, and its lines of the log it shares (or has)."""
+
+    def __init__(self, sim, port, tagged):
+        self.sim = sim
+        self.port = port
+        self.target = "tcp:127.0.0.1:%d" % port
+        self.tag = "[%d] " % port if tagged else ""
+
+    def events(self, *kinds):
+        return self.sim.events(*kinds, port=self.port if self.tag else None)
+
+    def details(self, line):
+        """The details of a log line about this server, without its tag; None for another's."""
+        details = line.split(" ", 1)[1]
+        kind, _, rest = details.partition(" ")
+        if not rest.startswith(self.tag):
+            return None
+        return kind + " " + rest[len(self.tag):]
+
+
 class SimulatedFleet:
     """servers device servers with the units 1..units on each; the switches go to every server,
-    or server_switches[i] to server i as well. self.servers[i] is its MonitorSim (its log, its
-    port), self.targets[i] the target kelvaned reaches it at."""
+    or server_switches[i] to server i as well. apart names the servers a test stops and starts.
+    self.targets[i] is the target kelvaned reaches server i at."""
 
-    def __init__(self, servers, units, *switches, server_switches=None):
+    def __init__(self, servers, units, *switches, server_switches=None, apart=()):
         self.units = units
         self.switches = list(switches)
         self.server_switches = server_switches or {}
+        own = sorted(set(self.server_switches) | set(apart))
+        shared = [i for i in range(servers) if i not in own]
+        if len(shared) == 1:
+            own, shared = sorted(own + shared), []
         self.servers = [None] * servers
-        # Wine takes a while to start each one; side by side they start in the time of one.
-        with concurrent.futures.ThreadPoolExecutor(servers) as pool:
-            for i, sim in enumerate(pool.map(self._start, range(servers))):
-                self.servers[i] = sim
-        self.targets = [sim.target for sim in self.servers]
+        self._shared = None
+        # Wine takes a while to start each process; side by side they start in the time of one.
+        with concurrent.futures.ThreadPoolExecutor(len(own) + 1) as pool:
+            if shared:
+                fleet = pool.submit(MonitorSim, "--unit-id", "1-%d" % units, *switches,
+                                    fleet=len(shared))
+            for i, sim in zip(own, pool.map(self._start, own)):
+                self.servers[i] = _Server(sim, sim.port, tagged=False)
+            if shared:
+                self._shared = fleet.result()
+                for i, port in zip(shared, self._shared.ports):
+                    self.servers[i] = _Server(self._shared, port, tagged=True)
+        self.targets = [server.target for server in self.servers]
 
     def _start(self, i, port=0):
-        unit_ids = ",".join(str(unit) for unit in range(1, self.units + 1))
-        return MonitorSim("--unit-id", unit_ids, *self.switches,
+        return MonitorSim("--unit-id", "1-%d" % self.units, *self.switches,
                           *self.server_switches.get(i, []), tcp=True, port=port)
 
     def events(self, i, *kinds):
@@ -38,35 +70,41 @@ class SimulatedFleet:
 
     def frames(self, i):
         """The frames server i's monitors received so far."""
-        return self.servers[i].frames()
+        return [details for _, _, details in self.events(i, "RX")]
 
     def wait_for(self, i, pattern, seconds=10):
-        """The match of server i's first log line, from here on, whose details match the pattern,
-        within seconds in all (a busy log does not stretch the wait)."""
-        sim = self.servers[i]
+        """The match of server i's first log line, from here on, whose details (untagged) match
+        the pattern, within seconds in all (a busy log does not stretch the wait)."""
+        server = self.servers[i]
         deadline = time.monotonic() + seconds
         while True:
             try:
-                line = sim._lines.get(timeout=max(0.01, deadline - time.monotonic()))
+                line = server.sim._lines.get(timeout=max(0.01, deadline - time.monotonic()))
             except queue.Empty:
                 raise AssertionError("server %d logged nothing like %r within %d s"
                                      % (i, pattern, seconds))
             if line is None:
                 raise AssertionError("server %d ended" % i)
-            sim.log.append(line)
-            match = re.search(pattern, line.split(" ", 1)[1])
+            server.sim.log.append(line)
+            details = server.details(line)
+            match = details is not None and re.search(pattern, details)
             if match:
                 return match
 
     def stop(self, i):
-        """Stops server i: its connection drops and its port refuses connections."""
-        self.servers[i].close()
+        """Stops server i (one of apart): its connection drops and its port refuses
+        connections."""
+        assert not self.servers[i].tag, "a server a test stops runs apart"
+        self.servers[i].sim.close()
 
     def start(self, i):
         """Starts server i again on the port it had."""
-        self.servers[i] = self._start(i, self.servers[i].port)
+        self.servers[i] = _Server(self._start(i, self.servers[i].port), self.servers[i].port,
+                                  tagged=False)
 
     def close(self):
-        for sim in self.servers:
+        sims = [self._shared] if self._shared else []
+        sims += [server.sim for server in self.servers if not server.tag]
+        for sim in sims:
             if sim.process.poll() is None:
                 sim.close()
