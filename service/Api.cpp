@@ -20,12 +20,6 @@ void Answer(httplib::Response& response, int status, const nlohmann::json& body)
                          JSON_TYPE);
 }
 
-// Takes the text as the body without a copy (the library's set_content copies).
-void SetBody(httplib::Response& response, std::string&& text, const char* type) {
-    response.body = std::move(text);
-    response.set_header("Content-Type", type);
-}
-
 void Fail(httplib::Response& response, int status, const std::string& reason) {
     Answer(response, status, {{"error", reason}});
 }
@@ -194,31 +188,36 @@ void Api::Dispatch(const httplib::Request& request, httplib::Response& response)
     Fail(response, 405, request.method + " is not taken here; " + allowed + " is");
 }
 
-std::string Api::Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&)) {
+void Api::Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&),
+                 const httplib::Request& request, httplib::Response& response, const char* type) {
+    Rendered rendered;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (cache.version == m_fleet.Version())
-            return cache.text;
+            rendered = cache;
     }
-    std::uint64_t version = 0;
-    const std::vector<MonitorState> monitors = m_fleet.Snapshot(&version);
-    std::string text = render(monitors);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    cache = {version, text};
-    return text;
+    if (!rendered.body.text) {
+        std::uint64_t version = 0;
+        const std::vector<MonitorState> monitors = m_fleet.Snapshot(&version);
+        rendered = {version, Pack(render(monitors))};
+        std::lock_guard<std::mutex> lock(m_mutex);
+        cache = rendered;
+    }
+    SendPacked(request, response, rendered.body, type);
 }
 
-void Api::ListMonitors(const httplib::Request&, httplib::Response& response, const std::string&) {
-    SetBody(response,
-            Render(m_monitors,
-                   [](const std::vector<MonitorState>& all) {
-                       nlohmann::json monitors = nlohmann::json::array();
-                       for (const MonitorState& monitor : all)
-                           monitors.push_back(MonitorJson(monitor));
-                       return nlohmann::json{{"monitors", monitors}}.dump(
-                           -1, ' ', false, nlohmann::json::error_handler_t::replace);
-                   }),
-            JSON_TYPE);
+void Api::ListMonitors(const httplib::Request& request, httplib::Response& response,
+                       const std::string&) {
+    Render(
+        m_monitors,
+        [](const std::vector<MonitorState>& all) {
+            nlohmann::json monitors = nlohmann::json::array();
+            for (const MonitorState& monitor : all)
+                monitors.push_back(MonitorJson(monitor));
+            return nlohmann::json{{"monitors", monitors}}.dump(
+                -1, ' ', false, nlohmann::json::error_handler_t::replace);
+        },
+        request, response, JSON_TYPE);
 }
 
 void Api::ShowMonitor(const httplib::Request&, httplib::Response& response,
@@ -257,13 +256,14 @@ void Api::Operate(const httplib::Request& request, httplib::Response& response,
     response.set_content(JsonReport(monitor->target, command, result.outcome), JSON_TYPE);
 }
 
-void Api::Metrics(const httplib::Request&, httplib::Response& response, const std::string&) {
-    SetBody(response,
-            Render(m_metrics,
-                   [](const std::vector<MonitorState>& all) {
-                       return RenderMetrics(all, KELVANE_VERSION_TEXT);
-                   }),
-            METRICS_CONTENT_TYPE);
+void Api::Metrics(const httplib::Request& request, httplib::Response& response,
+                  const std::string&) {
+    Render(
+        m_metrics,
+        [](const std::vector<MonitorState>& all) {
+            return RenderMetrics(all, KELVANE_VERSION_TEXT);
+        },
+        request, response, METRICS_CONTENT_TYPE);
 }
 
 void Api::Health(const httplib::Request&, httplib::Response& response, const std::string&) {

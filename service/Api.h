@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include "service/Fleet.h"
+#include "service/Gzip.h"
 #include "service/HttpServer.h"
 #include "service/Service.h"
 
@@ -52,9 +53,11 @@ private:
     // none: the fleet is configured, and so past it, before the server starts.
     struct Rendered {
         std::uint64_t version = 0;
-        std::string text;
+        Packed body;
     };
-    std::string Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&));
+    // Answers with the rendering of the fleet's version, made now unless the cache has it.
+    void Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&),
+                const httplib::Request& request, httplib::Response& response, const char* type);
 
     Fleet& m_fleet;
     Service& m_service;
