@@ -55,6 +55,30 @@ TEST_F(AnswerDriven, ARefusedFirmwareQueryEndsAtItsRefusal) {
     EXPECT_EQ(time.Now() - line.frameTimes.at(0), 4u);
 }
 
+TEST_F(AnswerDriven, TheDiagnosticsFramesEachEndAtTheirAcknowledge) {
+    line.answers = {{"!", 5}, {"!", 5}, {"!", 5}};
+    EXPECT_TRUE(core.StartDiagnostic('2').Started());
+    EXPECT_EQ(Gap(1), 5 + protocol::DIAGNOSTIC_FRAMES[0].waitAfterMs + protocol::QUIET_CHECK_MS);
+    EXPECT_EQ(Gap(2), 5 + protocol::DIAGNOSTIC_FRAMES[1].waitAfterMs + protocol::QUIET_CHECK_MS);
+    EXPECT_EQ(time.Now() - line.frameTimes.at(2), 5u);
+}
+
+TEST_F(AnswerDriven, AProbeCountsAUnitOnlyForDataBytesFollowedByAnAcknowledgeOrARefusal) {
+    const struct {
+        const char* answer;
+        CommandResult result;
+    } cases[] = {{"SOK!", CMD_ACK},
+                 {"NOS?", CMD_ACK},
+                 {"SOKx", CMD_LINK_ERROR},
+                 {"SO!", CMD_LINK_ERROR},
+                 {"@@1SIG000", CMD_LINK_ERROR},
+                 {"", CMD_LINK_ERROR}};
+    for (const auto& c : cases) {
+        line.answers = {{c.answer, 5}};
+        EXPECT_EQ(core.ProbeUnit('1'), c.result) << c.answer;
+    }
+}
+
 // A monitor's state, read as a connect reads it, is the same under both policies, and the
 // answer-driven read takes the time of the answers alone.
 TEST(BothPolicies, ReadTheSameStatusTheAnswerDrivenOneInAFractionOfTheTime) {

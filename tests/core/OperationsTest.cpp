@@ -111,6 +111,20 @@ TEST(RestoreDefaults, ARefusedResetStopsThere) {
     EXPECT_EQ(LongWaits(m.time), Waits{});
 }
 
+TEST(ReadSource, KnowsEachWireCodeAndNoOther) {
+    const struct {
+        const char* answer;
+        int source;
+    } cases[] = {{"HD1!", 0},  {"HD2!", 1},  {"HD3!", 2}, {"VGA!", 3},
+                 {"HD4!", -1}, {"hd1!", -1}, {"DVI!", -1}};
+    for (const auto& c : cases) {
+        Monitor m({c.answer});
+        const SourceReading reading = m.core.ReadSource('1');
+        EXPECT_EQ(reading.result, CMD_ACK) << c.answer;
+        EXPECT_EQ(reading.source, c.source) << c.answer;
+    }
+}
+
 TEST(StartDiagnostic, PausesAfterEachAcknowledgedFrameAndStopsAtTheFirstOneNotAcknowledged) {
     Monitor all({"!", "!", "!"});
     EXPECT_TRUE(all.core.StartDiagnostic('3').Started());
