@@ -124,6 +124,15 @@ TEST(Commands, AStatusThatFailsHalfwayKeepsWhatItRead) {
               "t: error: no answer to the signal query (unit 3, source VGA)");
 }
 
+TEST(Commands, AFrameThatCannotBeWrittenIsAWriteFailureAndNothingFollowsIt) {
+    Monitor m({"003!"});
+    m.line.failingWrites = {1};
+    const Outcome outcome = m.Run(Asking(Command::Status, 3));
+    EXPECT_EQ(outcome.error, "write");
+    EXPECT_EQ(outcome.message.rfind("cannot write to the line", 0), 0u) << outcome.message;
+    EXPECT_TRUE(m.line.frames.empty());
+}
+
 struct ExitCase {
     std::vector<std::string> errors; // each target's error, in order; "" succeeded
     bool interrupted;

@@ -1,12 +1,18 @@
-// The line library under kelvanectl: a frame's write bounded as a whole, and a serial line's
-// exclusive use, which must never outlive the program.
+// The line library under kelvanectl: a frame's write bounded as a whole, what a cancel cuts, a
+// device server on loopback, and a serial line's exclusive use, which must never outlive the
+// program.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <cstdlib>
 #include <vector>
+#include "line/Cancel.h"
 #include "line/Line.h"
+#include "line/Target.h"
 
 namespace {
 
@@ -18,13 +24,20 @@ public:
         std::uint32_t msLeft;
     };
     std::vector<Write> writes;
+    std::string arriving; // bytes the line hands out, one a read
 
 protected:
     bool Send(const std::uint8_t*, std::size_t count, line::Deadline deadline) override {
         writes.push_back({count, line::MsUntil(deadline)});
         return true;
     }
-    ReadResult Receive(std::uint8_t&, line::Deadline) override { return READ_NOTHING; }
+    ReadResult Receive(std::uint8_t& byte, line::Deadline) override {
+        if (arriving.empty())
+            return READ_NOTHING;
+        byte = static_cast<std::uint8_t>(arriving[0]);
+        arriving.erase(0, 1);
+        return READ_BYTE;
+    }
 };
 
 TEST(LineWrite, AFrameGoesOutInOneWriteBoundedAsAWhole) {
@@ -44,6 +57,90 @@ TEST(LineWrite, NothingGoesOutOnceCancelled) {
     EXPECT_FALSE(line.WriteFrame(MakeFrame('1', "SIG", "000")));
     EXPECT_TRUE(line.writes.empty());
     EXPECT_TRUE(line.WasCut());
+}
+
+TEST(LineCancel, CutsAReadAtOnceOrLetsTheAnswerUnderWayBeReadByItsMode) {
+    line::Cancel cancel;
+    cancel.Set();
+    std::uint8_t byte = 0;
+
+    RecordingLine now;
+    now.arriving = "!";
+    now.SetCancel(&cancel);
+    EXPECT_EQ(now.ReadByteWithin(&byte, 1000), MonitorLine::READ_FAILED);
+
+    RecordingLine between;
+    between.arriving = "!";
+    between.SetCancel(&cancel, line::CancelMode::BetweenExchanges);
+    EXPECT_EQ(between.ReadByteWithin(&byte, 1000), MonitorLine::READ_BYTE);
+    EXPECT_EQ(byte, '!');
+    EXPECT_FALSE(between.WriteFrame(MakeFrame('1', "SIG", "000")));
+    EXPECT_TRUE(between.writes.empty());
+}
+
+TEST(LineCancel, TheClockSaysWhetherAWaitWasCutShort) {
+    line::Cancel cancel;
+    line::CancellableClock clock(cancel);
+    clock.Sleep(1);
+    EXPECT_FALSE(clock.WasCut());
+    cancel.Set();
+    clock.Sleep(60000);
+    EXPECT_TRUE(clock.WasCut());
+}
+
+// A device server on loopback: a socket bound to a port the system picks, listening or not.
+struct LoopbackServer {
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::uint16_t port = 0;
+    explicit LoopbackServer(bool listening) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(socket, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        if (listening)
+            ::listen(socket, 1);
+    }
+    ~LoopbackServer() { ::close(socket); }
+    std::unique_ptr<line::Line> Open(std::string& error) const {
+        line::Target target;
+        EXPECT_TRUE(line::ParseTarget("tcp:127.0.0.1:" + std::to_string(port), target, error));
+        return line::Open(target, error);
+    }
+};
+
+TEST(LineTcp, CarriesAFrameOutAndTheAnswerBack) {
+    LoopbackServer server(true);
+    std::string error;
+    const std::unique_ptr<line::Line> opened = server.Open(error);
+    ASSERT_TRUE(opened) << error;
+    const int peer = ::accept(server.socket, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    ASSERT_TRUE(opened->WriteFrame(MakeFrame('1', "SIG", "000")));
+    char frame[FRAME_SIZE + 1] = {};
+    size_t got = 0;
+    while (got < FRAME_SIZE) {
+        const ssize_t n = ::recv(peer, frame + got, FRAME_SIZE - got, 0);
+        ASSERT_GT(n, 0);
+        got += static_cast<size_t>(n);
+    }
+    EXPECT_STREQ(frame, "@@1SIG000");
+    ASSERT_EQ(::send(peer, "!", 1, 0), 1);
+    std::uint8_t byte = 0;
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 5000), MonitorLine::READ_BYTE);
+    EXPECT_EQ(byte, '!');
+    ::close(peer);
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 5000), MonitorLine::READ_FAILED) << "hung up";
+}
+
+TEST(LineTcp, ARefusedConnectionSaysSoAtOnce) {
+    LoopbackServer closed(false);
+    std::string error;
+    EXPECT_FALSE(closed.Open(error));
+    EXPECT_EQ(error.find("no connection within"), std::string::npos) << error;
+    EXPECT_FALSE(error.empty());
 }
 
 // A pseudo-terminal stands in for a serial device: its other end stays open, as a device

@@ -72,6 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
                  "/dev/\xC3\xA9<ff><09>: unit 1, source HDMI1, signal none, firmware 1<1b>[2J"},
         TextCase{Command::Status, StatusRead(1, 0, false, "\xC0\xAF\xED\xA0\x80\xC2\x85"), "t",
                  "t: unit 1, source HDMI1, signal none, firmware <c0><af><ed><a0><80><c2><85>"},
+        // Printable characters of two, three and four bytes stay as they are.
+        TextCase{
+            Command::Status, StatusRead(1, 0, false, "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80x"), "t",
+            "t: unit 1, source HDMI1, signal none, firmware \xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80x"},
         TextCase{Command::Status, Failed(Outcome{}, "open", "no\nsuch \x7F"), "t",
                  "t: error: no<0a>such <7f>"}));
 
