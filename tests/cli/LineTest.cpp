@@ -71,7 +71,7 @@ TEST(LineCancel, CutsAReadAtOnceOrLetsTheAnswerUnderWayBeReadByItsMode) {
 
     RecordingLine between;
     between.arriving = "!";
-    between.SetCancel(&cancel, line::CancelMode::BetweenExchanges);
+    between.SetCancel(&cancel, line::Line::CancelMode::BetweenExchanges);
     EXPECT_EQ(between.ReadByteWithin(&byte, 1000), MonitorLine::READ_BYTE);
     EXPECT_EQ(byte, '!');
     EXPECT_FALSE(between.WriteFrame(MakeFrame('1', "SIG", "000")));
