@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 #include "line/Cancel.h"
 #include "line/Line.h"
@@ -135,10 +136,19 @@ TEST(LineTcp, CarriesAFrameOutAndTheAnswerBack) {
     EXPECT_EQ(opened->ReadByteWithin(&byte, 5000), MonitorLine::READ_FAILED) << "hung up";
 }
 
-TEST(LineTcp, ARefusedConnectionSaysSoAtOnce) {
+size_t OpenDescriptors() {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+TEST(LineTcp, ARefusedConnectionSaysSoAtOnceAndKeepsNoSocket) {
     LoopbackServer closed(false);
     std::string error;
+    const size_t before = OpenDescriptors();
     EXPECT_FALSE(closed.Open(error));
+    EXPECT_EQ(OpenDescriptors(), before);
     EXPECT_EQ(error.find("no connection within"), std::string::npos) << error;
     EXPECT_FALSE(error.empty());
 }
