@@ -100,6 +100,25 @@ class RequestsAndSecurity(unittest.TestCase):
         cls.fleet.close()
         cls.folder.cleanup()
 
+    def test_an_operation_runs_at_once_not_at_the_next_poll_an_hour_away(self):
+        self.open.polled(30)
+        answer = self.open.post("/api/monitors/m/diagnostic", {})
+        self.assertEqual(answer.status, 200, answer.body)
+        self.assertIn("@@1KESPLS", self.fleet.frames(0))
+
+    def test_a_request_the_server_cannot_read_is_400_in_words(self):
+        client = socket.create_connection(("127.0.0.1", self.open.port), timeout=30)
+        self.addCleanup(client.close)
+        client.sendall(b"NOT A REQUEST\r\n\r\n")
+        answer = b""
+        while not answer.endswith(b"}"):
+            chunk = client.recv(4096)
+            if not chunk:
+                break
+            answer += chunk
+        self.assertTrue(answer.startswith(b"HTTP/1.1 400 "), answer)
+        self.assertIn(b'{"error":"the request cannot be read"}', answer)
+
     def test_bad_requests_and_the_security_rules_send_nothing_to_a_monitor(self):
         self.open.polled(30)
         frames = len(self.fleet.frames(0))
