@@ -120,7 +120,7 @@ void Fleet::Configure(const std::vector<MonitorConfig>& monitors) {
         next.push_back(std::move(state));
     }
     m_monitors = std::move(next);
-    ++m_version;
+    m_configured = ++m_version;
     m_changed.notify_all();
 }
 
@@ -134,6 +134,20 @@ std::vector<MonitorState> Fleet::Snapshot(std::uint64_t* version) const {
 std::uint64_t Fleet::Version() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_version;
+}
+
+std::vector<MonitorState> Fleet::ChangedSince(std::uint64_t since, std::uint64_t& version,
+                                              bool& reconfigured) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    version = m_version;
+    reconfigured = m_configured > since;
+    if (reconfigured)
+        return m_monitors;
+    std::vector<MonitorState> changed;
+    for (const MonitorState& state : m_monitors)
+        if (state.version > since)
+            changed.push_back(state);
+    return changed;
 }
 
 std::optional<MonitorState> Fleet::Find(const std::string& name) const {
