@@ -37,6 +37,7 @@ const TOKEN_KEY = "kelvaned-token";
 const RECONNECT_MS = 2000;
 
 const rows = new Map(); // name -> row
+const sections = new Map(); // target -> its section
 let skewMs = 0; // kelvaned's clock less the browser's
 let pendingToken = null; // the open token question, shared by the rows that ask at once
 
@@ -72,6 +73,21 @@ function stateOf(m) {
     return { text: "not answering", why: errorWords(m.error), kind: "down" };
 }
 
+// The operations' buttons go into the row's template once; each row is a copy of it.
+function prepareTemplate() {
+    const actions = byId("monitor").content.querySelector(".actions");
+    OPERATIONS.forEach((operation, i) => {
+        const button = document.createElement("button");
+        button.type = "button";
+        button.textContent = operation.label;
+        button.className = operation.confirm ? "op careful" : "op";
+        button.dataset.operation = String(i);
+        if (operation.body)
+            button.setAttribute("aria-pressed", "false");
+        actions.append(button);
+    });
+}
+
 function makeRow(m) {
     const li = byId("monitor").content.firstElementChild.cloneNode(true);
     const cell = (name) => li.querySelector("." + name + " .value");
@@ -81,7 +97,7 @@ function makeRow(m) {
         target: m.target,
         monitor: m,
         cells: {},
-        buttons: [],
+        buttons: [...li.querySelectorAll(".actions button")],
         busy: false,
     };
     for (const name of ["name", "unit", "state", "source", "signal", "firmware", "last", "result"])
@@ -89,36 +105,41 @@ function makeRow(m) {
     row.cells.why = li.querySelector(".state .why");
     row.cells.name.textContent = m.name;
     li.dataset.name = m.name;
-    const actions = li.querySelector(".actions");
-    actions.setAttribute("aria-label", "Operations on " + m.name);
-    for (const operation of OPERATIONS) {
-        const button = document.createElement("button");
-        button.type = "button";
-        button.textContent = operation.label;
-        button.className = operation.confirm ? "op careful" : "op";
-        button.setAttribute("aria-label", operation.label + " on " + m.name);
-        if (operation.body)
-            button.setAttribute("aria-pressed", "false");
-        button.addEventListener("click", () => operate(row, operation, button));
-        actions.append(button);
-        row.buttons.push(button);
-    }
+    li.querySelector(".actions").setAttribute("aria-label", "Operations on " + m.name);
+    row.buttons.forEach((button, i) =>
+        button.setAttribute("aria-label", OPERATIONS[i].label + " on " + m.name));
     return row;
+}
+
+// One listener for every row's buttons.
+function onClick(event) {
+    const button = event.target.closest("button[data-operation]");
+    const li = button && button.closest(".monitor");
+    if (!li)
+        return;
+    operate(rows.get(li.dataset.name), OPERATIONS[Number(button.dataset.operation)], button);
+}
+
+// Writes a text only when it differs: a poll that changed nothing shown changes nothing in the
+// page, so the browser has nothing to lay out again.
+function setText(element, text) {
+    if (element.textContent !== text)
+        element.textContent = text;
 }
 
 function showMonitor(row, m) {
     row.monitor = m;
     const state = stateOf(m);
     const c = row.cells;
-    c.unit.textContent = m.unit === null ? "?" : String(m.unit);
-    c.state.textContent = state.text;
-    c.why.textContent = state.why;
-    c.source.textContent = m.source || "?";
-    c.signal.textContent = m.signal === null ? "?" : m.signal === "ok" ? "ok" : "no signal";
-    c.firmware.textContent = m.firmware === null ? "?" : m.firmware;
-    c.last.textContent = ago(m.last_ok);
-    row.li.classList.remove("up", "down", "unknown");
-    row.li.classList.add(state.kind);
+    setText(c.unit, m.unit === null ? "?" : String(m.unit));
+    setText(c.state, state.text);
+    setText(c.why, state.why);
+    setText(c.source, m.source || "?");
+    setText(c.signal, m.signal === null ? "?" : m.signal === "ok" ? "ok" : "no signal");
+    setText(c.firmware, m.firmware === null ? "?" : m.firmware);
+    setText(c.last, ago(m.last_ok));
+    for (const kind of ["up", "down", "unknown"])
+        row.li.classList.toggle(kind, kind === state.kind);
     row.li.classList.toggle("no-signal", m.reachable && m.signal === "none");
     // The button of the input the monitor is on shows pressed.
     OPERATIONS.forEach((operation, i) => {
@@ -127,31 +148,27 @@ function showMonitor(row, m) {
     });
 }
 
-function counts(monitors) {
+// "62 of 64 answering · 3 without signal" on top, "8 of 8 answering" on each line.
+function showSummaries() {
     let answering = 0;
     let withoutSignal = 0;
-    for (const m of monitors) {
-        if (m.reachable)
-            answering++;
-        if (m.reachable && m.signal === "none")
-            withoutSignal++;
+    const lines = new Map(); // target -> [answering, monitors]
+    for (const { monitor: m } of rows.values()) {
+        const line = lines.get(m.target) || [0, 0];
+        line[0] += m.reachable ? 1 : 0;
+        line[1] += 1;
+        lines.set(m.target, line);
+        answering += m.reachable ? 1 : 0;
+        withoutSignal += m.reachable && m.signal === "none" ? 1 : 0;
     }
-    return { answering, withoutSignal };
-}
-
-function showSummaries() {
-    const all = [...rows.values()].map((row) => row.monitor);
-    const total = counts(all);
-    let text = total.answering + " of " + all.length + " answering";
-    if (total.withoutSignal > 0)
-        text += " · " + total.withoutSignal + " without signal";
-    byId("summary").textContent = text;
-    for (const section of byId("lines").children) {
-        const monitors = [...section.querySelectorAll(".monitor")].map(
-            (li) => rows.get(li.dataset.name).monitor);
-        const line = counts(monitors);
-        section.querySelector(".line-summary").textContent =
-            line.answering + " of " + monitors.length + " answering";
+    let text = answering + " of " + rows.size + " answering";
+    if (withoutSignal > 0)
+        text += " · " + withoutSignal + " without signal";
+    setText(byId("summary"), text);
+    for (const [target, section] of sections) {
+        const [lineAnswering, lineMonitors] = lines.get(target);
+        setText(section.querySelector(".line-summary"),
+                lineAnswering + " of " + lineMonitors + " answering");
     }
 }
 
@@ -159,7 +176,7 @@ function showSummaries() {
 // result), grouped by line in the configuration's order.
 function showFleet(fleet) {
     skewMs = Date.parse(fleet.now) - Date.now();
-    const sections = new Map();
+    sections.clear();
     const kept = new Map();
     for (const m of fleet.monitors) {
         let row = rows.get(m.name);
@@ -180,7 +197,6 @@ function showFleet(fleet) {
     byId("lines").replaceChildren(...sections.values());
     showSummaries();
     applyFilter();
-    performance.mark("fleet-shown");
 }
 
 function showChange(m) {
@@ -335,9 +351,11 @@ async function operate(row, operation, button) {
 
 function tick() {
     for (const row of rows.values())
-        row.cells.last.textContent = ago(row.monitor.last_ok);
+        setText(row.cells.last, ago(row.monitor.last_ok));
 }
 
+prepareTemplate();
+byId("lines").addEventListener("click", onClick);
 byId("filter").addEventListener("input", applyFilter);
 setInterval(tick, 1000);
 connect();

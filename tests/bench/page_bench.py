@@ -83,8 +83,10 @@ def main():
             browser.script(WATCH_STATES)
             fleet.stop(0)
             stopped = ["m1-%d" % unit for unit in range(1, UNITS + 1)]
+            # Other rows may flap too: 31 simulated servers in one Wine process are slow to
+            # answer on a loaded machine.
             down_at = browser.wait(
-                lambda _: (lambda seen: len(seen) == UNITS and seen)(
+                lambda _: (lambda seen: all(name in seen for name in stopped) and seen)(
                     browser.script("return window.downAt")),
                 "the stopped server's rows not answering", 120)
             logged = {}
