@@ -31,20 +31,18 @@ std::string Event(const char* kind, const nlohmann::json& data) {
 } // namespace
 
 std::string EventStream::Next(std::chrono::steady_clock::time_point now, std::int64_t wallMs) {
-    std::uint64_t version = 0;
-    bool reconfigured = false;
-    const std::vector<MonitorState> changed = m_fleet.ChangedSince(m_taken, version, reconfigured);
-    m_taken = version;
+    const Fleet::Changes changes = m_fleet.ChangedSince(m_taken);
+    m_taken = changes.version;
     std::string text;
-    if (!m_started || reconfigured) {
+    if (!m_started || changes.reconfigured) {
         if (!m_started)
             text = "retry: " + std::to_string(EVENT_RETRY_MS) + "\n";
         nlohmann::json monitors = nlohmann::json::array();
-        for (const MonitorState& monitor : changed)
+        for (const MonitorState& monitor : changes.monitors)
             monitors.push_back(MonitorJson(monitor));
         text += Event("fleet", {{"now", Rfc3339Ms(wallMs)}, {"monitors", monitors}});
     } else {
-        for (const MonitorState& monitor : changed)
+        for (const MonitorState& monitor : changes.monitors)
             text += Event("monitor", MonitorJson(monitor));
     }
     if (!m_started) {

@@ -136,18 +136,13 @@ std::uint64_t Fleet::Version() const {
     return m_version;
 }
 
-std::vector<MonitorState> Fleet::ChangedSince(std::uint64_t since, std::uint64_t& version,
-                                              bool& reconfigured) const {
+Fleet::Changes Fleet::ChangedSince(std::uint64_t since) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    version = m_version;
-    reconfigured = m_configured > since;
-    if (reconfigured)
-        return m_monitors;
-    std::vector<MonitorState> changed;
+    Changes changes{{}, m_version, m_configured > since};
     for (const MonitorState& state : m_monitors)
-        if (state.version > since)
-            changed.push_back(state);
-    return changed;
+        if (changes.reconfigured || state.version > since)
+            changes.monitors.push_back(state);
+    return changes;
 }
 
 std::optional<MonitorState> Fleet::Find(const std::string& name) const {

@@ -80,11 +80,14 @@ public:
     std::vector<MonitorState> Snapshot(std::uint64_t* version = nullptr) const;
     // The version alone: whether anything changed since a snapshot, without taking one.
     std::uint64_t Version() const;
-    // The monitors that changed after version since, in the configuration's order, and the
-    // version they were taken at. Every monitor, and reconfigured set, when a configuration was
-    // taken after since: monitors may have come or gone then.
-    std::vector<MonitorState> ChangedSince(std::uint64_t since, std::uint64_t& version,
-                                           bool& reconfigured) const;
+    struct Changes {
+        std::vector<MonitorState> monitors; // in the configuration's order
+        std::uint64_t version = 0;          // the fleet's version they were taken at
+        bool reconfigured = false;          // monitors may have come or gone: all are there
+    };
+    // The monitors that changed after version since; every monitor when a configuration was
+    // taken after since.
+    Changes ChangedSince(std::uint64_t since) const;
     std::optional<MonitorState> Find(const std::string& name) const;
     // The unit to address: the configured one, or the one learned; unset until then.
     std::optional<int> UnitOf(const std::string& name) const;
