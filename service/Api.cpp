@@ -1,11 +1,14 @@
 // Each route is one row of ROUTES; a handler reads the request, asks the fleet or a worker, and
 // writes the answer. Errors are {"error": "..."} with a fitting status.
 #include "service/Api.h"
+#include <chrono>
 #include <ctime>
 #include <regex>
 #include "commands/Report.h"
 #include "res/Version.h"
+#include "service/Events.h"
 #include "service/Metrics.h"
+#include "service/Page.h"
 #include "service/Security.h"
 
 namespace service {
@@ -120,7 +123,15 @@ const Api::Route Api::ROUTES[] = {
     {"POST", "/api/monitors/([^/]+)/diagnostic", &Api::Operate<Command::Diagnostic>},
     {"GET", "/metrics", &Api::Metrics},
     {"GET", "/healthz", &Api::Health},
+    {"GET", "/api/events", &Api::Events},
+    {"GET", "/(|page\\.css|page\\.js|favicon\\.ico)", &Api::Page},
 };
+
+Api::Api(Fleet& fleet, Service& service) : m_fleet(fleet), m_service(service) {
+    for (const PageFile& file : PageFiles())
+        m_page.push_back(
+            {std::string(file.path), std::string(file.type), Pack(std::string(file.bytes))});
+}
 
 void Api::Install(httplib::Server& server) {
     const auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
@@ -271,6 +282,46 @@ void Api::Health(const httplib::Request&, httplib::Response& response, const std
         response.set_content("ok", "text/plain");
     else
         Fail(response, 503, "a line's worker has stopped");
+}
+
+void Api::Page(const httplib::Request& request, httplib::Response& response, const std::string&) {
+    for (const PageAnswer& file : m_page) {
+        if (file.path != request.path)
+            continue;
+        response.set_header("Content-Security-Policy", PAGE_POLICY);
+        response.set_header("X-Content-Type-Options", "nosniff");
+        // Asked again each time: a kelvaned upgraded serves its own page at once.
+        response.set_header("Cache-Control", "no-cache");
+        return SendPacked(request, response, file.body, file.type.c_str());
+    }
+    Fail(response, 404, StatusText(404));
+}
+
+void Api::Events(const httplib::Request&, httplib::Response& response, const std::string&) {
+    // Each stream holds a connection's thread for as long as its page is open.
+    if (++m_streams > MAX_EVENT_STREAMS) {
+        --m_streams;
+        return Fail(response, 503,
+                    "too many event streams: at most " + std::to_string(MAX_EVENT_STREAMS));
+    }
+    // Given back when the response, and so the provider that holds it, is gone.
+    const std::shared_ptr<void> slot(nullptr, [this](void*) { --m_streams; });
+    const auto stream = std::make_shared<EventStream>(m_fleet);
+    response.set_header("Cache-Control", "no-cache");
+    response.set_chunked_content_provider(
+        EVENT_STREAM_TYPE, [stream, slot](size_t, httplib::DataSink& sink) {
+            while (!ResponseShouldEnd()) {
+                const std::int64_t wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                std::chrono::system_clock::now().time_since_epoch())
+                                                .count();
+                const std::string text = stream->Next(std::chrono::steady_clock::now(), wallMs);
+                if (!text.empty())
+                    return sink.write(text.data(), text.size());
+                stream->Wait(EVENT_WAIT);
+            }
+            sink.done();
+            return true;
+        });
 }
 
 } // namespace service

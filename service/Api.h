@@ -2,9 +2,11 @@
 // are the core's and the commands', the state the fleet's; here requests become calls and
 // values become JSON.
 //   MonitorJson   a monitor's state as the API shows it (M)
-//   Api           the routes (a table), the checks of a POST, the answers
+//   Api           the routes (a table), the checks of a POST, the answers, the page and its
+//                 event stream
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -22,7 +24,7 @@ nlohmann::json MonitorJson(const MonitorState& monitor);
 
 class Api {
 public:
-    Api(Fleet& fleet, Service& service) : m_fleet(fleet), m_service(service) {}
+    Api(Fleet& fleet, Service& service);
     // Puts the routes on the server.
     void Install(httplib::Server& server);
     // The bearer token every POST needs; empty: none, and POSTs only from this machine.
@@ -46,6 +48,8 @@ private:
                  const std::string& name);
     void Metrics(const httplib::Request&, httplib::Response& response, const std::string&);
     void Health(const httplib::Request&, httplib::Response& response, const std::string&);
+    void Page(const httplib::Request& request, httplib::Response& response, const std::string&);
+    void Events(const httplib::Request&, httplib::Response& response, const std::string&);
     std::string Token() const;
 
     // A whole-fleet answer, rendered once per version of the fleet: the monitors change a few
@@ -65,6 +69,14 @@ private:
     std::string m_token;
     Rendered m_metrics;
     Rendered m_monitors;
+    // The page's files, packed once: they are the same for every request.
+    struct PageAnswer {
+        std::string path;
+        std::string type;
+        Packed body;
+    };
+    std::vector<PageAnswer> m_page;
+    std::atomic<int> m_streams{0}; // the event streams open
 };
 
 } // namespace service

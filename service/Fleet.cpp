@@ -120,7 +120,7 @@ void Fleet::Configure(const std::vector<MonitorConfig>& monitors) {
         next.push_back(std::move(state));
     }
     m_monitors = std::move(next);
-    ++m_version;
+    m_configured = ++m_version;
     m_changed.notify_all();
 }
 
@@ -134,6 +134,15 @@ std::vector<MonitorState> Fleet::Snapshot(std::uint64_t* version) const {
 std::uint64_t Fleet::Version() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_version;
+}
+
+Fleet::Changes Fleet::ChangedSince(std::uint64_t since) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Changes changes{{}, m_version, m_configured > since};
+    for (const MonitorState& state : m_monitors)
+        if (changes.reconfigured || state.version > since)
+            changes.monitors.push_back(state);
+    return changes;
 }
 
 std::optional<MonitorState> Fleet::Find(const std::string& name) const {

@@ -5,7 +5,8 @@
 //   PollResult                  what one poll of one monitor came to
 //   MonitorState                one monitor as the API shows it, with its counters
 //   Fleet                       every monitor's state in the configuration's order; a version
-//                               that grows with every change, and a wait for the next change
+//                               that grows with every change, the monitors changed since a
+//                               version, and a wait for the next change
 #pragma once
 
 #include <chrono>
@@ -79,6 +80,14 @@ public:
     std::vector<MonitorState> Snapshot(std::uint64_t* version = nullptr) const;
     // The version alone: whether anything changed since a snapshot, without taking one.
     std::uint64_t Version() const;
+    struct Changes {
+        std::vector<MonitorState> monitors; // in the configuration's order
+        std::uint64_t version = 0;          // the fleet's version they were taken at
+        bool reconfigured = false;          // monitors may have come or gone: all are there
+    };
+    // The monitors that changed after version since; every monitor when a configuration was
+    // taken after since.
+    Changes ChangedSince(std::uint64_t since) const;
     std::optional<MonitorState> Find(const std::string& name) const;
     // The unit to address: the configured one, or the one learned; unset until then.
     std::optional<int> UnitOf(const std::string& name) const;
@@ -98,6 +107,7 @@ private:
     mutable std::condition_variable m_changed;
     std::vector<MonitorState> m_monitors;
     std::uint64_t m_version = 0;
+    std::uint64_t m_configured = 0; // the version the last configuration was taken at
 };
 
 } // namespace service

@@ -45,6 +45,9 @@ const std::string& BusyAnswer() {
 
 // Set on the listening thread while it runs a connection the queue has no room for.
 thread_local bool t_turnAway = false;
+// The connection this thread serves and its server's stop, for ResponseShouldEnd.
+thread_local int t_client = -1;
+thread_local const std::atomic<bool>* t_stopping = nullptr;
 
 // Waits until the socket is ready for events, the deadline passes or the server stops: 1 ready,
 // 0 not, -1 failed.
@@ -234,6 +237,7 @@ private:
             ::send(fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         } else {
             Serve(fd);
+            t_client = -1;
         }
         ::shutdown(fd, SHUT_RDWR);
         ::close(fd);
@@ -246,6 +250,8 @@ private:
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         ConnectionStream stream(fd, stopping);
+        t_client = fd;
+        t_stopping = &stopping;
         for (int served = 0; served < KEEP_ALIVE_REQUESTS && !stopping; ++served) {
             const auto now = SteadyClock::now();
             // The first request has the whole limit from the connect; a later one must begin
@@ -299,6 +305,21 @@ void HttpServer::Stop() {
         m_server->stop();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+bool ResponseShouldEnd() {
+    if (t_client < 0)
+        return false;
+    if (*t_stopping)
+        return true;
+    pollfd one{t_client, POLLIN | POLLRDHUP, 0};
+    if (::poll(&one, 1, 0) <= 0)
+        return false;
+    if ((one.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0)
+        return true;
+    // Bytes of a next request are no farewell; an end of stream is.
+    char byte;
+    return ::recv(t_client, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
 }
 
 } // namespace service

@@ -6,6 +6,7 @@
 //   - a stop ends idle connections at once and the others after their response.
 //   REQUEST_LIMIT_S, IDLE_LIMIT_S, MAX_CONNECTIONS, MAX_BODY_BYTES
 //   HttpServer   binds, serves until stopped
+//   ResponseShouldEnd  whether a long response (an event stream) should end now
 #pragma once
 
 #include <atomic>
@@ -42,5 +43,11 @@ private:
     int m_port = 0;
     std::atomic<bool> m_finished{false};
 };
+
+// Whether the response this thread is writing should end: its client has closed or reset the
+// connection, or the server is stopping. A response that goes on for long (an event stream) asks
+// between its writes; it would otherwise learn of a gone client only at its next write, and
+// hold a stop until then. False on a thread that serves no connection.
+bool ResponseShouldEnd();
 
 } // namespace service

@@ -1,6 +1,6 @@
 """kelvaned's answers to bad requests and its security rules, as one table, against the real
 program; none of these requests may send anything to a monitor. Then the hold on connections:
-the whole request within 10 s, and a bound on their number."""
+the whole request within 10 s, a bound on their number, and one on the page's event streams."""
 
 import os
 import socket
@@ -216,6 +216,57 @@ class RequestsAndSecurity(unittest.TestCase):
         held.clear()
         answer = self.open.get("/healthz")
         self.assertEqual((answer.status, answer.body), (200, "ok"))
+
+    def test_event_streams_are_bounded_given_back_when_their_client_goes_and_end_at_a_stop(self):
+        held = [self.open_stream(self.open) for _ in range(32)]
+        self.addCleanup(lambda: [s.close() for s, _ in held])
+        head, body = held[0][1].split(b"\r\n\r\n", 1)
+        self.assertIn(b"Content-Type: text/event-stream\r\n", head)
+        self.assertNotIn(b"Content-Encoding", head, "events are sent as they come")
+        self.assertIn(b"retry: 2000\n", body)
+        extra = self.open.get("/api/events")
+        self.assertEqual(extra.status, 503)
+        self.assertIn("too many event streams", extra.json()["error"])
+        for s, _ in held:
+            s.close()
+        held.clear()
+        # Given back within a wait of the stream, long before its next keep-alive.
+        deadline = time.monotonic() + 5
+        while len(held) < 32:
+            client, answer = self.open_stream(self.open)
+            if b"200 OK" in answer.split(b"\r\n", 1)[0]:
+                held.append((client, answer))
+                continue
+            client.close()
+            self.assertLess(time.monotonic(), deadline, "the streams were not given back")
+            time.sleep(0.05)
+
+        with tempfile.TemporaryDirectory() as folder:
+            kelvaned = Kelvaned(folder, config_text([("m", "tcp:127.0.0.1:9", 1)], interval=3600))
+            self.addCleanup(kelvaned.close)
+            client, answer = self.open_stream(kelvaned)
+            self.addCleanup(client.close)
+            # kelvaned waits for its connections to end before it exits.
+            status, took = kelvaned.stop()
+            self.assertEqual(status, 0)
+            self.assertLess(took, 2)
+            while client.recv(4096):
+                pass
+
+    @staticmethod
+    def open_stream(kelvaned):
+        """A connection with GET /api/events sent, as a browser sends it, and what came until
+        the first event (or the whole answer, for a refusal)."""
+        client = socket.create_connection(("127.0.0.1", kelvaned.port), timeout=30)
+        client.sendall(b"GET /api/events HTTP/1.1\r\nHost: x\r\nAccept: text/event-stream\r\n"
+                       b"Accept-Encoding: gzip, deflate, br\r\n\r\n")
+        answer = b""
+        while b"event: fleet" not in answer and b"}" not in answer:
+            more = client.recv(4096)
+            if not more:
+                break
+            answer += more
+        return client, answer
 
 
 if __name__ == "__main__":
