@@ -7,20 +7,14 @@
 #include "cli/Run.h"
 #include "commands/Commands.h"
 #include "commands/Report.h"
-#include "tests/support/FakeLine.h"
+#include "tests/support/FakeMonitor.h"
 
 namespace {
 
 using Frames = std::vector<std::string>;
 
-struct Monitor {
-    VirtualTime time;
-    FakeLine line{time};
-    MonitorProtocol core{line, time};
-    explicit Monitor(std::vector<std::string> answers) {
-        for (std::string& answer : answers)
-            line.answers.push_back({std::move(answer)});
-    }
+struct Monitor : FakeMonitor {
+    explicit Monitor(std::vector<std::string> answers) : FakeMonitor(std::move(answers)) {}
     Outcome Run(const Request& request) { return RunCommand(request, core); }
 };
 

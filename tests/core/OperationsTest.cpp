@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 #include "core/MonitorProtocol.h"
-#include "tests/support/FakeLine.h"
+#include "tests/support/FakeMonitor.h"
 
 namespace {
 
@@ -21,15 +21,7 @@ Waits LongWaits(const VirtualTime& time) {
     return waits;
 }
 
-struct Monitor {
-    VirtualTime time;
-    FakeLine line{time};
-    MonitorProtocol core{line, time};
-    explicit Monitor(std::vector<std::string> answers) {
-        for (std::string& answer : answers)
-            line.answers.push_back({std::move(answer)});
-    }
-};
+using Monitor = FakeMonitor;
 
 TEST(SwitchSource, ARefusalGetsTheSameFrameAfter2000msAndTheSignalIsReadAgain3000msLater) {
     Monitor m({"?", "!", "NOS!"});
