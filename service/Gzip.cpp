@@ -1,28 +1,10 @@
 #include "service/Gzip.h"
 #include <zlib.h>
-#include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <sstream>
+#include "service/Text.h"
 
 namespace service {
-
-namespace {
-
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-} // namespace
 
 std::string Gzip(const std::string& text) {
     z_stream stream{};

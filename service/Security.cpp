@@ -1,8 +1,8 @@
 #include "service/Security.h"
 #include <sys/stat.h>
 #include <algorithm>
-#include <cctype>
 #include <fstream>
+#include "service/Text.h"
 
 namespace service {
 
@@ -11,18 +11,6 @@ namespace {
 bool LoopbackClient(const std::string& address) {
     return address.rfind("127.", 0) == 0 || address == "::1" ||
            address.rfind("::ffff:127.", 0) == 0;
-}
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string Trimmed(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    const size_t last = text.find_last_not_of(" \t");
-    return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
 } // namespace
