@@ -9,7 +9,7 @@ Outcome RunTarget(const Request& request, const line::Target& target, line::Canc
     std::string reason;
     const std::unique_ptr<line::Line> opened = line::Open(target, reason, &cancel);
     if (!opened) {
-        outcome.error = "open";
+        outcome.error = protocol::Failure::Open;
         outcome.message = reason;
         // A connect the cancel ended did not fail on its own.
         if (cancel.IsSet())
@@ -27,7 +27,7 @@ Outcome RunTarget(const Request& request, const line::Target& target, line::Canc
 
 Outcome ThreadFailed(const std::system_error& error) {
     Outcome outcome;
-    outcome.error = "open";
+    outcome.error = protocol::Failure::Open;
     outcome.message = std::string("cannot start a thread for this line (") + error.what() +
                       "): too many targets for this system's limits?";
     return outcome;
@@ -38,7 +38,7 @@ int ExitStatus(const std::vector<Outcome>& outcomes, bool interrupted) {
         return EXIT_INTERRUPTED;
     int status = EXIT_ALL_DONE;
     for (const Outcome& outcome : outcomes) {
-        if (outcome.error == "open")
+        if (outcome.error == protocol::Failure::Open)
             status = EXIT_CANNOT_OPEN;
         else if (!outcome.ok() && status == EXIT_ALL_DONE)
             status = EXIT_MONITOR_FAILED;

@@ -5,24 +5,11 @@
 
 namespace {
 
-const char* ErrorOf(CommandResult result) {
-    switch (result) {
-    case CMD_NAK:
-        return "refused";
-    case CMD_SEND_FAILED:
-        return "write";
-    case CMD_ACK:
-        return "";
-    default:
-        return "no-answer";
-    }
-}
-
 // Keeps the first failure: the one that says what went wrong.
 void Fail(Outcome& outcome, CommandResult result, const std::string& step) {
-    if (!outcome.error.empty())
+    if (!outcome.ok())
         return;
-    outcome.error = ErrorOf(result);
+    outcome.error = protocol::FailureOf(result);
     if (result == CMD_SEND_FAILED)
         outcome.message = "cannot write to the line (" + step + ")";
     else if (result == CMD_NAK)
@@ -142,7 +129,7 @@ void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome,
             tried(id, outcome.units);
     }
     if (outcome.units.empty()) {
-        outcome.error = "no-answer";
+        outcome.error = protocol::Failure::NoAnswer;
         outcome.message = "no unit answered";
     }
 }
@@ -177,6 +164,6 @@ Outcome RunCommand(const Request& request, MonitorProtocol& monitor,
 }
 
 void MarkInterrupted(Outcome& outcome) {
-    outcome.error = "interrupted";
+    outcome.error = protocol::Failure::Interrupted;
     outcome.message = "interrupted before it finished";
 }

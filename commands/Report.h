@@ -3,11 +3,15 @@
 //   TextReport  one line for a person, every byte shown safely
 //   ReportJson  the JSON object: the same keys for every outcome of a command
 //   JsonReport  that object on one line, strict UTF-8
+//   ValidUtf8   a text from a monitor as well-formed UTF-8, for every face that shows it
 #pragma once
 
 #include <nlohmann/json.hpp>
 #include <string>
 #include "commands/Commands.h"
+
+// The text with each byte that is not well-formed UTF-8 replaced by U+FFFD.
+std::string ValidUtf8(const std::string& text);
 
 // "TARGET: unit 1, source HDMI1, signal ok, firmware 1.02", or "TARGET: error: ..." followed by
 // the values read before the failure. Printable ASCII and well-formed UTF-8 of printable

@@ -2,6 +2,7 @@
 // writes the answer. Errors are {"error": "..."} with a fitting status.
 #include "service/Api.h"
 #include <chrono>
+#include <future>
 #include <ctime>
 #include <regex>
 #include "commands/Report.h"
@@ -10,6 +11,7 @@
 #include "service/Metrics.h"
 #include "service/Page.h"
 #include "service/Security.h"
+#include "service/View.h"
 
 namespace service {
 
@@ -25,16 +27,6 @@ void Answer(httplib::Response& response, int status, const nlohmann::json& body)
 
 void Fail(httplib::Response& response, int status, const std::string& reason) {
     Answer(response, status, {{"error", reason}});
-}
-
-// "2026-03-01T12:00:05Z".
-std::string Rfc3339(std::int64_t wallMs) {
-    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
 }
 
 // "HDMI1, HDMI2, HDMI3 or VGA".
@@ -97,23 +89,6 @@ std::string StatusText(int status) {
 }
 
 } // namespace
-
-nlohmann::json MonitorJson(const MonitorState& m) {
-    using nlohmann::json;
-    return {
-        {"name", m.name},
-        {"target", m.target},
-        {"unit", m.unit ? json(*m.unit) : json(nullptr)},
-        {"reachable", m.reachable},
-        {"source", m.source ? json(protocol::SourceName(*m.source)) : json(nullptr)},
-        {"signal", m.signal ? json(*m.signal ? "ok" : "none") : json(nullptr)},
-        {"firmware", m.firmware ? json(*m.firmware) : json(nullptr)},
-        {"last_ok", m.lastOkMs ? json(Rfc3339(*m.lastOkMs)) : json(nullptr)},
-        {"error", m.error == PollError::None ? json(nullptr) : json(POLL_ERRORS[int(m.error)])},
-        {"polls", m.polls},
-        {"failures", m.Failures()},
-    };
-}
 
 const Api::Route Api::ROUTES[] = {
     {"GET", "/api/monitors", &Api::ListMonitors},
@@ -233,10 +208,10 @@ void Api::ListMonitors(const httplib::Request& request, httplib::Response& respo
 
 void Api::ShowMonitor(const httplib::Request&, httplib::Response& response,
                       const std::string& name) {
-    const std::optional<MonitorState> monitor = m_fleet.Find(name);
+    const std::optional<Fleet::Found> monitor = m_fleet.Find(name);
     if (!monitor)
         return Fail(response, 404, "no monitor is named \"" + name + "\"");
-    Answer(response, 200, MonitorJson(*monitor));
+    Answer(response, 200, MonitorJson(monitor->state));
 }
 
 template <Command command>
@@ -250,9 +225,8 @@ void Api::Operate(const httplib::Request& request, httplib::Response& response,
             response.set_header("WWW-Authenticate", "Bearer");
         return Fail(response, verdict.status, verdict.reason);
     }
-    const std::optional<MonitorState> monitor = m_fleet.Find(name);
-    const std::shared_ptr<LineWorker> worker = m_service.WorkerOf(name);
-    if (!monitor || !worker)
+    std::optional<Fleet::Found> monitor = m_fleet.Find(name);
+    if (!monitor || !monitor->worker)
         return Fail(response, 404, "no monitor is named \"" + name + "\"");
     Request operation;
     operation.command = command;
@@ -260,11 +234,21 @@ void Api::Operate(const httplib::Request& request, httplib::Response& response,
     if (!ReadBody(command, request.body, operation, error))
         return Fail(response, 400, error);
 
-    const OperationResult result = worker->Submit(name, operation).get();
+    std::promise<OperationResult> done;
+    std::future<OperationResult> future = done.get_future();
+    const Admission admission = monitor->worker->Submit(
+        name, operation, [&done](const OperationResult& result) { done.set_value(result); });
+    monitor->worker.reset();
+    if (admission == Admission::Busy) {
+        response.set_header("Retry-After", "5");
+        return Fail(response, 429, "too many operations wait for this monitor's line");
+    }
+    const OperationResult result =
+        admission == Admission::Queued ? future.get() : OperationResult{true, {}};
     if (result.cut)
         return Fail(response, 503, "kelvaned is stopping: the operation did not run to its end");
     response.status = result.outcome.ok() ? 200 : 502;
-    response.set_content(JsonReport(monitor->target, command, result.outcome), JSON_TYPE);
+    response.set_content(JsonReport(monitor->state.target, command, result.outcome), JSON_TYPE);
 }
 
 void Api::Metrics(const httplib::Request& request, httplib::Response& response,

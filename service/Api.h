@@ -1,7 +1,6 @@
 // The HTTP API: thin handlers over the fleet's state and its workers. The protocol's questions
 // are the core's and the commands', the state the fleet's; here requests become calls and
 // values become JSON.
-//   MonitorJson   a monitor's state as the API shows it (M)
 //   Api           the routes (a table), the checks of a POST, the answers, the page and its
 //                 event stream
 #pragma once
@@ -17,10 +16,6 @@
 #include "service/Service.h"
 
 namespace service {
-
-// {"name", "target", "unit", "reachable", "source", "signal", "firmware", "last_ok", "error",
-// "polls", "failures"}.
-nlohmann::json MonitorJson(const MonitorState& monitor);
 
 class Api {
 public:

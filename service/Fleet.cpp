@@ -1,36 +1,20 @@
 // The fleet's state: how a poll and an operation change a monitor, and the version that tells a
 // reader something changed.
 #include "service/Fleet.h"
-#include <algorithm>
-#include <nlohmann/json.hpp>
+#include "commands/Report.h"
 #include "service/Log.h"
+#include "service/View.h"
 
 namespace service {
 
-namespace {
+using protocol::Failure;
 
-PollError ErrorOf(CommandResult result) {
-    return result == CMD_SEND_FAILED ? PollError::Write
-           : result == CMD_NAK       ? PollError::Refused
-                                     : PollError::NoAnswer;
-}
-
-// A monitor's bytes as valid UTF-8, a stray byte as U+FFFD: the JSON library's own replacement,
-// so that the API, the metrics and the log all show one text.
-std::string Utf8(const std::string& text) {
-    const std::string json =
-        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return nlohmann::json::parse(json).get<std::string>();
-}
-
-} // namespace
-
-PollError PollErrorOf(const MonitorStatus& status) {
+Failure PollFailureOf(const MonitorStatus& status) {
     if (!status.Answered())
-        return ErrorOf(status.failure);
+        return protocol::FailureOf(status.failure);
     if (status.refusal != CMD_ACK)
-        return PollError::Refused;
-    return PollError::None;
+        return Failure::Refused;
+    return Failure::None;
 }
 
 int OperationIndex(Command command) {
@@ -51,7 +35,7 @@ void MonitorState::Record(const PollResult& poll) {
     ++polls;
     lastPollSeconds = poll.seconds;
     error = poll.error;
-    reachable = poll.error == PollError::None;
+    reachable = poll.error == Failure::None;
     if (!reachable) {
         ++failures[static_cast<int>(poll.error)];
         return;
@@ -61,7 +45,7 @@ void MonitorState::Record(const PollResult& poll) {
         unit = read.unit;
     source = read.source;
     signal = read.signal;
-    firmware = read.firmware ? std::optional<std::string>(Utf8(*read.firmware)) : std::nullopt;
+    firmware = read.firmware ? std::optional<std::string>(ValidUtf8(*read.firmware)) : std::nullopt;
     lastOkMs = poll.wallMs;
 }
 
@@ -85,50 +69,54 @@ void MonitorState::Record(Command command, const Outcome& outcome) {
         if (outcome.signal)
             signal = outcome.signal;
         if (outcome.firmware)
-            firmware = Utf8(*outcome.firmware);
+            firmware = ValidUtf8(*outcome.firmware);
     }
 }
 
-std::string MonitorState::Describe() const {
-    if (!reachable)
-        return std::string("not answering (") +
-               (error == PollError::None ? "not polled yet" : POLL_ERRORS[int(error)]) + ")";
-    return "answering: unit " + (unit ? std::to_string(*unit) : std::string("?")) + ", source " +
-           (source ? protocol::SourceName(*source) : "?") + ", signal " +
-           (signal ? (*signal ? "ok" : "none") : "?") + ", firmware " + firmware.value_or("?");
-}
-
-void Fleet::Configure(const std::vector<MonitorConfig>& monitors) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<MonitorState> next;
-    for (const MonitorConfig& config : monitors) {
-        const auto kept = std::find_if(m_monitors.begin(), m_monitors.end(), [&](auto& state) {
-            return state.name == config.name && state.target == config.target.text &&
-                   state.unitConfigured == config.unit.has_value() &&
-                   (!config.unit || state.unit == config.unit);
-        });
-        if (kept != m_monitors.end()) {
-            next.push_back(*kept);
-            continue;
+void Fleet::Configure(const std::vector<MonitorConfig>& monitors,
+                      const std::vector<std::shared_ptr<LineWorker>>& workers) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Member> next;
+        std::unordered_map<std::string, std::size_t> index;
+        next.reserve(monitors.size());
+        for (std::size_t i = 0; i < monitors.size(); ++i) {
+            const MonitorConfig& config = monitors[i];
+            Member member;
+            member.worker = i < workers.size() ? workers[i] : nullptr;
+            const auto kept = m_index.find(config.name);
+            const MonitorState* before =
+                kept == m_index.end() ? nullptr : &m_members[kept->second].state;
+            if (before != nullptr && before->target == config.target.text &&
+                before->unitConfigured == config.unit.has_value() &&
+                (!config.unit || before->unit == config.unit)) {
+                member.state = *before;
+            } else {
+                member.state.name = config.name;
+                member.state.target = config.target.text;
+                member.state.unit = config.unit;
+                member.state.unitConfigured = config.unit.has_value();
+                member.state.version = m_version + 1;
+            }
+            index[config.name] = next.size();
+            next.push_back(std::move(member));
         }
-        MonitorState state;
-        state.name = config.name;
-        state.target = config.target.text;
-        state.unit = config.unit;
-        state.unitConfigured = config.unit.has_value();
-        state.version = m_version + 1;
-        next.push_back(std::move(state));
+        m_members = std::move(next);
+        m_index = std::move(index);
+        m_configured = ++m_version;
     }
-    m_monitors = std::move(next);
-    m_configured = ++m_version;
-    m_changed.notify_all();
+    Changed();
 }
 
 std::vector<MonitorState> Fleet::Snapshot(std::uint64_t* version) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (version != nullptr)
         *version = m_version;
-    return m_monitors;
+    std::vector<MonitorState> states;
+    states.reserve(m_members.size());
+    for (const Member& member : m_members)
+        states.push_back(member.state);
+    return states;
 }
 
 std::uint64_t Fleet::Version() const {
@@ -139,23 +127,19 @@ std::uint64_t Fleet::Version() const {
 Fleet::Changes Fleet::ChangedSince(std::uint64_t since) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     Changes changes{{}, m_version, m_configured > since};
-    for (const MonitorState& state : m_monitors)
-        if (changes.reconfigured || state.version > since)
-            changes.monitors.push_back(state);
+    for (const Member& member : m_members)
+        if (changes.reconfigured || member.state.version > since)
+            changes.monitors.push_back(member.state);
     return changes;
 }
 
-std::optional<MonitorState> Fleet::Find(const std::string& name) const {
+std::optional<Fleet::Found> Fleet::Find(const std::string& name) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const MonitorState& state : m_monitors)
-        if (state.name == name)
-            return state;
-    return std::nullopt;
-}
-
-std::optional<int> Fleet::UnitOf(const std::string& name) const {
-    const std::optional<MonitorState> state = Find(name);
-    return state ? state->unit : std::nullopt;
+    const auto found = m_index.find(name);
+    if (found == m_index.end())
+        return std::nullopt;
+    const Member& member = m_members[found->second];
+    return Found{member.state, member.worker};
 }
 
 template <typename Change>
@@ -163,21 +147,32 @@ void Fleet::Update(const std::string& name, Change change) {
     std::string logged;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (MonitorState& state : m_monitors) {
-            if (state.name != name)
-                continue;
-            const std::string before = state.Describe();
-            change(state);
-            state.version = ++m_version;
-            const std::string after = state.Describe();
-            if (after != before)
-                logged = state.name + " (" + state.target + "): " + after;
-            break;
-        }
+        const auto found = m_index.find(name);
+        // A monitor a reload removed while its last poll ran.
+        if (found == m_index.end())
+            return;
+        MonitorState& state = m_members[found->second].state;
+        const std::string before = MonitorText(state);
+        change(state);
+        state.version = ++m_version;
+        const std::string after = MonitorText(state);
+        if (after != before)
+            logged = state.name + " (" + state.target + "): " + after;
     }
-    m_changed.notify_all();
+    Changed();
     if (!logged.empty())
         Log(logged);
+}
+
+void Fleet::Changed() {
+    m_changed.notify_all();
+    std::shared_ptr<const std::function<void()>> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        listener = m_listener;
+    }
+    if (listener)
+        (*listener)();
 }
 
 void Fleet::RecordPoll(const std::string& name, const PollResult& poll) {
@@ -192,6 +187,12 @@ std::uint64_t Fleet::WaitForChange(std::uint64_t since, std::chrono::millisecond
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait_for(lock, timeout, [&] { return m_version > since; });
     return m_version;
+}
+
+void Fleet::SetChangeListener(std::function<void()> listener) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_listener =
+        listener ? std::make_shared<const std::function<void()>>(std::move(listener)) : nullptr;
 }
 
 } // namespace service

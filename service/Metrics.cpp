@@ -101,8 +101,9 @@ std::string RenderMetrics(const std::vector<MonitorState>& monitors, const std::
     Family failures(out, "kelvane_monitor_poll_failures_total", "counter",
                     "Failed polls of the monitor, by what the poll met.");
     for (const MonitorState& m : monitors)
-        for (int reason = 1; reason < POLL_ERROR_COUNT; ++reason)
-            failures.Series(&m, Label("reason", POLL_ERRORS[reason]), Number(m.failures[reason]));
+        for (const protocol::Failure reason : POLL_FAILURES)
+            failures.Series(&m, Label("reason", protocol::FailureName(reason)),
+                            Number(m.failures[static_cast<int>(reason)]));
 
     Family duration(out, "kelvane_monitor_poll_duration_seconds", "gauge",
                     "How long the monitor's last poll took.");

@@ -1,64 +1,78 @@
 #include "service/Service.h"
+#include <map>
 #include "service/Log.h"
 
 namespace service {
 
-void Service::Apply(const Config& config) {
-    const LineSettings settings{std::chrono::seconds(config.pollIntervalS), config.timing};
-    // The monitors of each line in the configuration's order; the lines in the order of their
-    // first monitor.
-    std::vector<std::pair<line::Target, std::vector<LineMonitor>>> lines;
-    std::map<std::string, size_t> lineOf;
+namespace {
+
+struct LinePlan {
+    line::Target target;
+    std::vector<LineMonitor> monitors; // in the configuration's order
+};
+
+// The lines of a configuration in the order of their first monitor, and the line of each monitor.
+std::vector<LinePlan> PlanLines(const Config& config, std::vector<std::size_t>& lineOf) {
+    std::vector<LinePlan> lines;
+    lineOf.clear();
     for (const MonitorConfig& monitor : config.monitors) {
-        size_t i = 0;
-        while (i < lines.size() && !line::SameLine(lines[i].first, monitor.target))
+        std::size_t i = 0;
+        while (i < lines.size() && !line::SameLine(lines[i].target, monitor.target))
             ++i;
         if (i == lines.size())
             lines.push_back({monitor.target, {}});
-        lines[i].second.push_back({monitor.name, monitor.unit});
-        lineOf[monitor.name] = i;
+        lines[i].monitors.push_back({monitor.name, monitor.unit});
+        lineOf.push_back(i);
     }
-    m_fleet.Configure(config.monitors);
+    return lines;
+}
+
+} // namespace
+
+void Service::Apply(const Config& config) {
+    const LineSettings settings{std::chrono::seconds(config.pollIntervalS), config.timing};
+    std::vector<std::size_t> lineOf;
+    std::vector<LinePlan> lines = PlanLines(config, lineOf);
 
     std::vector<std::shared_ptr<LineWorker>> workers;
     std::vector<std::shared_ptr<LineWorker>> released;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<std::shared_ptr<LineWorker>> old = m_workers;
-        for (auto& [target, monitors] : lines) {
+        std::vector<std::shared_ptr<LineWorker>> old = std::move(m_workers);
+        for (LinePlan& plan : lines) {
             std::shared_ptr<LineWorker> worker;
             for (auto& candidate : old) {
-                if (candidate && line::SameLine(candidate->Target(), target)) {
+                if (candidate && line::SameLine(candidate->Target(), plan.target)) {
                     worker = std::move(candidate);
                     break;
                 }
             }
-            if (worker)
-                worker->Configure(monitors, settings);
-            else
-                worker = std::make_shared<LineWorker>(target, monitors, settings, m_fleet);
+            // Handed over before the fleet shows the monitors: an operation on a monitor the
+            // reload added finds it on its worker.
+            if (worker) {
+                worker->Configure(std::move(plan.monitors), settings);
+            } else {
+                worker = std::make_shared<LineWorker>(plan.target, std::move(plan.monitors),
+                                                      settings, m_fleet, m_open, m_clock);
+                worker->Start();
+            }
             workers.push_back(worker);
         }
         for (auto& left : old)
             if (left)
                 released.push_back(std::move(left));
         m_workers = workers;
-        m_byMonitor.clear();
-        for (const auto& [name, index] : lineOf)
-            m_byMonitor[name] = workers[index];
     }
+    std::vector<std::shared_ptr<LineWorker>> byMonitor;
+    byMonitor.reserve(lineOf.size());
+    for (const std::size_t line : lineOf)
+        byMonitor.push_back(workers[line]);
+    m_fleet.Configure(config.monitors, byMonitor);
     // Outside the lock: a line let go ends its exchange first.
     for (auto& worker : released) {
         Log(worker->Target().text + ": no longer configured; the line is let go");
         worker->Stop();
     }
-    released.clear();
-}
-
-std::shared_ptr<LineWorker> Service::WorkerOf(const std::string& monitor) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const auto found = m_byMonitor.find(monitor);
-    return found == m_byMonitor.end() ? nullptr : found->second;
 }
 
 bool Service::Healthy() const {
@@ -75,12 +89,12 @@ void Service::Stop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         workers.swap(m_workers);
-        m_byMonitor.clear();
     }
     // All at once, then each waited for: the lines end their exchanges side by side.
     for (auto& worker : workers)
         worker->Stop();
-    workers.clear();
+    for (auto& worker : workers)
+        worker->Join();
 }
 
 } // namespace service

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include "service/Metrics.h"
 
+using protocol::Failure;
 using service::MonitorState;
-using service::PollError;
 using service::PollResult;
 using service::RenderMetrics;
 
@@ -31,7 +31,7 @@ PollResult Answered(int unit, int source, bool signal, std::optional<std::string
     return poll;
 }
 
-PollResult Failed(PollError error) {
+PollResult Failed(Failure error) {
     PollResult poll;
     poll.error = error;
     poll.seconds = 0.5;
@@ -104,9 +104,9 @@ TEST(Metrics, AReachableMonitorHasOneSeriesPerSourceAndItsSignalAndTimes) {
 TEST(Metrics, AnUnreachableMonitorKeepsItsFirmwareAndLastSuccessButNotSignalOrSource) {
     MonitorState m = Monitor("a", 2);
     m.Record(Answered(2, 3, false, "2.00"));
-    m.Record(Failed(PollError::NoAnswer));
-    m.Record(Failed(PollError::Open));
-    m.Record(Failed(PollError::Open));
+    m.Record(Failed(Failure::NoAnswer));
+    m.Record(Failed(Failure::Open));
+    m.Record(Failed(Failure::Open));
     const std::string text = RenderMetrics({m}, "1.0.0.1");
     EXPECT_EQ(Series(text, "kelvane_monitor_up"),
               std::vector<std::string>{"kelvane_monitor_up{" + LABELS + "} 0"});
@@ -144,7 +144,7 @@ TEST(Metrics, OperationsCountByOperationAndResult) {
     Outcome ok;
     ok.source = 2;
     Outcome refused;
-    refused.error = "refused";
+    refused.error = Failure::Refused;
     m.Record(Command::Source, ok);
     m.Record(Command::Source, refused);
     m.Record(Command::Diagnostic, refused);
