@@ -102,7 +102,8 @@ const Api::Route Api::ROUTES[] = {
     {"GET", "/(|page\\.css|page\\.js|favicon\\.ico)", &Api::Page},
 };
 
-Api::Api(Fleet& fleet, Service& service) : m_fleet(fleet), m_service(service) {
+Api::Api(Fleet& fleet, Service& service, Operations& operations)
+    : m_fleet(fleet), m_service(service), m_operations(operations) {
     for (const PageFile& file : PageFiles())
         m_page.push_back(
             {std::string(file.path), std::string(file.type), Pack(std::string(file.bytes))});
@@ -225,30 +226,30 @@ void Api::Operate(const httplib::Request& request, httplib::Response& response,
             response.set_header("WWW-Authenticate", "Bearer");
         return Fail(response, verdict.status, verdict.reason);
     }
-    std::optional<Fleet::Found> monitor = m_fleet.Find(name);
-    if (!monitor || !monitor->worker)
-        return Fail(response, 404, "no monitor is named \"" + name + "\"");
     Request operation;
     operation.command = command;
     std::string error;
+    if (!m_fleet.Find(name))
+        return Fail(response, 404, "no monitor is named \"" + name + "\"");
     if (!ReadBody(command, request.body, operation, error))
         return Fail(response, 400, error);
 
-    std::promise<OperationResult> done;
-    std::future<OperationResult> future = done.get_future();
-    const Admission admission = monitor->worker->Submit(
-        name, operation, [&done](const OperationResult& result) { done.set_value(result); });
-    monitor->worker.reset();
-    if (admission == Admission::Busy) {
+    std::promise<OperationRecord> done;
+    std::future<OperationRecord> future = done.get_future();
+    const Started started =
+        m_operations.Start(name, operation, {"api", request.remote_addr, ""},
+                           [&done](const OperationRecord& record) { done.set_value(record); });
+    if (started == Started::NoSuchMonitor)
+        return Fail(response, 404, "no monitor is named \"" + name + "\"");
+    if (started == Started::Busy) {
         response.set_header("Retry-After", "5");
         return Fail(response, 429, "too many operations wait for this monitor's line");
     }
-    const OperationResult result =
-        admission == Admission::Queued ? future.get() : OperationResult{true, {}};
-    if (result.cut)
+    const OperationRecord record = started == Started::Queued ? future.get() : OperationRecord{};
+    if (started == Started::Stopping || record.cut)
         return Fail(response, 503, "kelvaned is stopping: the operation did not run to its end");
-    response.status = result.outcome.ok() ? 200 : 502;
-    response.set_content(JsonReport(monitor->state.target, command, result.outcome), JSON_TYPE);
+    response.status = record.outcome.ok() ? 200 : 502;
+    response.set_content(JsonReport(record.target, command, record.outcome), JSON_TYPE);
 }
 
 void Api::Metrics(const httplib::Request& request, httplib::Response& response,

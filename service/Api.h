@@ -13,13 +13,14 @@
 #include "service/Fleet.h"
 #include "service/Gzip.h"
 #include "service/HttpServer.h"
+#include "service/Operations.h"
 #include "service/Service.h"
 
 namespace service {
 
 class Api {
 public:
-    Api(Fleet& fleet, Service& service);
+    Api(Fleet& fleet, Service& service, Operations& operations);
     // Puts the routes on the server.
     void Install(httplib::Server& server);
     // The bearer token every POST needs; empty: none, and POSTs only from this machine.
@@ -60,6 +61,7 @@ private:
 
     Fleet& m_fleet;
     Service& m_service;
+    Operations& m_operations;
     mutable std::mutex m_mutex;
     std::string m_token;
     Rendered m_metrics;

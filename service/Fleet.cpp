@@ -166,12 +166,12 @@ void Fleet::Update(const std::string& name, Change change) {
 
 void Fleet::Changed() {
     m_changed.notify_all();
-    std::shared_ptr<const std::function<void()>> listener;
+    std::vector<std::shared_ptr<const std::function<void()>>> listeners;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        listener = m_listener;
+        listeners = m_listeners;
     }
-    if (listener)
+    for (const auto& listener : listeners)
         (*listener)();
 }
 
@@ -189,10 +189,9 @@ std::uint64_t Fleet::WaitForChange(std::uint64_t since, std::chrono::millisecond
     return m_version;
 }
 
-void Fleet::SetChangeListener(std::function<void()> listener) {
+void Fleet::AddChangeListener(std::function<void()> listener) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_listener =
-        listener ? std::make_shared<const std::function<void()>>(std::move(listener)) : nullptr;
+    m_listeners.push_back(std::make_shared<const std::function<void()>>(std::move(listener)));
 }
 
 } // namespace service

@@ -115,8 +115,8 @@ public:
 
     // Waits until the version passes since, or the time is up; the version then.
     std::uint64_t WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const;
-    // Called after every change, outside the fleet's lock, on the thread that made it.
-    void SetChangeListener(std::function<void()> listener);
+    // Calls listener after every change, outside the fleet's lock, on the thread that made it.
+    void AddChangeListener(std::function<void()> listener);
 
 private:
     struct Member {
@@ -134,7 +134,7 @@ private:
     std::unordered_map<std::string, std::size_t> m_index; // name -> its place in m_members
     std::uint64_t m_version = 0;
     std::uint64_t m_configured = 0; // the version the last configuration was taken at
-    std::shared_ptr<const std::function<void()>> m_listener;
+    std::vector<std::shared_ptr<const std::function<void()>>> m_listeners;
 };
 
 } // namespace service

@@ -12,6 +12,7 @@
 #include "service/Fleet.h"
 #include "service/HttpServer.h"
 #include "service/Log.h"
+#include "service/Operations.h"
 #include "service/Security.h"
 #include "service/Service.h"
 
@@ -86,7 +87,8 @@ int main(int argc, char** argv) {
     service::Fleet fleet;
     service::Service workers(fleet);
     service::HttpServer http;
-    service::Api api(fleet, workers);
+    service::Operations operations(fleet);
+    service::Api api(fleet, workers, operations);
     api.SetToken(token);
     api.Install(http.Routes());
     if (!http.Bind(config.listen.host, config.listen.port, error)) {
