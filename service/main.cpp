@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     std::string token;
     std::string error;
     if (!Load(file, config, token, error)) {
-        std::fprintf(stderr, "kelvaned: %s\n", error.c_str());
+        service::Log(error);
         return EXIT_BAD_CONFIG;
     }
     if (check) {
