@@ -1,10 +1,9 @@
 // The configuration file: every key known, every value checked, every error at its line.
 #include "service/Config.h"
 #include <arpa/inet.h>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <toml++/toml.h>
+#include "service/Files.h"
 
 namespace service {
 
@@ -255,14 +254,13 @@ bool ParseConfig(std::string_view text, const std::string& file, Config& config,
 }
 
 bool ReadConfig(const std::string& file, Config& config, std::string& error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = file + ": cannot be read";
+    std::string text;
+    struct stat info {};
+    if (!ReadRegularFile(file, text, info, error)) {
+        error = file + ": " + error;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseConfig(text.str(), file, config, error);
+    return ParseConfig(text, file, config, error);
 }
 
 } // namespace service

@@ -1,7 +1,7 @@
 #include "service/Security.h"
 #include <sys/stat.h>
 #include <algorithm>
-#include <fstream>
+#include "service/Files.h"
 #include "service/Text.h"
 
 namespace service {
@@ -16,21 +16,17 @@ bool LoopbackClient(const std::string& address) {
 } // namespace
 
 bool LoadToken(const std::string& path, std::string& token, std::string& error) {
+    std::string text;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = path + " is not a file kelvaned can read";
+    if (!ReadRegularFile(path, text, info, error)) {
+        error = path + ": " + error;
         return false;
     }
     if ((info.st_mode & (S_IROTH | S_IWOTH)) != 0) {
         error = path + " is readable or writable by others (chmod o-rw " + path + ")";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + " cannot be read";
-        return false;
-    }
-    std::getline(in, token);
+    token = text.substr(0, text.find('\n'));
     if (!token.empty() && token.back() == '\r')
         token.pop_back();
     if (token.empty()) {

@@ -16,8 +16,29 @@ from kelvaned import PROGRAM  # noqa: E402
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 GOOD_MONITOR = '[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4001"\nunit = 1\n'
+# Root reads a file of any mode: the paths that are no file to read are tried by this user then.
+NOBODY = 65534
 
-# (the file's text, the line, the key, words of the message)
+
+def a_directory(folder):
+    return folder
+
+
+def a_device(folder):
+    return "/dev/null"
+
+
+def an_unreadable_file(folder):
+    os.chmod(folder, 0o711)
+    path = os.path.join(folder, "kelvaned.toml")
+    with open(path, "w") as out:
+        out.write(GOOD_MONITOR)
+    os.chmod(path, 0)
+    return path
+
+
+# (the file's text, the line, the key, words of the message); for a path that is no file to read
+# (what makes it, None, None, words)
 BAD_FILES = [
     ('listen = "127.0.0.1:9420"\nport = 1\n', 2, "port", "unknown key"),
     ('[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4001"\ncolour = "red"\n', 4,
@@ -54,12 +75,15 @@ BAD_FILES = [
     ('monitor = "a"\n', 1, "monitor", "[[monitor]]"),
     ('[monitor]\nname = "a"\n', 1, "monitor", "[[monitor]]"),
     ('listen = "127.0.0.1:9420\n', 1, "syntax", ""),
+    (a_directory, None, None, "is a directory, not a file"),
+    (a_device, None, None, "is a device, a pipe or a socket, not a file"),
+    (an_unreadable_file, None, None, "cannot be read: Permission denied"),
 ]
 
 
-def check(path):
+def check(path, user=None):
     return subprocess.run([PROGRAM, "--config", path, "--check"], capture_output=True, text=True,
-                          timeout=30)
+                          timeout=30, user=user)
 
 
 class TheConfiguration(unittest.TestCase):
@@ -78,16 +102,21 @@ class TheConfiguration(unittest.TestCase):
     def test_a_bad_file_stops_it_with_2_naming_the_file_the_line_and_the_key(self):
         for text, line, key, words in BAD_FILES:
             with self.subTest(text=text):
-                path = self.write(text)
-                done = check(path)
+                if callable(text):
+                    path = text(self.folder)
+                    done = check(path, NOBODY if os.geteuid() == 0 else None)
+                    where = path
+                else:
+                    path = self.write(text)
+                    done = check(path)
+                    where = "%s:%d: %s" % (path, line, key)
                 self.assertEqual(done.returncode, 2, done.stdout)
-                self.assertTrue(done.stderr.startswith("kelvaned: %s:%d: %s: " % (path, line, key)),
-                                done.stderr)
+                self.assertTrue(done.stderr.startswith("kelvaned: %s: " % where), done.stderr)
                 self.assertIn(words, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, "one line")
 
     def test_the_token_file_must_exist_hold_a_token_and_be_closed_to_others(self):
-        cases = [("missing", None, None, "not a file"),
+        cases = [("missing", None, None, "cannot be read"),
                  ("empty", "", 0o600, "no token"),
                  ("blank first line", "\nsecret\n", 0o600, "no token"),
                  ("readable by others", "secret\n", 0o644, "readable or writable by others"),
