@@ -22,13 +22,15 @@ bool LoadToken(const std::string& path, std::string& token, std::string& error) 
         error = path + ": " + error;
         return false;
     }
-    if ((info.st_mode & (S_IROTH | S_IWOTH)) != 0) {
-        error = path + " is readable or writable by others (chmod o-rw " + path + ")";
+    if ((info.st_mode & (S_IWGRP | S_IWOTH | S_IROTH)) != 0) {
+        error = path + " is open to others: only its owner may write it, and only its owner and " +
+                "group read it (chmod 640 " + path + ")";
         return false;
     }
-    token = text.substr(0, text.find('\n'));
-    if (!token.empty() && token.back() == '\r')
-        token.pop_back();
+    std::string first = text.substr(0, text.find('\n'));
+    if (!first.empty() && first.back() == '\r')
+        first.pop_back();
+    token = Trimmed(first);
     if (token.empty()) {
         error = path + " holds no token on its first line";
         return false;

@@ -13,8 +13,10 @@
 
 namespace service {
 
-// Reads the token from the file: its first line, the line break left out. False with the reason
-// when the file cannot be read, is readable (or writable) by others, or holds no token.
+// Reads the token from the file: its first line without the blanks around it, as a presented token
+// is read. False with the reason when the file is no regular file or cannot be read, when others
+// may read it or anyone but its owner may write it (root:kelvaned 0640 is the way), or when it
+// holds no token.
 bool LoadToken(const std::string& path, std::string& token, std::string& error);
 
 // The token of the configuration (empty without token_file), or false with the error, naming the

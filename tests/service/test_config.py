@@ -119,9 +119,12 @@ class TheConfiguration(unittest.TestCase):
         cases = [("missing", None, None, "cannot be read"),
                  ("empty", "", 0o600, "no token"),
                  ("blank first line", "\nsecret\n", 0o600, "no token"),
-                 ("readable by others", "secret\n", 0o644, "readable or writable by others"),
-                 ("writable by others", "secret\n", 0o602, "readable or writable by others"),
-                 ("good", "secret\n", 0o640, None)]
+                 ("blanks alone", " \t\r\nsecret\n", 0o600, "no token"),
+                 ("readable by others", "secret\n", 0o604, "open to others"),
+                 ("writable by others", "secret\n", 0o602, "open to others"),
+                 ("writable by its group", "secret\n", 0o660, "open to others"),
+                 ("good", "secret\n", 0o640, None),
+                 ("good with blanks around it", " \tsecret \r\n", 0o640, None)]
         for name, content, mode, words in cases:
             with self.subTest(name):
                 token = os.path.join(self.folder, name.replace(" ", "-"))
