@@ -56,6 +56,17 @@ bool CheckAccess(const Config& config, std::string& token, std::string& error) {
     return true;
 }
 
+bool CheckReload(const Config& config, const ListenAddress& listening, std::string& token,
+                 std::string& error) {
+    if (!config.tokenFile && !listening.Loopback()) {
+        error = config.file + ": token_file is wanted while kelvaned listens on " +
+                listening.Text() + ", which is reachable from other machines (a new listen " +
+                "takes a restart)";
+        return false;
+    }
+    return CheckAccess(config, token, error);
+}
+
 bool SameToken(const std::string& a, const std::string& b) {
     unsigned char differ = a.size() == b.size() ? 0 : 1;
     const size_t length = std::max(a.size(), b.size());

@@ -39,12 +39,6 @@ std::string Summary(const service::Config& config) {
            (config.timing == Timing::AnswerDriven ? "fast" : "paced");
 }
 
-// Reads and checks the file with everything the start checks; false with the error.
-bool Load(const std::string& file, service::Config& config, std::string& token,
-          std::string& error) {
-    return service::ReadConfig(file, config, error) && service::CheckAccess(config, token, error);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -64,7 +58,7 @@ int main(int argc, char** argv) {
     service::Config config;
     std::string token;
     std::string error;
-    if (!Load(file, config, token, error)) {
+    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, token, error)) {
         service::Log(error);
         return EXIT_BAD_CONFIG;
     }
@@ -96,7 +90,9 @@ int main(int argc, char** argv) {
     workers.Apply(config);
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
     std::thread serving([&http] { http.Run(); });
-    service::Log("listening on " + service::ListenAddress{config.listen.host, http.Port()}.Text());
+    // What a reload is judged by: the address in use, which a reload does not change.
+    const service::ListenAddress listening{config.listen.host, http.Port()};
+    service::Log("listening on " + listening.Text());
 
     while (true) {
         int signal = 0;
@@ -108,7 +104,9 @@ int main(int argc, char** argv) {
             break;
         }
         service::Config next;
-        if (!Load(file, next, token, error)) {
+        std::string nextToken;
+        if (!service::ReadConfig(file, next, error) ||
+            !service::CheckReload(next, listening, nextToken, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
         }
@@ -117,7 +115,7 @@ int main(int argc, char** argv) {
                          config.listen.Text());
         next.listen = config.listen;
         config = next;
-        api.SetToken(token);
+        api.SetToken(nextToken);
         workers.Apply(config);
         service::Log("reloaded: " + Summary(config));
     }

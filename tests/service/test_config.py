@@ -1,6 +1,6 @@
 """kelvaned's configuration as the program takes it: kelvaned --check on bad files (a table), the
-token file's rules, the help and the version. Nothing here starts a monitor: --check connects to
-nothing."""
+token file's rules, the help and the version, and the token across reloads of a kelvaned without
+monitors. Nothing here starts a monitor: --check connects to nothing."""
 
 import os
 import re
@@ -11,7 +11,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from kelvaned import PROGRAM  # noqa: E402
+from kelvaned import PROGRAM, Kelvaned, config_text  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -175,6 +175,54 @@ class TheConfiguration(unittest.TestCase):
         wrong = subprocess.run([PROGRAM, "--no-such-switch"], capture_output=True, text=True,
                                timeout=30)
         self.assertEqual(wrong.returncode, 2)
+
+
+class TheTokenAcrossReloads(unittest.TestCase):
+    """A kelvaned without monitors: what a POST meets before and after a SIGHUP."""
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = folder.name
+        self.token = os.path.join(self.folder, "token")
+        with open(self.token, "w") as out:
+            out.write("  secret \t\n")
+        os.chmod(self.token, 0o640)
+
+    def start(self, listen):
+        kelvaned = Kelvaned(self.folder, config_text([], listen=listen, token_file=self.token))
+        self.addCleanup(kelvaned.close)
+        return kelvaned
+
+    def post(self, kelvaned, token=None):
+        """The status of a POST with the token, or none: 404 when it is taken (no monitor)."""
+        headers = {"Authorization": "Bearer " + token} if token else {}
+        return kelvaned.post("/api/monitors/none/reset", {}, headers).status
+
+    def test_the_token_is_read_without_blanks_and_a_reload_without_token_file_drops_it(self):
+        kelvaned = self.start("127.0.0.1:0")
+        self.assertEqual((self.post(kelvaned), self.post(kelvaned, "secret")), (401, 404))
+        kelvaned.write_config(config_text([], listen="127.0.0.1:0"))
+        kelvaned.reload()
+        kelvaned.wait_for(r"reloaded: 0 monitors")
+        self.assertEqual(self.post(kelvaned), 404)
+
+    def test_a_reload_leaving_an_open_listener_without_a_token_or_a_file_is_refused(self):
+        kelvaned = self.start("0.0.0.0:0")
+        # Its own listen would be good; the listener in use is what counts.
+        kelvaned.write_config(config_text([], listen="127.0.0.1:0"))
+        kelvaned.reload()
+        kelvaned.wait_for(r"reload refused, the configuration in force goes on: .*kelvaned\.toml: "
+                          r"token_file is wanted while kelvaned listens on 0\.0\.0\.0:%d"
+                          % kelvaned.port)
+        self.assertEqual((self.post(kelvaned), self.post(kelvaned, "secret")), (401, 404))
+
+        os.remove(kelvaned.config)
+        os.mkdir(kelvaned.config)
+        kelvaned.reload()
+        kelvaned.wait_for(r"reload refused, the configuration in force goes on: .*kelvaned\.toml: "
+                          r"is a directory")
+        self.assertEqual(self.post(kelvaned, "secret"), 404)
 
 
 if __name__ == "__main__":
