@@ -27,15 +27,9 @@ servers, keeps their state, takes operations over an HTTP JSON API and publishes
 Prometheus. It runs in the foreground and logs to stderr; SIGHUP reloads the file.)";
 
 std::string Summary(const service::Config& config) {
-    size_t lines = 0;
-    for (size_t i = 0; i < config.monitors.size(); ++i) {
-        bool first = true;
-        for (size_t k = 0; k < i && first; ++k)
-            first = !line::SameLine(config.monitors[k].target, config.monitors[i].target);
-        lines += first ? 1 : 0;
-    }
-    return std::to_string(config.monitors.size()) + " monitors on " + std::to_string(lines) +
-           " lines, polled every " + std::to_string(config.pollIntervalS) + " s, " +
+    return std::to_string(config.monitors.size()) + " monitors on " +
+           std::to_string(config.lines.size()) + " lines, polled every " +
+           std::to_string(config.pollIntervalS) + " s, " +
            (config.timing == Timing::AnswerDriven ? "fast" : "paced");
 }
 

@@ -37,6 +37,12 @@ def an_unreadable_file(folder):
     return path
 
 
+def second(old, new, unit="unit = 1"):
+    """GOOD_MONITOR, then a monitor b with old in its target written as new, and unit."""
+    return GOOD_MONITOR + GOOD_MONITOR.replace('"a"', '"b"').replace(old, new).replace(
+        "unit = 1", unit)
+
+
 # (the file's text, the line, the key, words of the message); for a path that is no file to read
 # (what makes it, None, None, words)
 BAD_FILES = [
@@ -75,6 +81,18 @@ BAD_FILES = [
     ('monitor = "a"\n', 1, "monitor", "[[monitor]]"),
     ('[monitor]\nname = "a"\n', 1, "monitor", "[[monitor]]"),
     ('listen = "127.0.0.1:9420\n', 1, "syntax", ""),
+    # Targets that name one endpoint are one line, however they are written.
+    (second("127.0.0.1", "localhost"), 5, "monitor[2].unit",
+     "is a already (tcp:localhost:4001 and tcp:127.0.0.1:4001 are one line)"),
+    (second("127.0.0.1", "127.1"), 5, "monitor[2].unit",
+     "is a already (tcp:127.1:4001 and tcp:127.0.0.1:4001 are one line)"),
+    (second("127.0.0.1", "[::ffff:127.0.0.1]"), 5, "monitor[2].unit",
+     "is a already (tcp:[::ffff:127.0.0.1]:4001 and tcp:127.0.0.1:4001 are one line)"),
+    (second("127.0.0.1", "localhost", unit=""), 5, "monitor[2].unit",
+     "missing: b shares its line with a (tcp:localhost:4001 and tcp:127.0.0.1:4001 are one "
+     "line)"),
+    (second("127.0.0.1", "127.1", unit="unit = 0"), 5, "monitor[2].unit",
+     "0 is where every monitor of a line answers, and b shares its line with a"),
     (a_directory, None, None, "is a directory, not a file"),
     (a_device, None, None, "is a device, a pipe or a socket, not a file"),
     (an_unreadable_file, None, None, "cannot be read: Permission denied"),
