@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include "line/Target.h"
 #include "service/Config.h"
@@ -91,6 +92,26 @@ TEST(ConfigReader, OnlyLoopbackAddressesCountAsLoopback) {
         ASSERT_TRUE(service::ParseListen(c.listen, address, error)) << c.listen << ": " << error;
         EXPECT_EQ(address.Loopback(), c.loopback) << c.listen;
     }
+}
+
+// A daemon reloaded again and again must not run out of descriptors. (Before the tests that
+// look names up: a lookup's socket must not be counted.)
+TEST(ConfigReader, ReadingTheFileLeavesNoDescriptorOpen) {
+    const auto open = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator{});
+    };
+    char path[] = "/tmp/kelvaned-config-XXXXXX";
+    const int file = ::mkstemp(path);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    const auto before = open();
+    Config config;
+    std::string error;
+    EXPECT_TRUE(service::ReadConfig(path, config, error)) << error;
+    EXPECT_FALSE(service::ReadConfig("/tmp", config, error));
+    EXPECT_EQ(open(), before);
+    ::unlink(path);
 }
 
 TEST(ConfigReader, AnErrorNamesTheFileTheLineAndTheKeyOfTheMonitor) {
