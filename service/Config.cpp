@@ -1,10 +1,10 @@
 // The configuration file: every key known, every value checked, every error at its line.
 #include "service/Config.h"
 #include <arpa/inet.h>
-#include <fstream>
+#include <map>
 #include <set>
-#include <sstream>
 #include <toml++/toml.h>
+#include "service/Files.h"
 
 namespace service {
 
@@ -100,9 +100,33 @@ bool ReadMonitor(const toml::table& table, const std::string& key, Errors& error
     return true;
 }
 
-// The rules across monitors: names unique, units unique on a line, and a monitor whose unit is
-// asked at "0" alone on its line (every monitor of a chain would answer there).
+// " (A and B are one line)" when two monitors of a line name it differently, else nothing.
+std::string Spellings(const MonitorConfig& monitor, const MonitorConfig& other) {
+    if (monitor.target.text == other.target.text)
+        return "";
+    return " (" + monitor.target.text + " and " + other.target.text + " are one line)";
+}
+
+// The lines of the monitors, each computed once here for the rest of kelvaned.
+void FindLines(Config& config) {
+    std::vector<line::Target> targets;
+    for (const MonitorConfig& monitor : config.monitors)
+        targets.push_back(monitor.target);
+    const std::vector<std::size_t> lines = line::LinesOf(targets);
+    for (std::size_t i = 0; i < config.monitors.size(); ++i) {
+        config.monitors[i].lineIndex = lines[i];
+        if (lines[i] == config.lines.size())
+            config.lines.push_back({config.monitors[i].target});
+    }
+}
+
+// The rules across monitors: names unique, units unique on a line, and a monitor asked at "0"
+// (no unit given, or unit 0) alone on its line, since every monitor of a chain answers there.
 bool CheckFleet(const Config& config, Errors& errors) {
+    std::vector<std::vector<std::size_t>> members(config.lines.size());
+    for (std::size_t i = 0; i < config.monitors.size(); ++i)
+        members[config.monitors[i].lineIndex].push_back(i);
+    std::vector<std::map<int, std::size_t>> units(config.lines.size());
     std::set<std::string> names;
     for (size_t i = 0; i < config.monitors.size(); ++i) {
         const MonitorConfig& monitor = config.monitors[i];
@@ -110,18 +134,26 @@ bool CheckFleet(const Config& config, Errors& errors) {
         if (!names.insert(monitor.name).second)
             return errors.At(monitor.line, key + ".name",
                              "\"" + monitor.name + "\" names another monitor already");
-        for (size_t k = 0; k < config.monitors.size(); ++k) {
-            const MonitorConfig& other = config.monitors[k];
-            if (k == i || !line::SameLine(monitor.target, other.target))
-                continue;
-            if (!monitor.unit)
-                return errors.At(monitor.line, key + ".unit",
-                                 "missing: " + monitor.name + " shares its line with " +
-                                     other.name + ", so its unit must be given");
-            if (k < i && other.unit == monitor.unit)
-                return errors.At(monitor.line, key + ".unit",
-                                 "unit " + std::to_string(*monitor.unit) + " on " +
-                                     monitor.target.text + " is " + other.name + " already");
+        const std::vector<std::size_t>& mates = members[monitor.lineIndex];
+        const bool askedAtZero = !monitor.unit || *monitor.unit == 0;
+        if (askedAtZero && mates.size() > 1) {
+            const MonitorConfig& other = config.monitors[mates[0] == i ? mates[1] : mates[0]];
+            const std::string shared =
+                monitor.name + " shares its line with " + other.name + Spellings(monitor, other);
+            return errors.At(monitor.line, key + ".unit",
+                             monitor.unit ? "0 is where every monitor of a line answers, and " +
+                                                shared + ": give it its own unit"
+                                          : "missing: " + shared + ", so its unit must be given");
+        }
+        if (!monitor.unit)
+            continue;
+        const auto [held, fresh] = units[monitor.lineIndex].emplace(*monitor.unit, i);
+        if (!fresh) {
+            const MonitorConfig& other = config.monitors[held->second];
+            return errors.At(monitor.line, key + ".unit",
+                             "unit " + std::to_string(*monitor.unit) + " on " +
+                                 monitor.target.text + " is " + other.name + " already" +
+                                 Spellings(monitor, other));
         }
     }
     return true;
@@ -134,7 +166,7 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
             return errors.At(node, key,
                              "unknown key (known: listen, poll_interval_s, timing, token_file, "
                              "[[monitor]])");
-        config.lines[key] = static_cast<int>(node.source().begin.line);
+        config.keyLines[key] = static_cast<int>(node.source().begin.line);
     }
     std::string text;
     std::string reason;
@@ -180,6 +212,7 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
             config.monitors.push_back(std::move(monitor));
         }
     }
+    FindLines(config);
     return CheckFleet(config, errors);
 }
 
@@ -235,8 +268,8 @@ bool ParseListen(const std::string& text, ListenAddress& address, std::string& e
 }
 
 std::string Config::Where(const std::string& key) const {
-    const auto found = lines.find(key);
-    return file + ":" + std::to_string(found == lines.end() ? 0 : found->second) + ": " + key +
+    const auto found = keyLines.find(key);
+    return file + ":" + std::to_string(found == keyLines.end() ? 0 : found->second) + ": " + key +
            ": ";
 }
 
@@ -255,14 +288,13 @@ bool ParseConfig(std::string_view text, const std::string& file, Config& config,
 }
 
 bool ReadConfig(const std::string& file, Config& config, std::string& error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = file + ": cannot be read";
+    std::string text;
+    struct stat info {};
+    if (!ReadRegularFile(file, text, info, error)) {
+        error = file + ": " + error;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseConfig(text.str(), file, config, error);
+    return ParseConfig(text, file, config, error);
 }
 
 } // namespace service

@@ -1,62 +1,59 @@
 #include "service/Service.h"
-#include <map>
+#include <unordered_map>
 #include "service/Log.h"
 
 namespace service {
 
 namespace {
 
-struct LinePlan {
-    line::Target target;
-    std::vector<LineMonitor> monitors; // in the configuration's order
-};
-
-// The lines of a configuration in the order of their first monitor, and the line of each monitor.
-std::vector<LinePlan> PlanLines(const Config& config, std::vector<std::size_t>& lineOf) {
-    std::vector<LinePlan> lines;
-    lineOf.clear();
-    for (const MonitorConfig& monitor : config.monitors) {
-        std::size_t i = 0;
-        while (i < lines.size() && !line::SameLine(lines[i].target, monitor.target))
-            ++i;
-        if (i == lines.size())
-            lines.push_back({monitor.target, {}});
-        lines[i].monitors.push_back({monitor.name, monitor.unit});
-        lineOf.push_back(i);
+// For each line of the configuration, the worker already at work on it; null for a line new to
+// kelvaned. Both are compared as the configuration compares its targets: by the endpoints they
+// name.
+std::vector<std::shared_ptr<LineWorker>>
+KeptWorkers(const Config& config, std::vector<std::shared_ptr<LineWorker>>& old) {
+    std::vector<line::Target> targets;
+    for (const auto& worker : old)
+        targets.push_back(worker->Target());
+    for (const LineConfig& line : config.lines)
+        targets.push_back(line.target);
+    const std::vector<std::size_t> lineOf = line::LinesOf(targets);
+    std::unordered_map<std::size_t, std::size_t> oldOn; // a line of both lists -> an old worker
+    for (std::size_t i = 0; i < old.size(); ++i)
+        oldOn.emplace(lineOf[i], i);
+    std::vector<std::shared_ptr<LineWorker>> kept(config.lines.size());
+    for (std::size_t i = 0; i < config.lines.size(); ++i) {
+        const auto found = oldOn.find(lineOf[old.size() + i]);
+        if (found != oldOn.end() && old[found->second])
+            kept[i] = std::move(old[found->second]);
     }
-    return lines;
+    return kept;
 }
 
 } // namespace
 
 void Service::Apply(const Config& config) {
     const LineSettings settings{std::chrono::seconds(config.pollIntervalS), config.timing};
-    std::vector<std::size_t> lineOf;
-    std::vector<LinePlan> lines = PlanLines(config, lineOf);
+    // The monitors of each line, in the configuration's order.
+    std::vector<std::vector<LineMonitor>> monitors(config.lines.size());
+    for (const MonitorConfig& monitor : config.monitors)
+        monitors[monitor.lineIndex].push_back({monitor.name, monitor.unit});
 
     std::vector<std::shared_ptr<LineWorker>> workers;
     std::vector<std::shared_ptr<LineWorker>> released;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::vector<std::shared_ptr<LineWorker>> old = std::move(m_workers);
-        for (LinePlan& plan : lines) {
-            std::shared_ptr<LineWorker> worker;
-            for (auto& candidate : old) {
-                if (candidate && line::SameLine(candidate->Target(), plan.target)) {
-                    worker = std::move(candidate);
-                    break;
-                }
-            }
+        workers = KeptWorkers(config, old);
+        for (std::size_t i = 0; i < workers.size(); ++i) {
             // Handed over before the fleet shows the monitors: an operation on a monitor the
             // reload added finds it on its worker.
-            if (worker) {
-                worker->Configure(std::move(plan.monitors), settings);
-            } else {
-                worker = std::make_shared<LineWorker>(plan.target, std::move(plan.monitors),
-                                                      settings, m_fleet, m_open, m_clock);
-                worker->Start();
+            if (workers[i]) {
+                workers[i]->Configure(std::move(monitors[i]), settings);
+                continue;
             }
-            workers.push_back(worker);
+            workers[i] = std::make_shared<LineWorker>(
+                config.lines[i].target, std::move(monitors[i]), settings, m_fleet, m_open, m_clock);
+            workers[i]->Start();
         }
         for (auto& left : old)
             if (left)
@@ -64,9 +61,9 @@ void Service::Apply(const Config& config) {
         m_workers = workers;
     }
     std::vector<std::shared_ptr<LineWorker>> byMonitor;
-    byMonitor.reserve(lineOf.size());
-    for (const std::size_t line : lineOf)
-        byMonitor.push_back(workers[line]);
+    byMonitor.reserve(config.monitors.size());
+    for (const MonitorConfig& monitor : config.monitors)
+        byMonitor.push_back(workers[monitor.lineIndex]);
     m_fleet.Configure(config.monitors, byMonitor);
     // Outside the lock: a line let go ends its exchange first.
     for (auto& worker : released) {

@@ -28,22 +28,10 @@ servers, keeps their state, takes operations over an HTTP JSON API and publishes
 Prometheus. It runs in the foreground and logs to stderr; SIGHUP reloads the file.)";
 
 std::string Summary(const service::Config& config) {
-    size_t lines = 0;
-    for (size_t i = 0; i < config.monitors.size(); ++i) {
-        bool first = true;
-        for (size_t k = 0; k < i && first; ++k)
-            first = !line::SameLine(config.monitors[k].target, config.monitors[i].target);
-        lines += first ? 1 : 0;
-    }
-    return std::to_string(config.monitors.size()) + " monitors on " + std::to_string(lines) +
-           " lines, polled every " + std::to_string(config.pollIntervalS) + " s, " +
+    return std::to_string(config.monitors.size()) + " monitors on " +
+           std::to_string(config.lines.size()) + " lines, polled every " +
+           std::to_string(config.pollIntervalS) + " s, " +
            (config.timing == Timing::AnswerDriven ? "fast" : "paced");
-}
-
-// Reads and checks the file with everything the start checks; false with the error.
-bool Load(const std::string& file, service::Config& config, std::string& token,
-          std::string& error) {
-    return service::ReadConfig(file, config, error) && service::CheckAccess(config, token, error);
 }
 
 } // namespace
@@ -65,8 +53,8 @@ int main(int argc, char** argv) {
     service::Config config;
     std::string token;
     std::string error;
-    if (!Load(file, config, token, error)) {
-        std::fprintf(stderr, "kelvaned: %s\n", error.c_str());
+    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, token, error)) {
+        service::Log(error);
         return EXIT_BAD_CONFIG;
     }
     if (check) {
@@ -98,7 +86,9 @@ int main(int argc, char** argv) {
     workers.Apply(config);
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
     std::thread serving([&http] { http.Run(); });
-    service::Log("listening on " + service::ListenAddress{config.listen.host, http.Port()}.Text());
+    // What a reload is judged by: the address in use, which a reload does not change.
+    const service::ListenAddress listening{config.listen.host, http.Port()};
+    service::Log("listening on " + listening.Text());
 
     while (true) {
         int signal = 0;
@@ -110,7 +100,9 @@ int main(int argc, char** argv) {
             break;
         }
         service::Config next;
-        if (!Load(file, next, token, error)) {
+        std::string nextToken;
+        if (!service::ReadConfig(file, next, error) ||
+            !service::CheckReload(next, listening, nextToken, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
         }
@@ -119,7 +111,7 @@ int main(int argc, char** argv) {
                          config.listen.Text());
         next.listen = config.listen;
         config = next;
-        api.SetToken(token);
+        api.SetToken(nextToken);
         workers.Apply(config);
         service::Log("reloaded: " + Summary(config));
     }
