@@ -43,6 +43,8 @@ class TheServicePackage(unittest.TestCase):
             "./usr/share/man/man8/kelvaned.8.gz": ("-rw-r--r--", "root/root"),
             "./usr/share/doc/kelvaned/copyright": ("-rw-r--r--", "root/root"),
             "./usr/share/doc/kelvaned/changelog.gz": ("-rw-r--r--", "root/root"),
+            "./usr/share/doc/kelvaned/examples/prometheus.yml": ("-rw-r--r--", "root/root"),
+            "./usr/share/doc/kelvaned/examples/kelvane.rules.yml": ("-rw-r--r--", "root/root"),
         })
         with open(self.path("DEBIAN", "conffiles")) as conffiles:
             self.assertEqual(conffiles.read().split(), ["/etc/kelvaned/kelvaned.toml"])
