@@ -1,5 +1,6 @@
 """kelvaned's Debian package as scripts/package.sh makes it: what it holds, its conffile and
-unit, systemd's checks of the unit and Debian's checker."""
+unit, systemd's checks of the unit, Debian's checker, and (as root) its installation and purge in
+a scratch root."""
 
 import glob
 import os
@@ -94,6 +95,113 @@ class TheServicePackage(unittest.TestCase):
 
     def test_debians_checker_finds_no_errors(self):
         assert_lintian_finds_no_errors(self, self.deb)
+
+
+class ScratchRoot:
+    """A copy-on-write view of this machine's root to install a package into, as root, without
+    touching the machine: an overlay whose writes land in a tmpfs, both mounted in a mount
+    namespace of its own that a sleeping process holds, and gone with it."""
+
+    MOUNT = """set -e
+m="$1"
+mount -t tmpfs scratch "$m"
+mkdir "$m/upper" "$m/work" "$m/root"
+mount -t overlay scratch -o lowerdir=/,upperdir="$m/upper",workdir="$m/work" "$m/root"
+for node in null zero full random urandom; do
+    touch "$m/root/dev/$node"
+    mount --bind "/dev/$node" "$m/root/dev/$node"
+done
+mount -t proc proc "$m/root/proc"
+echo ready
+exec sleep 600
+"""
+
+    def __init__(self, case):
+        if os.geteuid() != 0:
+            case.skipTest("installing into a scratch root needs root")
+        self.mount = tempfile.mkdtemp()
+        self.holder = subprocess.Popen(["unshare", "--mount", "--propagation", "private", "sh",
+                                        "-c", self.MOUNT, "sh", self.mount],
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        if self.holder.stdout.readline() != "ready\n":
+            case.skipTest("no overlay in a mount namespace here: " + self.close())
+        case.addCleanup(self.close)
+
+    def close(self):
+        """Ends the namespace, and with it the scratch root; what the holder said."""
+        self.holder.kill()
+        _, said = self.holder.communicate()
+        os.rmdir(self.mount)
+        return said
+
+    def run(self, command, inside=True):
+        """The shell command's result, run as root in the scratch root (or in its namespace,
+        where the scratch root lies in MOUNT/root)."""
+        chroot = ["chroot", os.path.join(self.mount, "root")] if inside else []
+        return subprocess.run(
+            ["nsenter", "--target", str(self.holder.pid), "--mount", "--", *chroot, "env", "-i",
+             "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C.UTF-8", "MOUNT=" + self.mount,
+             "sh", "-c", command],
+            capture_output=True, text=True, timeout=300)
+
+    def check(self, command, inside=True):
+        done = self.run(command, inside)
+        if done.returncode != 0:
+            raise AssertionError("%s failed (%d):\n%s" % (command, done.returncode,
+                                                          done.stdout + done.stderr))
+        return done.stdout + done.stderr
+
+
+class ThePackageInstalled(unittest.TestCase):
+    """kelvaned's package installed and purged on a copy of this machine."""
+
+    @classmethod
+    def setUpClass(cls):
+        arch = run("dpkg", "--print-architecture").strip()
+        cls.deb = Packages.path("kelvaned_%s_%s.deb" % (resource_version(), arch))
+
+    def test_purge_takes_away_what_the_package_made_and_keeps_what_the_administrator_made(self):
+        # What the administrator does before installing and before purging; what purge leaves.
+        cases = [
+            ("nothing", "true", "true", []),
+            ("a token of their own", "true", "echo theirs > /etc/kelvaned/token",
+             ["/etc/kelvaned", "/etc/kelvaned/token"]),
+            ("the user kelvaned", "adduser --system --group --quiet kelvaned", "true",
+             ["the user", "the group"]),
+            ("the token deleted, then an upgrade", "true",
+             "rm /etc/kelvaned/token && dpkg --install /tmp/kelvaned.deb && "
+             "test ! -e /etc/kelvaned/token", []),
+        ]
+        for name, before, after, left in cases:
+            with self.subTest(name):
+                root = ScratchRoot(self)
+                if root.run("getent passwd kelvaned || test -e /etc/kelvaned").returncode == 0:
+                    self.skipTest("this machine has kelvaned's user or configuration")
+                root.check(before)
+                root.check('cp "%s" "$MOUNT/root/tmp/kelvaned.deb"' % self.deb, inside=False)
+                root.check("dpkg --install /tmp/kelvaned.deb")
+                self.assertEqual(root.check("stat -c '%a %U %G %s' /etc/kelvaned/token"),
+                                 "640 root kelvaned 33\n")
+                self.assertRegex(root.check("cat /etc/kelvaned/token"), r"^[A-Za-z0-9]{32}\n$")
+                self.assertIn("kelvaned", root.check("getent group dialout"))
+                # kelvaned reads it as its unit runs it: its user and groups, no capability.
+                root.check("sed 's/^#token_file/token_file/' /etc/kelvaned/kelvaned.toml "
+                           "> /tmp/token.toml")
+                self.assertIn("good: 0 monitors", root.check(
+                    "setpriv --reuid=kelvaned --regid=kelvaned --init-groups --no-new-privs "
+                    "--inh-caps=-all --bounding-set=-all "
+                    "kelvaned --check --config /tmp/token.toml"))
+                root.check(after)
+                purged = root.check("dpkg --purge kelvaned")
+                found = [path for path in ("/etc/kelvaned", "/etc/kelvaned/token",
+                                           "/var/lib/kelvaned")
+                         if root.run("test -e " + path).returncode == 0]
+                found += [what for what, command in (("the user", "getent passwd kelvaned"),
+                                                     ("the group", "getent group kelvaned"))
+                          if root.run(command).returncode == 0]
+                self.assertEqual(found, left)
+                # dpkg warns of the folder it leaves, and of nothing else.
+                self.assertEqual("warning" in purged, "/etc/kelvaned" in left, purged)
 
 
 if __name__ == "__main__":
