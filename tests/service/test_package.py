@@ -96,6 +96,13 @@ class TheServicePackage(unittest.TestCase):
     def test_debians_checker_finds_no_errors(self):
         assert_lintian_finds_no_errors(self, self.deb)
 
+    def test_every_script_is_executable_in_git_as_the_readme_runs_them_by_name(self):
+        staged = run("git", "-C", os.path.join(os.path.dirname(__file__), "..", ".."),
+                     "ls-files", "--stage", "scripts")
+        modes = {line.split()[3]: line.split()[0] for line in staged.splitlines()}
+        self.assertIn("scripts/package.sh", modes)
+        self.assertEqual([path for path, mode in modes.items() if mode != "100755"], [])
+
 
 class ScratchRoot:
     """A copy-on-write view of this machine's root to install a package into, as root, without
