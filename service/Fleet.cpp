@@ -1,6 +1,7 @@
 // The fleet's state: how a poll and an operation change a monitor, and the version that tells a
 // reader something changed.
 #include "service/Fleet.h"
+#include <algorithm>
 #include "commands/Report.h"
 #include "service/Log.h"
 #include "service/View.h"
@@ -8,6 +9,16 @@
 namespace service {
 
 using protocol::Failure;
+
+namespace {
+
+// Whether the line carried the last exchange and its answer: the monitor answered, if only to
+// refuse, or its data bytes did not name anything known.
+bool LineAnswered(Failure failure) {
+    return failure != Failure::Open && failure != Failure::NoAnswer && failure != Failure::Write;
+}
+
+} // namespace
 
 Failure PollFailureOf(const MonitorStatus& status) {
     if (!status.Answered())
@@ -74,16 +85,32 @@ void MonitorState::Record(Command command, const Outcome& outcome) {
 }
 
 void Fleet::Configure(const std::vector<MonitorConfig>& monitors,
+                      const std::vector<LineConfig>& lines,
                       const std::vector<std::shared_ptr<LineWorker>>& workers) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Line> nextLines;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            Line line;
+            line.worker = i < workers.size() ? workers[i] : nullptr;
+            const auto kept = std::find_if(m_lines.begin(), m_lines.end(), [&](const Line& old) {
+                return old.worker != nullptr && old.worker == line.worker;
+            });
+            if (kept != m_lines.end())
+                line.state = kept->state;
+            line.state.target = lines[i].target.text;
+            line.state.name = line.state.target;
+            nextLines.push_back(std::move(line));
+        }
         std::vector<Member> next;
         std::unordered_map<std::string, std::size_t> index;
         next.reserve(monitors.size());
-        for (std::size_t i = 0; i < monitors.size(); ++i) {
-            const MonitorConfig& config = monitors[i];
+        for (const MonitorConfig& config : monitors) {
             Member member;
-            member.worker = i < workers.size() ? workers[i] : nullptr;
+            if (config.lineIndex < nextLines.size()) {
+                member.line = config.lineIndex;
+                member.worker = nextLines[config.lineIndex].worker;
+            }
             const auto kept = m_index.find(config.name);
             const MonitorState* before =
                 kept == m_index.end() ? nullptr : &m_members[kept->second].state;
@@ -98,9 +125,13 @@ void Fleet::Configure(const std::vector<MonitorConfig>& monitors,
                 member.state.unitConfigured = config.unit.has_value();
                 member.state.version = m_version + 1;
             }
+            member.state.line = config.lineIndex < nextLines.size()
+                                    ? nextLines[config.lineIndex].state.name
+                                    : config.target.text;
             index[config.name] = next.size();
             next.push_back(std::move(member));
         }
+        m_lines = std::move(nextLines);
         m_members = std::move(next);
         m_index = std::move(index);
         m_configured = ++m_version;
@@ -116,6 +147,15 @@ std::vector<MonitorState> Fleet::Snapshot(std::uint64_t* version) const {
     states.reserve(m_members.size());
     for (const Member& member : m_members)
         states.push_back(member.state);
+    return states;
+}
+
+std::vector<LineState> Fleet::Lines() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<LineState> states;
+    states.reserve(m_lines.size());
+    for (const Line& line : m_lines)
+        states.push_back(line.state);
     return states;
 }
 
@@ -151,9 +191,12 @@ void Fleet::Update(const std::string& name, Change change) {
         // A monitor a reload removed while its last poll ran.
         if (found == m_index.end())
             return;
-        MonitorState& state = m_members[found->second].state;
+        Member& member = m_members[found->second];
+        MonitorState& state = member.state;
         const std::string before = MonitorText(state);
         change(state);
+        if (member.line < m_lines.size())
+            m_lines[member.line].state.up = LineAnswered(state.error);
         state.version = ++m_version;
         const std::string after = MonitorText(state);
         if (after != before)
@@ -181,6 +224,21 @@ void Fleet::RecordPoll(const std::string& name, const PollResult& poll) {
 
 void Fleet::RecordOperation(const std::string& name, Command command, const Outcome& outcome) {
     Update(name, [&](MonitorState& state) { state.Record(command, outcome); });
+}
+
+void Fleet::RecordSweep(const LineWorker& worker, const SweepResult& sweep) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto line = std::find_if(m_lines.begin(), m_lines.end(), [&](const Line& line) {
+            return line.worker.get() == &worker;
+        });
+        if (line == m_lines.end())
+            return;
+        line->state.sweepSeconds = sweep.seconds;
+        line->state.overruns += sweep.overran ? 1 : 0;
+        ++m_version;
+    }
+    Changed();
 }
 
 std::uint64_t Fleet::WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const {

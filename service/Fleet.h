@@ -5,7 +5,8 @@
 //   PollResult, PollFailureOf, POLL_FAILURES  what one poll came to, and the failures it can meet
 //   OPERATIONS, OperationIndex  the operations kelvaned runs, in the order of their counters
 //   MonitorState                one monitor as the API shows it, with its counters
-//   LineReports                 what a line's worker tells of its monitors
+//   LineState, SweepResult      one line: whether it is up, its last sweep and its overruns
+//   LineReports                 what a line's worker tells of its monitors and its sweeps
 //   Fleet                       the monitors in the configuration's order, their workers, a
 //                               version that grows with every change, the monitors changed
 //                               since a version, and a wait for (or a call at) the next change
@@ -52,6 +53,7 @@ int OperationIndex(Command command);
 struct MonitorState {
     std::string name;
     std::string target; // as configured
+    std::string line;   // the name of its line (its target until lines are named)
     std::optional<int> unit;
     bool unitConfigured = false;
     bool reachable = false; // the last poll succeeded
@@ -75,24 +77,43 @@ struct MonitorState {
     void Record(Command command, const Outcome& outcome);
 };
 
+// A line is up while it is open and its last exchange was answered (a refusal is an answer).
+struct LineState {
+    std::string name;   // as shown: its target until lines are named
+    std::string target; // as its first monitor names it
+    bool up = false;
+    std::optional<double> sweepSeconds; // the last sweep: one poll of each of its monitors
+    std::uint64_t overruns = 0;         // sweeps longer than the poll interval
+};
+
+struct SweepResult {
+    double seconds = 0;
+    bool overran = false; // longer than the poll interval
+};
+
 class LineReports {
 public:
     virtual ~LineReports() = default;
     virtual void RecordPoll(const std::string& monitor, const PollResult& poll) = 0;
     virtual void RecordOperation(const std::string& monitor, Command command,
                                  const Outcome& outcome) = 0;
+    virtual void RecordSweep(const LineWorker& line, const SweepResult& sweep) = 0;
 };
 
 class Fleet final : public LineReports {
 public:
-    // Takes the monitors of a configuration in its order, each with the worker of its line
-    // (workers[i] for monitors[i]; none at all for a fleet without workers), in one step. A
-    // monitor that keeps its name, target and unit keeps its state and counters.
+    // Takes the monitors and the lines of a configuration in its order, each line with its
+    // worker (workers[i] for lines[i]; none at all for a fleet without workers), in one step. A
+    // monitor that keeps its name, target and unit keeps its state and counters; a line that
+    // keeps its worker keeps its state.
     void Configure(const std::vector<MonitorConfig>& monitors,
+                   const std::vector<LineConfig>& lines = {},
                    const std::vector<std::shared_ptr<LineWorker>>& workers = {});
 
     // Every monitor's state, and the version it was taken at.
     std::vector<MonitorState> Snapshot(std::uint64_t* version = nullptr) const;
+    // Every line's state, in the configuration's order.
+    std::vector<LineState> Lines() const;
     // The version alone: whether anything changed since a snapshot, without taking one.
     std::uint64_t Version() const;
     struct Changes {
@@ -112,6 +133,7 @@ public:
 
     void RecordPoll(const std::string& name, const PollResult& poll) override;
     void RecordOperation(const std::string& name, Command command, const Outcome& outcome) override;
+    void RecordSweep(const LineWorker& line, const SweepResult& sweep) override;
 
     // Waits until the version passes since, or the time is up; the version then.
     std::uint64_t WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const;
@@ -121,6 +143,11 @@ public:
 private:
     struct Member {
         MonitorState state;
+        std::size_t line = 0; // in m_lines; none in a fleet without lines
+        std::shared_ptr<LineWorker> worker;
+    };
+    struct Line {
+        LineState state;
         std::shared_ptr<LineWorker> worker;
     };
     // Applies a change to the named monitor, logs a change of what it shows, and wakes waiters.
@@ -131,6 +158,7 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     std::vector<Member> m_members;
+    std::vector<Line> m_lines;
     std::unordered_map<std::string, std::size_t> m_index; // name -> its place in m_members
     std::uint64_t m_version = 0;
     std::uint64_t m_configured = 0; // the version the last configuration was taken at

@@ -2,6 +2,7 @@
 // needed and let go when it is gone.
 #include "service/LineWorker.h"
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 #include "line/Line.h"
 #include "service/Log.h"
@@ -169,6 +170,7 @@ void LineWorker::Run() {
 }
 
 void LineWorker::PollCycle() {
+    const Time began = m_clock.Now();
     bool openTried = false;
     // A configuration taken by an operation between two polls applies from the next cycle.
     const std::vector<LineMonitor> monitors = m_monitors;
@@ -178,6 +180,20 @@ void LineWorker::PollCycle() {
         Poll(monitor, openTried);
         RunOperations();
     }
+    const auto took = m_clock.Now() - began;
+    SweepResult sweep{std::chrono::duration<double>(took).count(), took > m_settings.interval};
+    // Once when a line's sweeps begin to outlast the interval, and once when they fit again.
+    if (sweep.overran != m_overrunning) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      sweep.overran ? "a sweep took %.1f s, longer than the %.0f s poll interval: "
+                                      "its monitors are polled less often"
+                                    : "a sweep took %.1f s, within the %.0f s poll interval again",
+                      sweep.seconds, std::chrono::duration<double>(m_settings.interval).count());
+        Log(m_target.text + ": " + text);
+        m_overrunning = sweep.overran;
+    }
+    m_reports.RecordSweep(*this, sweep);
 }
 
 void LineWorker::Poll(const LineMonitor& monitor, bool& openTried) {

@@ -158,7 +158,9 @@ private:
     std::unique_ptr<MonitorLine> m_line;
     std::unique_ptr<MonitorProtocol> m_protocol; // over m_line; made by Protocol()
     bool m_reconfigured = false; // a configuration was taken since the schedule last looked
-    bool m_openFailed = false;   // the last try to open failed (logged once, not per poll)
+    bool m_openFailed = false;
+    bool m_overrunning = false; // the last sweep outlasted the interval (logged once)   // the last
+                                // try to open failed (logged once, not per poll)
 
     std::atomic<bool> m_finished{false};
     std::thread m_thread;

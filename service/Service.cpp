@@ -60,11 +60,7 @@ void Service::Apply(const Config& config) {
                 released.push_back(std::move(left));
         m_workers = workers;
     }
-    std::vector<std::shared_ptr<LineWorker>> byMonitor;
-    byMonitor.reserve(config.monitors.size());
-    for (const MonitorConfig& monitor : config.monitors)
-        byMonitor.push_back(workers[monitor.lineIndex]);
-    m_fleet.Configure(config.monitors, byMonitor);
+    m_fleet.Configure(config.monitors, config.lines, workers);
     // Outside the lock: a line let go ends its exchange first.
     for (auto& worker : released) {
         Log(worker->Target().text + ": no longer configured; the line is let go");

@@ -35,6 +35,7 @@ json MonitorJson(const MonitorState& m) {
     return {
         {"name", m.name},
         {"target", m.target},
+        {"line", m.line},
         {"unit", Known(m.unit, same)},
         {"reachable", m.reachable},
         {"source", Known(m.source, protocol::SourceName)},

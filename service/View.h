@@ -14,8 +14,8 @@
 
 namespace service {
 
-// {"name", "target", "unit", "reachable", "source", "signal", "firmware", "last_ok", "error",
-// "polls", "failures"}.
+// {"name", "target", "line", "unit", "reachable", "source", "signal", "firmware", "last_ok",
+// "error", "polls", "failures"}.
 nlohmann::json MonitorJson(const MonitorState& monitor);
 
 std::string MonitorText(const MonitorState& monitor);

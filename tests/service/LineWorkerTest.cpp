@@ -33,6 +33,10 @@ public:
     void RecordOperation(const std::string& monitor, Command, const Outcome& outcome) override {
         operations.emplace_back(monitor, outcome);
     }
+    void RecordSweep(const LineWorker&, const service::SweepResult& sweep) override {
+        sweeps.push_back(sweep);
+    }
+    std::vector<service::SweepResult> sweeps;
     std::vector<Poll> polls;
     std::vector<std::pair<std::string, Outcome>> operations;
 
@@ -156,6 +160,11 @@ TEST_F(LineWorkerOnVirtualTime, PollsEachMonitorInTurnEveryIntervalCountedFromTh
     // The drain before the first frame reads for 100 ms.
     EXPECT_EQ(CycleStarts("m1"), (std::vector<std::uint64_t>{100, 10100, 20100, 30100}));
     EXPECT_EQ(opens, 1) << "the line stays open between polls";
+    ASSERT_EQ(reports.sweeps.size(), 4u);
+    for (const service::SweepResult& sweep : reports.sweeps) {
+        EXPECT_FALSE(sweep.overran);
+        EXPECT_NEAR(sweep.seconds, 2.7, 0.2) << "three paced polls of three queries each";
+    }
     for (const auto& [at, frame] : frames)
         EXPECT_NE(frame, "@@0UIG000") << "a configured unit is not asked at \"0\"";
 }
@@ -171,6 +180,11 @@ TEST_F(LineWorkerOnVirtualTime, ASweepLongerThanTheIntervalIsFollowedByTheNextAt
         const Poll& last = reports.polls[3 * i - 1];
         EXPECT_EQ(last.monitor, "m3");
         EXPECT_EQ(starts[i], last.endMs + 100) << "cycle " << i;
+    }
+    ASSERT_GE(reports.sweeps.size(), 2u);
+    for (const service::SweepResult& sweep : reports.sweeps) {
+        EXPECT_TRUE(sweep.overran);
+        EXPECT_GT(sweep.seconds, 1.0) << "longer than the 1 s interval";
     }
 }
 

@@ -14,6 +14,7 @@ MonitorState Monitor(const std::string& name, std::optional<int> unit) {
     MonitorState m;
     m.name = name;
     m.target = "tcp:127.0.0.1:7001";
+    m.line = "Lobby rack";
     m.unit = unit;
     m.unitConfigured = unit.has_value();
     return m;
@@ -53,12 +54,13 @@ std::vector<std::string> Series(const std::string& text, const std::string& metr
     return found;
 }
 
-const std::string LABELS = "monitor=\"a\",target=\"tcp:127.0.0.1:7001\",unit=\"2\"";
+const std::string LABELS =
+    "monitor=\"a\",target=\"tcp:127.0.0.1:7001\",unit=\"2\",line=\"Lobby rack\"";
 
 } // namespace
 
 TEST(Metrics, AMonitorNotYetPolledIsDownWithNoValuesAndZeroCounts) {
-    const std::string text = RenderMetrics({Monitor("a", 2)}, "1.0.0.1");
+    const std::string text = RenderMetrics({Monitor("a", 2)}, {}, "1.0.0.1");
     EXPECT_EQ(Series(text, "kelvane_build_info"),
               std::vector<std::string>{"kelvane_build_info{version=\"1.0.0.1\"} 1"});
     EXPECT_EQ(Series(text, "kelvane_monitor_up"),
@@ -78,7 +80,7 @@ TEST(Metrics, AMonitorNotYetPolledIsDownWithNoValuesAndZeroCounts) {
 TEST(Metrics, AReachableMonitorHasOneSeriesPerSourceAndItsSignalAndTimes) {
     MonitorState m = Monitor("a", 2);
     m.Record(Answered(2, 1, true, "1.02"));
-    const std::string text = RenderMetrics({m}, "1.0.0.1");
+    const std::string text = RenderMetrics({m}, {}, "1.0.0.1");
     EXPECT_EQ(Series(text, "kelvane_monitor_up"),
               std::vector<std::string>{"kelvane_monitor_up{" + LABELS + "} 1"});
     EXPECT_EQ(Series(text, "kelvane_monitor_signal"),
@@ -107,7 +109,7 @@ TEST(Metrics, AnUnreachableMonitorKeepsItsFirmwareAndLastSuccessButNotSignalOrSo
     m.Record(Failed(Failure::NoAnswer));
     m.Record(Failed(Failure::Open));
     m.Record(Failed(Failure::Open));
-    const std::string text = RenderMetrics({m}, "1.0.0.1");
+    const std::string text = RenderMetrics({m}, {}, "1.0.0.1");
     EXPECT_EQ(Series(text, "kelvane_monitor_up"),
               std::vector<std::string>{"kelvane_monitor_up{" + LABELS + "} 0"});
     EXPECT_TRUE(Series(text, "kelvane_monitor_signal").empty());
@@ -128,15 +130,17 @@ TEST(Metrics, AnUnreachableMonitorKeepsItsFirmwareAndLastSuccessButNotSignalOrSo
 TEST(Metrics, AUnitIsEmptyUntilLearnedAndLabelValuesAreEscaped) {
     MonitorState m = Monitor("b", std::nullopt);
     m.target = "/dev/serial/by-id/odd\"name\\with\nbreak";
-    EXPECT_EQ(Series(RenderMetrics({m}, "1"), "kelvane_monitor_up"),
-              std::vector<std::string>{"kelvane_monitor_up{monitor=\"b\",target=\"/dev/serial/"
-                                       "by-id/odd\\\"name\\\\with\\nbreak\",unit=\"\"} 0"});
+    EXPECT_EQ(Series(RenderMetrics({m}, {}, "1"), "kelvane_monitor_up"),
+              std::vector<std::string>{
+                  "kelvane_monitor_up{monitor=\"b\",target=\"/dev/serial/"
+                  "by-id/odd\\\"name\\\\with\\nbreak\",unit=\"\",line=\"Lobby rack\"} 0"});
     m.target = "t";
     m.Record(Answered(7, 0, true, std::string("1\"\\\n")));
-    const std::string text = RenderMetrics({m}, "1");
+    const std::string text = RenderMetrics({m}, {}, "1");
     EXPECT_EQ(Series(text, "kelvane_monitor_info"),
-              std::vector<std::string>{"kelvane_monitor_info{monitor=\"b\",target=\"t\",unit=\"7\","
-                                       "firmware=\"1\\\"\\\\\\n\"} 1"});
+              std::vector<std::string>{
+                  "kelvane_monitor_info{monitor=\"b\",target=\"t\",unit=\"7\",line=\"Lobby rack\","
+                  "firmware=\"1\\\"\\\\\\n\"} 1"});
 }
 
 TEST(Metrics, OperationsCountByOperationAndResult) {
@@ -148,7 +152,7 @@ TEST(Metrics, OperationsCountByOperationAndResult) {
     m.Record(Command::Source, ok);
     m.Record(Command::Source, refused);
     m.Record(Command::Diagnostic, refused);
-    const std::string text = RenderMetrics({m}, "1");
+    const std::string text = RenderMetrics({m}, {}, "1");
     EXPECT_EQ(
         Series(text, "kelvane_operations_total"),
         (std::vector<std::string>{
@@ -160,4 +164,21 @@ TEST(Metrics, OperationsCountByOperationAndResult) {
             "kelvane_operations_total{" + LABELS +
                 ",operation=\"diagnostic\",result=\"failed\"} 1"}));
     EXPECT_EQ(m.source, 2) << "a switch shows at once";
+}
+
+TEST(Metrics, EachLineSaysWhetherItIsUpItsLastSweepAndItsOverruns) {
+    service::LineState up{"Lobby rack", "tcp:10.0.0.7:4001", true, 0.4321, 0};
+    service::LineState down{"tcp:10.0.0.8:4001", "tcp:10.0.0.8:4001", false, std::nullopt, 3};
+    const std::string text = RenderMetrics({}, {up, down}, "1");
+    const std::string lobby = "{line=\"Lobby rack\",target=\"tcp:10.0.0.7:4001\"}";
+    const std::string other = "{line=\"tcp:10.0.0.8:4001\",target=\"tcp:10.0.0.8:4001\"}";
+    EXPECT_EQ(Series(text, "kelvane_line_up"),
+              (std::vector<std::string>{"kelvane_line_up" + lobby + " 1",
+                                        "kelvane_line_up" + other + " 0"}));
+    EXPECT_EQ(Series(text, "kelvane_line_sweep_duration_seconds"),
+              std::vector<std::string>{"kelvane_line_sweep_duration_seconds" + lobby + " 0.432"})
+        << "a line not swept yet has no duration";
+    EXPECT_EQ(Series(text, "kelvane_line_sweep_overruns_total"),
+              (std::vector<std::string>{"kelvane_line_sweep_overruns_total" + lobby + " 0",
+                                        "kelvane_line_sweep_overruns_total" + other + " 3"}));
 }

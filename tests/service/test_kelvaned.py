@@ -76,7 +76,7 @@ class TheApiShowsTheFleet(WithFleet):
         self.assertRegex(m.pop("last_ok"), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
         self.assertGreaterEqual(m.pop("polls"), 2)
         self.assertEqual(m, {"name": "m1-1", "target": self.fleet.targets[0], "unit": 1,
-                             "reachable": True, "source": "VGA", "signal": "ok",
+                             "line": self.fleet.targets[0], "reachable": True, "source": "VGA", "signal": "ok",
                              "firmware": "2.05", "error": None, "failures": 0})
         # A refused firmware query is no failure: older monitors do not have it.
         other = monitors["m2-2"]
@@ -120,8 +120,8 @@ class TheApiShowsTheFleet(WithFleet):
         self.assertEqual((result["ok"], result["error"], result["unit"]), (False, "refused", 1))
         self.assertEqual(self.fleet.frames(1).count("@@1SSSHD3"), 2, "the resend")
         metrics = self.kelvaned.get("/metrics").body
-        self.assertIn('kelvane_operations_total{monitor="m2-1",target="%s",unit="1",'
-                      'operation="source",result="failed"} 1' % self.fleet.targets[1], metrics)
+        self.assertIn('kelvane_operations_total{monitor="m2-1",target="%s",unit="1",line="%s",'
+                      'operation="source",result="failed"} 1' % ((self.fleet.targets[1],) * 2), metrics)
 
 
 class ADeviceServerStoppedAndStartedAgain(WithFleet):
@@ -140,6 +140,11 @@ class ADeviceServerStoppedAndStartedAgain(WithFleet):
         monitors = self.kelvaned.monitors()
         self.assertIn(monitors["m2-1"]["error"], ("no-answer", "open"))
         self.assertEqual(monitors["m2-2"]["error"], "open")
+        up = {line.split("target=\"")[1].split("\"")[0]: line.rsplit(" ", 1)[1]
+              for line in self.kelvaned.get("/metrics").body.splitlines()
+              if line.startswith("kelvane_line_up{")}
+        self.assertEqual(up, {target: "0" if i == 1 else "1"
+                              for i, target in enumerate(self.fleet.targets)}, "that line alone")
         self.assertEqual(monitors["m2-1"]["firmware"], "1.02", "the last values read stay")
         polls = {name: monitors[name]["polls"] for name in ("m1-1", "m1-2")}
 
