@@ -99,7 +99,7 @@ std::string MonitorState::Describe() const {
 }
 
 void Fleet::Configure(const std::vector<MonitorConfig>& monitors) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     std::vector<MonitorState> next;
     for (const MonitorConfig& config : monitors) {
         const auto kept = std::find_if(m_monitors.begin(), m_monitors.end(), [&](auto& state) {
@@ -122,6 +122,9 @@ void Fleet::Configure(const std::vector<MonitorConfig>& monitors) {
     m_monitors = std::move(next);
     m_configured = ++m_version;
     m_changed.notify_all();
+    lock.unlock();
+    if (m_listener)
+        m_listener();
 }
 
 std::vector<MonitorState> Fleet::Snapshot(std::uint64_t* version) const {
@@ -161,6 +164,7 @@ std::optional<int> Fleet::UnitOf(const std::string& name) const {
 template <typename Change>
 void Fleet::Update(const std::string& name, Change change) {
     std::string logged;
+    bool changed = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (MonitorState& state : m_monitors) {
@@ -169,6 +173,7 @@ void Fleet::Update(const std::string& name, Change change) {
             const std::string before = state.Describe();
             change(state);
             state.version = ++m_version;
+            changed = true;
             const std::string after = state.Describe();
             if (after != before)
                 logged = state.name + " (" + state.target + "): " + after;
@@ -176,6 +181,8 @@ void Fleet::Update(const std::string& name, Change change) {
         }
     }
     m_changed.notify_all();
+    if (changed && m_listener)
+        m_listener();
     if (!logged.empty())
         Log(logged);
 }
@@ -186,6 +193,10 @@ void Fleet::RecordPoll(const std::string& name, const PollResult& poll) {
 
 void Fleet::RecordOperation(const std::string& name, Command command, const Outcome& outcome) {
     Update(name, [&](MonitorState& state) { state.Record(command, outcome); });
+}
+
+void Fleet::SetChangeListener(std::function<void()> listener) {
+    m_listener = std::move(listener);
 }
 
 std::uint64_t Fleet::WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -95,6 +96,10 @@ public:
     void RecordPoll(const std::string& name, const PollResult& poll);
     void RecordOperation(const std::string& name, Command command, const Outcome& outcome);
 
+    // Called after every change of the version, outside the fleet's lock, on the thread that
+    // made it; set before the fleet first changes.
+    void SetChangeListener(std::function<void()> listener);
+
     // Waits until the version passes since, or the time is up; the version then.
     std::uint64_t WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const;
 
@@ -108,6 +113,7 @@ private:
     std::vector<MonitorState> m_monitors;
     std::uint64_t m_version = 0;
     std::uint64_t m_configured = 0; // the version the last configuration was taken at
+    std::function<void()> m_listener;
 };
 
 } // namespace service

@@ -44,22 +44,22 @@ void LineWorker::Configure(std::vector<LineMonitor> monitors, LineSettings setti
     m_wake.notify_all();
 }
 
-std::future<OperationResult> LineWorker::Submit(const std::string& monitor,
-                                                const Request& request) {
+Admission LineWorker::Submit(const std::string& monitor, const Request& request,
+                             std::function<void(const OperationResult&)> done) {
     auto operation = std::make_unique<Operation>();
     operation->monitor = monitor;
     operation->request = request;
-    std::future<OperationResult> result = operation->result.get_future();
+    operation->done = std::move(done);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stop || m_finished) {
-            operation->result.set_value({true, {}});
-            return result;
-        }
+        if (m_stop || m_finished)
+            return Admission::Stopping;
+        if (m_queue.size() >= MAX_WAITING_OPERATIONS)
+            return Admission::Busy;
         m_queue.push_back(std::move(operation));
     }
     m_wake.notify_all();
-    return result;
+    return Admission::Queued;
 }
 
 void LineWorker::Stop() {
@@ -117,7 +117,7 @@ void LineWorker::Run() {
         left.swap(m_queue);
     }
     for (auto& operation : left)
-        operation->result.set_value({true, {}});
+        operation->done({true, {}});
     Release();
 }
 
@@ -161,7 +161,7 @@ void LineWorker::RunOperations() {
             operation = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        operation->result.set_value(RunOperation(*operation));
+        operation->done(RunOperation(*operation));
     }
 }
 

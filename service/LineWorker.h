@@ -4,6 +4,7 @@
 //   LineMonitor       a monitor on the line, as configured
 //   LineSettings      what every line shares: the poll interval and the exchange's timing
 //   OperationResult   what an operation came to, or that kelvaned stopped before it could end
+//   Admission, MAX_WAITING_OPERATIONS  whether an operation was taken into a line's queue
 //   LineWorker        the thread: polls its monitors one after the other every interval, and
 //                     runs operations between two polls, in the order they came
 #pragma once
@@ -11,7 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <future>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,10 @@ struct OperationResult {
     Outcome outcome;
 };
 
+// Operations waiting on one line beyond the one under way; one more is not taken.
+inline constexpr std::size_t MAX_WAITING_OPERATIONS = 16;
+enum class Admission { Queued, Busy, Stopping };
+
 class LineWorker {
 public:
     LineWorker(const line::Target& target, std::vector<LineMonitor> monitors, LineSettings settings,
@@ -52,8 +57,12 @@ public:
     const line::Target& Target() const { return m_target; }
     // Takes new monitors and settings between two polls; the line stays open.
     void Configure(std::vector<LineMonitor> monitors, LineSettings settings);
-    // Queues an operation on a monitor of this line; the future holds its result.
-    std::future<OperationResult> Submit(const std::string& monitor, const Request& request);
+    // Queues an operation on a monitor of this line, unless MAX_WAITING_OPERATIONS wait already
+    // (Busy) or the worker stops (Stopping); done is then never called. Once queued, done is
+    // called exactly once, on the worker's thread, when the operation has run or was cut by a
+    // stop.
+    Admission Submit(const std::string& monitor, const Request& request,
+                     std::function<void(const OperationResult&)> done);
     // Asks the thread to stop: the exchange under way ends, a settling wait is cut, what waits
     // in the queue is answered as cut. Returns at once; the destructor waits for the thread.
     void Stop();
@@ -64,7 +73,7 @@ private:
     struct Operation {
         std::string monitor;
         Request request;
-        std::promise<OperationResult> result;
+        std::function<void(const OperationResult&)> done;
     };
 
     void Run();

@@ -3,13 +3,14 @@
 //   CheckAccess        the rules the configuration must meet before kelvaned starts (and before
 //                      a reload is taken): the token file, and no open port without a token
 //   LoadToken          reads the token file
-//   PostVerdict, JudgePost  whether a POST is taken, and the status and reason when it is not
+//   JudgePost          whether a POST is taken, and the status and reason when it is not
 //   SameToken          compares two tokens in constant time
 #pragma once
 
 #include <optional>
 #include <string>
 #include "service/Config.h"
+#include "service/http/Message.h"
 
 namespace service {
 
@@ -24,15 +25,10 @@ bool CheckAccess(const Config& config, std::string& token, std::string& error);
 // Whether a and b are the same, in a time that depends on their lengths alone.
 bool SameToken(const std::string& a, const std::string& b);
 
-struct PostVerdict {
-    int status = 0; // 0: taken
-    std::string reason;
-};
-
 // Judges a POST by its client's address, its Authorization and Content-Type headers: with a
 // token, the right bearer token; without one, a client on this machine. Either way a JSON body,
 // which a form on some other web page cannot send without the browser asking first.
-PostVerdict JudgePost(const std::string& token, const std::string& remoteAddress,
-                      const std::string& authorization, const std::string& contentType);
+http::Verdict JudgePost(const std::string& token, const std::string& remoteAddress,
+                        const std::string& authorization, const std::string& contentType);
 
 } // namespace service

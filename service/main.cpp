@@ -5,15 +5,16 @@
 #include <signal.h>
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <thread>
 #include "res/Version.h"
 #include "service/Api.h"
 #include "service/Config.h"
 #include "service/Fleet.h"
-#include "service/HttpServer.h"
 #include "service/Log.h"
 #include "service/Security.h"
 #include "service/Service.h"
+#include "service/http/FileLimit.h"
+#include "service/http/Listener.h"
+#include "service/http/Server.h"
 
 namespace {
 
@@ -80,23 +81,34 @@ int main(int argc, char** argv) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaddset(&signals, signal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // The connections' threads each would get a heap of their own; two are plenty here.
+    // The lines' threads each would get a heap of their own; two are plenty here.
     mallopt(M_ARENA_MAX, 2);
 
+    if (!service::http::RaiseOpenFileLimit(error)) {
+        service::Log(error);
+        return EXIT_CANNOT_LISTEN;
+    }
+    int port = config.listen.port;
+    const int listening = service::http::Listen(config.listen.host, port, error);
+    if (listening < 0) {
+        service::Log(error);
+        return EXIT_CANNOT_LISTEN;
+    }
     service::Fleet fleet;
     service::Service workers(fleet);
-    service::HttpServer http;
     service::Api api(fleet, workers);
     api.SetToken(token);
-    api.Install(http.Routes());
-    if (!http.Bind(config.listen.host, config.listen.port, error)) {
+    api.SetHosts(config.listen, config.allowedHosts);
+    service::http::Server http(api);
+    // Every change may be news for the event streams.
+    fleet.SetChangeListener([&http] { http.WakeStreams(); });
+    if (!http.Start(listening, error)) {
         service::Log(error);
         return EXIT_CANNOT_LISTEN;
     }
     workers.Apply(config);
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
-    std::thread serving([&http] { http.Run(); });
-    service::Log("listening on " + service::ListenAddress{config.listen.host, http.Port()}.Text());
+    service::Log("listening on " + service::ListenAddress{config.listen.host, port}.Text());
 
     while (true) {
         int signal = 0;
@@ -118,14 +130,14 @@ int main(int argc, char** argv) {
         next.listen = config.listen;
         config = next;
         api.SetToken(token);
+        api.SetHosts(config.listen, config.allowedHosts);
         workers.Apply(config);
         service::Log("reloaded: " + Summary(config));
     }
     // The workers first: an operation cut short answers its request (503) before the server
-    // waits for its connections to end.
+    // closes its connections.
     workers.Stop();
     http.Stop();
-    serving.join();
     service::Log("stopped; every line is let go");
     return EXIT_DONE;
 }
