@@ -40,13 +40,21 @@ std::string AddressText(const sockaddr* address) {
     return text;
 }
 
+Response Stopping() {
+    return ErrorAnswer(503, "kelvaned is stopping");
+}
+
+Response Failure() {
+    return ErrorAnswer(500, "kelvaned could not answer this request");
+}
+
 // The application's reply, or a 500 for an exception, which must not cross the event loop.
 template <typename Function>
 Reply Guarded(Function function) {
     try {
         return function();
     } catch (const std::exception&) {
-        return Reply::Now(ErrorAnswer(500, "kelvaned could not answer this request"));
+        return Reply::Now(Failure());
     }
 }
 
@@ -122,7 +130,7 @@ void Server::Stop() {
         waiting = m_waiting;
     }
     for (const auto& one : waiting)
-        CompletionOf(one)(ErrorAnswer(503, "kelvaned is stopping"));
+        CompletionOf(one)(Stopping());
     m_streams.End();
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -221,10 +229,15 @@ MHD_Result Server::Wait(MHD_Connection* connection, Exchange& exchange) {
                 m_waiting.insert(exchange.waiting);
         }
         const Completion done = CompletionOf(exchange.waiting);
-        if (stopping)
-            done(ErrorAnswer(503, "kelvaned is stopping"));
-        else
-            exchange.reply.later(done);
+        if (stopping) {
+            done(Stopping());
+        } else {
+            try {
+                exchange.reply.later(done);
+            } catch (const std::exception&) {
+                done(Failure());
+            }
+        }
         exchange.reply.later = nullptr;
     }
     // Called again once resumed, with the answer in.
