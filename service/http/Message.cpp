@@ -12,14 +12,6 @@ std::string Request::Header(std::string_view name) const {
     return "";
 }
 
-bool Request::Has(std::string_view name) const {
-    const std::string wanted = Lower(name);
-    for (const auto& header : headers)
-        if (Lower(header.first) == wanted)
-            return true;
-    return false;
-}
-
 Response ErrorAnswer(int status, const std::string& reason) {
     Response response;
     response.status = status;

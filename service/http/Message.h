@@ -33,7 +33,6 @@ struct Request {
 
     // The first header of that name (any case); empty when there is none.
     std::string Header(std::string_view name) const;
-    bool Has(std::string_view name) const;
 };
 
 struct Response {

@@ -85,7 +85,7 @@ def hostile_table(port):
         client = hostile.connect(port)
         try:
             hostile.send(client, sent)
-            got, _, closed = hostile.answer(client)
+            got, _, _, closed = hostile.answer(client)
             held += (got, closed) == (status, closes)
         except (OSError, AssertionError):
             pass

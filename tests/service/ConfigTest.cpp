@@ -114,8 +114,9 @@ TEST(ConfigReader, AllowedHostsTakesHostNamesAlone) {
     EXPECT_TRUE(service::ValidHostName(std::string(63, 'a') + "." + std::string(63, 'b')));
     EXPECT_FALSE(service::ValidHostName(std::string(64, 'a') + ".org"));
     const std::string label(63, 'a');
-    EXPECT_FALSE(service::ValidHostName(label + "." + label + "." + label + "." + label))
-        << "255 characters in all";
+    const std::string longest = label + "." + label + "." + label + "." + std::string(61, 'a');
+    EXPECT_TRUE(service::ValidHostName(longest)) << "253 characters in all";
+    EXPECT_FALSE(service::ValidHostName(longest + "a")) << "254 characters in all";
 }
 
 TEST(ConfigReader, AnErrorNamesTheFileTheLineAndTheKeyOfTheMonitor) {

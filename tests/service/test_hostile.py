@@ -6,8 +6,10 @@ connections, the bound on all connections, the event streams, the operations wai
 and a second kelvaned on the address in use."""
 
 import http.client
+import json
 import os
 import re
+import resource
 import selectors
 import socket
 import subprocess
@@ -120,8 +122,8 @@ def connect(port, source=ATTACKER):
 
 
 def answer(client):
-    """(status, whole body, closed by kelvaned) of the first answer on the connection; status 0
-    when it closed without one."""
+    """(status, head, whole body, closed by kelvaned) of the first answer on the connection;
+    status 0 when it closed without one."""
     data = b""
     closed = False
     while b"\r\n\r\n" not in data:
@@ -148,7 +150,7 @@ def answer(client):
             closed = True
         except socket.timeout:
             pass
-    return (int(status.group(1)) if status else 0), body, closed
+    return (int(status.group(1)) if status else 0), head, body, closed
 
 
 def send(client, what):
@@ -271,13 +273,14 @@ class HostileClients(unittest.TestCase):
                 client = connect(self.kelvaned[which].port)
                 self.addCleanup(client.close)
                 send(client, sent)
-                got, body, closed = answer(client)
+                got, head, body, closed = answer(client)
                 self.assertEqual(got, status, body[:200])
                 self.assertEqual(closed, closes, "closed by kelvaned")
                 if status == 421:
                     self.assertNotIn(b'"m"', body, "no monitor is shown")
                 if status == 200:
                     self.assertGreater(len(body), 1000, "the whole page")
+                    self.assertIn(b"\r\nContent-Security-Policy: default-src 'self'", head)
                 self.assert_memory_within(before, mib)
         self.open.post("/api/monitors/m/source", {"source": "HDMI9"})  # the reset would be next
         self.assertEqual(self.fleet.frames(0)[frames:], [])
@@ -350,7 +353,7 @@ class HostileClients(unittest.TestCase):
             self.assertIn(b"Content-Type: text/event-stream\r\n", text)
         extra = self.held([connect(self.open.port, "127.0.0.1")])[0]
         extra.sendall(request("GET", "/api/events"))
-        status, body, closed = answer(extra)
+        status, _, body, closed = answer(extra)
         self.assertEqual((status, closed), (503, True))
         self.assertIn(b"too many event streams", body)
         self.assert_memory_within(before, 8)
@@ -364,20 +367,40 @@ class HostileClients(unittest.TestCase):
                 break
             self.assertLess(time.monotonic(), deadline, "the slot was not given back")
 
-    def test_an_event_stream_ends_at_once_when_kelvaned_stops(self):
+    def test_an_event_stream_sends_a_long_fleet_whole_and_ends_at_once_when_kelvaned_stops(self):
+        # 250 monitors: the first event is longer than libmicrohttpd takes in one read.
+        monitors = [("m%d" % unit, "tcp:127.0.0.1:9", unit) for unit in range(1, 251)]
         with tempfile.TemporaryDirectory() as folder:
-            kelvaned = Kelvaned(folder, config_text([("m", "tcp:127.0.0.1:9", 1)], interval=3600))
+            kelvaned = Kelvaned(folder, config_text(monitors, interval=3600))
             self.addCleanup(kelvaned.close)
-            client = self.held([connect(kelvaned.port)])[0]
-            client.sendall(request("GET", "/api/events"))
-            text = b""
-            while b"event: fleet" not in text:
-                text += client.recv(4096)
+            connection = http.client.HTTPConnection("127.0.0.1", kelvaned.port,
+                                                    timeout=AT_ONCE_S)
+            self.addCleanup(connection.close)
+            connection.request("GET", "/api/events")
+            events = connection.getresponse()
+            while not (line := events.readline()).startswith(b"data: "):
+                pass
+            self.assertEqual(len(json.loads(line[6:])["monitors"]), 250)
             status, took = kelvaned.stop()
             self.assertEqual(status, 0)
             self.assertLess(took, 2)
-            while client.recv(4096):
-                pass
+            # The stream's end, not a cut: a cut would raise IncompleteRead.
+            events.read()
+
+    def test_kelvaned_raises_its_open_file_limit_or_exits_1_naming_it(self):
+        hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+        with tempfile.TemporaryDirectory() as folder:
+            kelvaned = Kelvaned(folder, config_text([("m", "tcp:127.0.0.1:9", 1)]), preexec=lambda:
+                                resource.setrlimit(resource.RLIMIT_NOFILE, (1000, hard)))
+            self.addCleanup(kelvaned.close)
+            with open("/proc/%d/limits" % kelvaned.process.pid) as limits:
+                self.assertRegex(limits.read(), r"Max open files +1280 ")
+            config = kelvaned.config
+            low = subprocess.run([PROGRAM, "--config", config], capture_output=True, text=True,
+                                 timeout=30, preexec_fn=lambda: resource.setrlimit(
+                                     resource.RLIMIT_NOFILE, (1000, 1000)))
+        self.assertEqual(low.returncode, 1)
+        self.assertIn("the open-file limit is 1000 and kelvaned needs 1280", low.stderr)
 
     def test_a_17th_operation_waiting_on_a_line_gets_429_at_once_and_is_never_queued(self):
         with tempfile.TemporaryDirectory() as folder:
@@ -401,7 +424,9 @@ class HostileClients(unittest.TestCase):
             self.assertEqual(status, 0)
             for other in [running] + waiting:
                 if other is not client:
-                    self.assertEqual(answer(other)[0], 503, "cut by the stop")
+                    status, _, body, _ = answer(other)
+                    self.assertEqual(status, 503, "cut by the stop")
+                    self.assertIn(b"did not run to its end", body, "answered by its line")
         self.assertNotIn("@@1SSSHD3", self.fleet.frames(1), "nothing of them went out")
 
     def test_an_accepted_operation_runs_when_its_client_has_gone(self):
