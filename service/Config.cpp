@@ -4,13 +4,18 @@
 #include <map>
 #include <set>
 #include <toml++/toml.h>
+#include <algorithm>
 #include "service/Files.h"
+#include "service/Text.h"
 
 namespace service {
 
 namespace {
 
-constexpr const char* TOP_KEYS[] = {"listen", "poll_interval_s", "timing", "token_file", "monitor"};
+constexpr const char* TOP_KEYS[] = {"listen",     "poll_interval_s", "timing",
+                                    "token_file", "allowed_hosts",   "monitor"};
+constexpr std::size_t MAX_HOST_NAME_LENGTH = 253;
+constexpr std::size_t MAX_LABEL_LENGTH = 63;
 constexpr const char* MONITOR_KEYS[] = {"name", "target", "unit"};
 
 // The names of the timings, in the order of Timing.
@@ -165,7 +170,7 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
         if (!Known(key, TOP_KEYS))
             return errors.At(node, key,
                              "unknown key (known: listen, poll_interval_s, timing, token_file, "
-                             "[[monitor]])");
+                             "allowed_hosts, [[monitor]])");
         config.keyLines[key] = static_cast<int>(node.source().begin.line);
     }
     std::string text;
@@ -200,6 +205,20 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
             return errors.At(*node, "token_file", "an absolute path is wanted");
         config.tokenFile = text;
     }
+    if (const toml::node* node = root.get("allowed_hosts")) {
+        const toml::array* names = node->as_array();
+        if (names == nullptr)
+            return errors.At(*node, "allowed_hosts", "a list of host names is wanted");
+        for (const toml::node& name : *names) {
+            if (!ReadString(name, "allowed_hosts", errors, text))
+                return false;
+            if (!ValidHostName(text))
+                return errors.At(name, "allowed_hosts",
+                                 "\"" + text +
+                                     "\" is not a host name (such as screens.example.org)");
+            config.allowedHosts.push_back(Lower(text));
+        }
+    }
     if (const toml::node* node = root.get("monitor")) {
         const toml::array* monitors = node->as_array();
         if (monitors == nullptr || !monitors->is_array_of_tables())
@@ -217,6 +236,24 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
 }
 
 } // namespace
+
+bool ValidHostName(const std::string& name) {
+    if (name.empty() || name.size() > MAX_HOST_NAME_LENGTH)
+        return false;
+    size_t begin = 0;
+    while (true) {
+        const size_t end = std::min(name.find('.', begin), name.size());
+        const std::string label = name.substr(begin, end - begin);
+        if (label.empty() || label.size() > MAX_LABEL_LENGTH || label.front() == '-' ||
+            label.back() == '-' ||
+            Lower(label).find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") !=
+                std::string::npos)
+            return false;
+        if (end == name.size())
+            return true;
+        begin = end + 1;
+    }
+}
 
 bool ListenAddress::Loopback() const {
     in_addr v4{};

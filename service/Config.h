@@ -2,6 +2,7 @@
 //   ListenAddress    where the HTTP API listens: a numeric IPv4 or IPv6 address and a port
 //   MonitorConfig    one [[monitor]]: its name, its target, its unit (when given) and its line
 //   LineConfig       one line: the monitors whose targets name one endpoint share it
+//   ValidHostName    whether a text is a host name allowed_hosts takes
 //   Config           the whole file, with its lines and the file line each setting was read from
 //   ReadConfig, ParseConfig  read and check a file, or a text (for the tests)
 //   DEFAULT_CONFIG_FILE, DEFAULT_LISTEN, DEFAULT_POLL_INTERVAL_S, POLL_INTERVAL_LIMITS_S
@@ -55,12 +56,17 @@ struct Config {
     int pollIntervalS = DEFAULT_POLL_INTERVAL_S;
     Timing timing = Timing::Paced;
     std::optional<std::string> tokenFile;
-    std::vector<MonitorConfig> monitors; // in the file's order
-    std::vector<LineConfig> lines;       // in the order of each line's first monitor
-    std::map<std::string, int> keyLines; // the file line of each top-level key given
+    std::vector<std::string> allowedHosts; // lower case; the names kelvaned answers to besides
+                                           // loopback's and the listening address
+    std::vector<MonitorConfig> monitors;   // in the file's order
+    std::vector<LineConfig> lines;         // in the order of each line's first monitor
+    std::map<std::string, int> keyLines;   // the file line of each top-level key given
     // "FILE:LINE: KEY: " for errors found after reading (the token file, for one).
     std::string Where(const std::string& key) const;
 };
+
+// Letters, digits and hyphens in dot-separated labels of 1-63, 253 in all: "screens.example.org".
+bool ValidHostName(const std::string& name);
 
 // Reads and checks the file; false with the error, which names the file, the line and the key.
 bool ReadConfig(const std::string& file, Config& config, std::string& error);

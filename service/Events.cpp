@@ -43,8 +43,4 @@ std::string EventStream::Next(std::chrono::steady_clock::time_point now, std::in
     return text;
 }
 
-void EventStream::Wait(std::chrono::milliseconds timeout) const {
-    m_fleet.WaitForChange(m_taken, timeout);
-}
-
 } // namespace service

@@ -78,8 +78,8 @@ bool SameToken(const std::string& a, const std::string& b) {
     return differ == 0;
 }
 
-PostVerdict JudgePost(const std::string& token, const std::string& remoteAddress,
-                      const std::string& authorization, const std::string& contentType) {
+http::Verdict JudgePost(const std::string& token, const std::string& remoteAddress,
+                        const std::string& authorization, const std::string& contentType) {
     if (token.empty() && !LoopbackClient(remoteAddress))
         return {403, "operations are taken only from this machine (no token_file is configured)"};
     if (!token.empty()) {

@@ -4,13 +4,14 @@
 //                      a reload is taken): the token file, and no open port without a token
 //   CheckReload        the same for a reload, whose file cannot move the listener
 //   LoadToken          reads the token file
-//   PostVerdict, JudgePost  whether a POST is taken, and the status and reason when it is not
+//   JudgePost          whether a POST is taken, and the status and reason when it is not
 //   SameToken          compares two tokens in constant time
 #pragma once
 
 #include <optional>
 #include <string>
 #include "service/Config.h"
+#include "service/http/Message.h"
 
 namespace service {
 
@@ -32,15 +33,10 @@ bool CheckReload(const Config& config, const ListenAddress& listening, std::stri
 // Whether a and b are the same, in a time that depends on their lengths alone.
 bool SameToken(const std::string& a, const std::string& b);
 
-struct PostVerdict {
-    int status = 0; // 0: taken
-    std::string reason;
-};
-
 // Judges a POST by its client's address, its Authorization and Content-Type headers: with a
 // token, the right bearer token; without one, a client on this machine. Either way a JSON body,
 // which a form on some other web page cannot send without the browser asking first.
-PostVerdict JudgePost(const std::string& token, const std::string& remoteAddress,
-                      const std::string& authorization, const std::string& contentType);
+http::Verdict JudgePost(const std::string& token, const std::string& remoteAddress,
+                        const std::string& authorization, const std::string& contentType);
 
 } // namespace service

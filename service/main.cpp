@@ -5,16 +5,17 @@
 #include <signal.h>
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <thread>
 #include "res/Version.h"
 #include "service/Api.h"
 #include "service/Config.h"
 #include "service/Fleet.h"
-#include "service/HttpServer.h"
 #include "service/Log.h"
 #include "service/Operations.h"
 #include "service/Security.h"
 #include "service/Service.h"
+#include "service/http/FileLimit.h"
+#include "service/http/Listener.h"
+#include "service/http/Server.h"
 
 namespace {
 
@@ -69,26 +70,37 @@ int main(int argc, char** argv) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaddset(&signals, signal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // The connections' threads each would get a heap of their own; two are plenty here.
+    // The lines' threads each would get a heap of their own; two are plenty here.
     mallopt(M_ARENA_MAX, 2);
 
+    if (!service::http::RaiseOpenFileLimit(error)) {
+        service::Log(error);
+        return EXIT_CANNOT_LISTEN;
+    }
+    int port = config.listen.port;
+    const int listening = service::http::Listen(config.listen.host, port, error);
+    if (listening < 0) {
+        service::Log(error);
+        return EXIT_CANNOT_LISTEN;
+    }
     service::Fleet fleet;
     service::Service workers(fleet);
-    service::HttpServer http;
     service::Operations operations(fleet);
     service::Api api(fleet, workers, operations);
     api.SetToken(token);
-    api.Install(http.Routes());
-    if (!http.Bind(config.listen.host, config.listen.port, error)) {
+    api.SetHosts(config.listen, config.allowedHosts);
+    service::http::Server http(api);
+    // Every change may be news for the event streams.
+    fleet.AddChangeListener([&http] { http.WakeStreams(); });
+    if (!http.Start(listening, error)) {
         service::Log(error);
         return EXIT_CANNOT_LISTEN;
     }
     workers.Apply(config);
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
-    std::thread serving([&http] { http.Run(); });
     // What a reload is judged by: the address in use, which a reload does not change.
-    const service::ListenAddress listening{config.listen.host, http.Port()};
-    service::Log("listening on " + listening.Text());
+    const service::ListenAddress inUse{config.listen.host, port};
+    service::Log("listening on " + inUse.Text());
 
     while (true) {
         int signal = 0;
@@ -102,7 +114,7 @@ int main(int argc, char** argv) {
         service::Config next;
         std::string nextToken;
         if (!service::ReadConfig(file, next, error) ||
-            !service::CheckReload(next, listening, nextToken, error)) {
+            !service::CheckReload(next, inUse, nextToken, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
         }
@@ -112,14 +124,14 @@ int main(int argc, char** argv) {
         next.listen = config.listen;
         config = next;
         api.SetToken(nextToken);
+        api.SetHosts(config.listen, config.allowedHosts);
         workers.Apply(config);
         service::Log("reloaded: " + Summary(config));
     }
     // The workers first: an operation cut short answers its request (503) before the server
-    // waits for its connections to end.
+    // closes its connections.
     workers.Stop();
     http.Stop();
-    serving.join();
     service::Log("stopped; every line is let go");
     return EXIT_DONE;
 }

@@ -45,6 +45,7 @@ listen = "[::1]:9500"
 poll_interval_s = 3600
 timing = "fast"
 token_file = "/etc/kelvaned/token"
+allowed_hosts = ["Screens.Example.org", "10.0.0.5"]
 
 [[monitor]]
 name = "lobby-left"
@@ -67,11 +68,12 @@ target = "/dev/ttyUSB0"
     EXPECT_EQ(config.pollIntervalS, 3600);
     EXPECT_EQ(config.timing, Timing::AnswerDriven);
     EXPECT_EQ(config.tokenFile, "/etc/kelvaned/token");
+    EXPECT_EQ(config.allowedHosts, (std::vector<std::string>{"screens.example.org", "10.0.0.5"}));
     ASSERT_EQ(config.monitors.size(), 3u);
     EXPECT_EQ(config.monitors[0].name, "lobby-left");
     EXPECT_EQ(config.monitors[0].target.port, 4001);
     EXPECT_EQ(config.monitors[0].unit, 1);
-    EXPECT_EQ(config.monitors[0].line, 7);
+    EXPECT_EQ(config.monitors[0].line, 8);
     EXPECT_EQ(config.monitors[1].unit, 255);
     EXPECT_EQ(config.monitors[2].name, "desk");
     EXPECT_EQ(config.monitors[2].target.path, "/dev/ttyUSB0");
@@ -112,6 +114,34 @@ TEST(ConfigReader, ReadingTheFileLeavesNoDescriptorOpen) {
     EXPECT_FALSE(service::ReadConfig("/tmp", config, error));
     EXPECT_EQ(open(), before);
     ::unlink(path);
+}
+
+TEST(ConfigReader, AllowedHostsTakesHostNamesAlone) {
+    const struct {
+        const char* name;
+        bool valid;
+    } cases[] = {{"screens.example.org", true},
+                 {"kelvaned", true},
+                 {"10.0.0.5", true},
+                 {"a-b.c", true},
+                 {"", false},
+                 {"-a.org", false},
+                 {"a-.org", false},
+                 {"a..org", false},
+                 {"a.org.", false},
+                 {"a_b.org", false},
+                 {"a.org:9420", false},
+                 {"[::1]", false},
+                 {"http://a.org", false},
+                 {"a b", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(service::ValidHostName(c.name), c.valid) << "\"" << c.name << "\"";
+    EXPECT_TRUE(service::ValidHostName(std::string(63, 'a') + "." + std::string(63, 'b')));
+    EXPECT_FALSE(service::ValidHostName(std::string(64, 'a') + ".org"));
+    const std::string label(63, 'a');
+    const std::string longest = label + "." + label + "." + label + "." + std::string(61, 'a');
+    EXPECT_TRUE(service::ValidHostName(longest)) << "253 characters in all";
+    EXPECT_FALSE(service::ValidHostName(longest + "a")) << "254 characters in all";
 }
 
 TEST(ConfigReader, AnErrorNamesTheFileTheLineAndTheKeyOfTheMonitor) {
