@@ -17,7 +17,7 @@ Outcome RunTarget(const Request& request, const line::Target& target, line::Canc
         return outcome;
     }
     line::CancellableClock clock(cancel);
-    MonitorProtocol monitor(*opened, clock, request.timing);
+    MonitorProtocol monitor(*opened, clock, request.timing, AnswersAtZero::Checked);
     outcome = RunCommand(request, monitor, tried);
     // Asked before the line closes: its close looks at the cancel too.
     if (opened->WasCut() || clock.WasCut())

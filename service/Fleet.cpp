@@ -10,6 +10,8 @@ namespace service {
 using protocol::Failure;
 
 Failure PollFailureOf(const MonitorStatus& status) {
+    if (status.severalAnswers)
+        return Failure::SeveralAnswers;
     if (!status.Answered())
         return protocol::FailureOf(status.failure);
     if (status.refusal != CMD_ACK)

@@ -117,12 +117,14 @@ TEST(Metrics, AnUnreachableMonitorKeepsItsFirmwareAndLastSuccessButNotSignalOrSo
     EXPECT_EQ(Series(text, "kelvane_monitor_last_success_timestamp_seconds").size(), 1u);
     EXPECT_EQ(Series(text, "kelvane_monitor_polls_total"),
               std::vector<std::string>{"kelvane_monitor_polls_total{" + LABELS + "} 4"});
-    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total"),
-              (std::vector<std::string>{
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"open\"} 2",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"no-answer\"} 1",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"refused\"} 0",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"write\"} 0"}));
+    EXPECT_EQ(
+        Series(text, "kelvane_monitor_poll_failures_total"),
+        (std::vector<std::string>{
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"open\"} 2",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"no-answer\"} 1",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"refused\"} 0",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"write\"} 0",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"several-answers\"} 0"}));
 }
 
 TEST(Metrics, AUnitIsEmptyUntilLearnedAndLabelValuesAreEscaped) {
