@@ -1,5 +1,6 @@
 #include "cli/Run.h"
 #include <memory>
+#include "cli/HeldLine.h"
 #include "cli/Interrupt.h"
 #include "line/Line.h"
 
@@ -14,6 +15,8 @@ Outcome RunTarget(const Request& request, const line::Target& target, line::Canc
         // A connect the cancel ended did not fail on its own.
         if (cancel.IsSet())
             MarkInterrupted(outcome);
+        else if (LineInUse(reason))
+            outcome.message += HeldByKelvaned(target);
         return outcome;
     }
     line::CancellableClock clock(cancel);
@@ -22,7 +25,19 @@ Outcome RunTarget(const Request& request, const line::Target& target, line::Canc
     // Asked before the line closes: its close looks at the cancel too.
     if (opened->WasCut() || clock.WasCut())
         MarkInterrupted(outcome);
+    else if (target.kind == line::Target::Kind::Tcp && NothingAnswered(request, outcome))
+        outcome.message += HeldByKelvaned(target);
     return outcome;
+}
+
+bool LineInUse(const std::string& reason) {
+    return reason.find(line::IN_USE) != std::string::npos;
+}
+
+bool NothingAnswered(const Request& request, const Outcome& outcome) {
+    // A unit given is known without an answer.
+    return outcome.error == protocol::Failure::NoAnswer && !outcome.source && !outcome.signal &&
+           !outcome.firmware && (request.unit || !outcome.unit);
 }
 
 Outcome ThreadFailed(const std::system_error& error) {
