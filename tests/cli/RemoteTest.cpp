@@ -161,37 +161,38 @@ TEST(RemoteHeldLine, IsLookedForOnALineInUseAndOnADeviceServerWhereNothingAnswer
     request.unit = 3;
     silent.unit = 3;
     EXPECT_TRUE(NothingAnswered(request, silent)) << "the unit given was not an answer";
-    Outcome halfway = silent;
-    for (auto read : {+[](Outcome& o) { o.source = 1; }, +[](Outcome& o) { o.signal = false; },
-                      +[](Outcome& o) {
-                          o.firmware = "1.02";
-                      }}) {
-        halfway = silent;
-        read(halfway);
-        EXPECT_FALSE(NothingAnswered(request, halfway));
-    }
+    Outcome halfway[3] = {silent, silent, silent};
+    halfway[0].source = 1;
+    halfway[1].signal = false;
+    halfway[2].firmware = "1.02";
+    for (const Outcome& read : halfway)
+        EXPECT_FALSE(NothingAnswered(request, read));
     request.unit.reset();
     EXPECT_FALSE(NothingAnswered(request, silent)) << "a unit ID read is an answer";
     EXPECT_FALSE(NothingAnswered(request, Failing(protocol::Failure::Refused, "refused")));
 }
 
-} // namespace
-
-namespace {
-
-// kelvaned as a table: each request recorded, and answered by its "METHOD URL" (404 when none).
+// kelvaned as a table: each request recorded, and answered by its "METHOD PATH" (404 when none).
 struct Answered {
     HttpFailure failure;
     int status;
     std::string body;
 };
+const std::string M2 = R"({"name": "a", "reachable": true, "unit": 2, "source": "HDMI2"})";
+const std::string SWITCHED = R"({"command": "source", "ok": true, "unit": 1, "source": "HDMI2"})";
+// Every case's kelvaned has the group g of a and b, an empty group e, and the monitor a.
+const std::map<std::string, Answered> FLEET = {
+    {"GET /api/groups",
+     {HttpFailure::None, 200,
+      R"({"groups": [{"name": "g", "monitors": ["a", "b"]}, {"name": "e", "monitors": []}]})"}},
+    {"GET /api/monitors", {HttpFailure::None, 200, "{\"monitors\": [" + M2 + "]}"}}};
 std::map<std::string, Answered> g_answers;
 std::vector<HttpRequest> g_asked;
 
 HttpFailure FakeSend(const HttpRequest& request, HttpAnswer& answer, std::string& error,
                      const line::Cancel*) {
     g_asked.push_back(request);
-    const auto found = g_answers.find(request.method + " " + request.url);
+    const auto found = g_answers.find(request.method + " " + request.url.substr(8));
     const Answered given =
         found == g_answers.end() ? Answered{HttpFailure::None, 404, ""} : found->second;
     answer = {given.status, given.body};
@@ -202,22 +203,24 @@ HttpFailure FakeSend(const HttpRequest& request, HttpAnswer& answer, std::string
 struct ThroughCase {
     Command command;
     std::string target;
-    std::map<std::string, Answered> answers;
+    std::string asked; // "METHOD PATH" of the answer below
+    Answered answer;
     std::string text; // the reports' lines
     int exit;
 };
 
-const std::string M2 = R"({"name": "a", "reachable": true, "unit": 2, "source": "HDMI2"})";
-const std::string SWITCHED = R"({"command": "source", "ok": true, "unit": 1, "source": "HDMI2"})";
-const std::string GROUPS = R"({"groups": [{"name": "g", "monitors": ["a", "b"]},
-                                          {"name": "e", "monitors": []}]})";
+ThroughCase Through(Command command, const std::string& target, const std::string& asked,
+                    HttpFailure failure, int status, const std::string& body,
+                    const std::string& text, int exit) {
+    return {command, target, asked, {failure, status, body}, text, exit};
+}
 
 class RemoteThroughKelvaned : public ::testing::TestWithParam<ThroughCase> {};
 
 TEST_P(RemoteThroughKelvaned, AnswersAsTheTableSays) {
     const ThroughCase& c = GetParam();
-    g_answers = c.answers;
-    g_asked.clear();
+    g_answers = FLEET;
+    g_answers[c.asked] = c.answer;
     Request request;
     request.command = c.command;
     request.source = 1;
@@ -225,7 +228,7 @@ TEST_P(RemoteThroughKelvaned, AnswersAsTheTableSays) {
     std::string text;
     std::vector<Outcome> outcomes;
     for (const Reported& r :
-         RunThroughServer(request, {"http://k:1", "", "", ""}, c.target, cancel, FakeSend)) {
+         RunThroughServer(request, {"http://k", "", "", ""}, c.target, cancel, FakeSend)) {
         text += (text.empty() ? "" : "\n") + TextReport(r.target, c.command, r.outcome);
         outcomes.push_back(r.outcome);
     }
@@ -234,146 +237,81 @@ TEST_P(RemoteThroughKelvaned, AnswersAsTheTableSays) {
 }
 
 using F = HttpFailure;
+using C = Command;
 INSTANTIATE_TEST_SUITE_P(
     Cases, RemoteThroughKelvaned,
     ::testing::Values(
-        ThroughCase{Command::Status,
-                    "a",
-                    {{"GET http://k:1/api/monitors/a", {F::None, 200, M2}}},
-                    "a: unit 2, source HDMI2, signal ?, firmware ?",
-                    0},
-        ThroughCase{Command::Source,
-                    "a",
-                    {{"POST http://k:1/api/monitors/a/source",
-                      {F::None, 502, R"({"command": "source", "ok": false, "error": "refused",
-                                         "message": "refused twice", "unit": 1})"}}},
-                    "a: error: refused twice (unit 1)",
-                    1},
-        ThroughCase{Command::Reset,
-                    "x/y",
-                    {},
-                    "x/y: error: kelvaned at http://k:1 knows no "
-                    "monitor named x/y",
-                    3},
-        ThroughCase{Command::Reset,
-                    "a",
-                    {{"POST http://k:1/api/monitors/a/reset", {F::None, 401, R"({"error": "no")"}}},
-                    "a: error: kelvaned at http://k:1 refused the operation: HTTP status 401 "
-                    "(give its token with --token-file)",
-                    3},
-        ThroughCase{
-            Command::Reset,
-            "a",
-            {{"POST http://k:1/api/monitors/a/reset", {F::None, 429, R"({"error": "full"})"}}},
-            "a: error: full",
-            1},
-        ThroughCase{Command::Reset,
-                    "a",
-                    {{"POST http://k:1/api/monitors/a/reset", {F::None, 503, ""}}},
-                    "a: error: HTTP status 503",
-                    1},
-        ThroughCase{Command::Status,
-                    "a",
-                    {{"GET http://k:1/api/monitors/a", {F::None, 500, R"({"error": "oops"})"}}},
-                    "a: error: unexpected answer from kelvaned at http://k:1: HTTP status 500: "
-                    "oops",
-                    3},
-        ThroughCase{Command::Status,
-                    "a",
-                    {{"GET http://k:1/api/monitors/a", {F::None, 200, "<"}}},
-                    "a: error: unexpected answer from kelvaned at http://k:1: its body is not "
-                    "JSON",
-                    3},
-        ThroughCase{Command::Status,
-                    "a",
-                    {{"GET http://k:1/api/monitors/a", {F::None, 200, "1"}}},
-                    "a: error: unexpected answer from kelvaned at http://k:1: not a monitor's "
-                    "state or outcome",
-                    3},
-        ThroughCase{Command::Status,
-                    "a",
-                    {{"GET http://k:1/api/monitors/a", {F::Connect, 0, ""}}},
-                    "a: error: cannot reach kelvaned at http://k:1: it broke",
-                    3},
-        ThroughCase{Command::Status,
-                    "a",
-                    {{"GET http://k:1/api/monitors/a", {F::Other, 0, ""}}},
-                    "a: error: unexpected answer from kelvaned at http://k:1: it broke",
-                    3},
-        ThroughCase{Command::Diagnostic,
-                    "a",
-                    {{"POST http://k:1/api/monitors/a/diagnostic", {F::TimedOut, 0, ""}}},
-                    "a: error: kelvaned at http://k:1 did not answer within 112 s; the operation "
-                    "may still run there",
-                    1},
-        ThroughCase{Command::Status,
-                    "a",
-                    {{"GET http://k:1/api/monitors/a", {F::Cancelled, 0, ""}}},
-                    "a: error: interrupted before kelvaned answered",
-                    1},
-        ThroughCase{Command::Status,
-                    "@g",
-                    {},
-                    "@g: error: kelvaned at http://k:1 knows no groups "
-                    "(it is older than this kelvanectl)",
-                    3},
-        ThroughCase{
-            Command::Status,
-            "@g",
-            {{"GET http://k:1/api/groups", {F::None, 200, GROUPS}},
-             {"GET http://k:1/api/monitors", {F::None, 200, "{\"monitors\": [" + M2 + "]}"}}},
-            "a: unit 2, source HDMI2, signal ?, firmware ?\nb: error: kelvaned at "
-            "http://k:1 knows no monitor named b",
-            3},
-        ThroughCase{
-            Command::Source,
-            "@g",
-            {{"GET http://k:1/api/groups", {F::None, 200, GROUPS}},
-             {"POST http://k:1/api/groups/g/source",
-              {F::None, 200, "{\"ok\": true, \"results\": [" + SWITCHED + ", " + SWITCHED + "]}"}}},
-            "a: switched to HDMI2, signal ?\nb: switched to HDMI2, signal ?",
-            0},
-        ThroughCase{Command::Source,
-                    "@g",
-                    {{"GET http://k:1/api/groups", {F::None, 200, GROUPS}},
-                     {"POST http://k:1/api/groups/g/source", {F::None, 200, "{\"ok\": true}"}}},
-                    "@g: error: unexpected answer from kelvaned at http://k:1: no results of the "
-                    "group",
-                    3},
-        ThroughCase{Command::Reset,
-                    "@z",
-                    {{"GET http://k:1/api/groups", {F::None, 200, GROUPS}}},
-                    "@z: error: kelvaned at http://k:1 knows no group named z",
-                    3},
-        ThroughCase{Command::Reset,
-                    "@e",
-                    {{"GET http://k:1/api/groups", {F::None, 200, GROUPS}}},
-                    "@e: error: the group has no monitors",
-                    1}));
+        Through(C::Status, "a", "GET /api/monitors/a", F::None, 200, M2,
+                "a: unit 2, source HDMI2, signal ?, firmware ?", 0),
+        Through(C::Source, "a", "POST /api/monitors/a/source", F::None, 502,
+                R"({"command": "source", "ok": false, "message": "no"})", "a: error: no", 1),
+        Through(C::Reset, "a", "POST /api/monitors/a/reset", F::None, 401, "{",
+                "a: error: kelvaned at http://k refused the operation: HTTP status 401 (give its "
+                "token with --token-file)",
+                3),
+        Through(C::Reset, "a", "POST /api/monitors/a/reset", F::None, 429, R"({"error": "full"})",
+                "a: error: full", 1),
+        Through(C::Reset, "a", "POST /api/monitors/a/reset", F::None, 503, "",
+                "a: error: HTTP status 503", 1),
+        Through(C::Status, "a", "GET /api/monitors/a", F::None, 500, R"({"error": "oops"})",
+                "a: error: unexpected answer from kelvaned at http://k: HTTP status 500: oops", 3),
+        Through(C::Status, "a", "GET /api/monitors/a", F::None, 200, "<",
+                "a: error: unexpected answer from kelvaned at http://k: its body is not JSON", 3),
+        Through(C::Status, "a", "GET /api/monitors/a", F::None, 200, "1",
+                "a: error: unexpected answer from kelvaned at http://k: not a monitor's state or "
+                "outcome",
+                3),
+        Through(C::Status, "a", "GET /api/monitors/a", F::Connect, 0, "",
+                "a: error: cannot reach kelvaned at http://k: it broke", 3),
+        Through(C::Status, "a", "GET /api/monitors/a", F::Other, 0, "",
+                "a: error: unexpected answer from kelvaned at http://k: it broke", 3),
+        Through(C::Diagnostic, "a", "POST /api/monitors/a/diagnostic", F::TimedOut, 0, "",
+                "a: error: kelvaned at http://k did not answer within 112 s; the operation may "
+                "still run there",
+                1),
+        Through(C::Status, "a", "GET /api/monitors/a", F::Cancelled, 0, "",
+                "a: error: interrupted before kelvaned answered", 1),
+        Through(
+            C::Status, "@g", "GET /api/groups", F::None, 404, "",
+            "@g: error: kelvaned at http://k knows no groups (it is older than this kelvanectl)",
+            3),
+        Through(C::Status, "@g", "", F::None, 0, "",
+                "a: unit 2, source HDMI2, signal ?, firmware ?\nb: error: kelvaned at http://k "
+                "knows no monitor named b",
+                3),
+        Through(C::Source, "@g", "POST /api/groups/g/source", F::None, 200,
+                "{\"results\": [" + SWITCHED + ", " + SWITCHED + "]}",
+                "a: switched to HDMI2, signal ?\nb: switched to HDMI2, signal ?", 0),
+        Through(C::Source, "@g", "POST /api/groups/g/source", F::None, 200, "{}",
+                "@g: error: unexpected answer from kelvaned at http://k: no results of the group",
+                3),
+        Through(C::Reset, "@z", "", F::None, 0, "",
+                "@z: error: kelvaned at http://k knows no group named z", 3),
+        Through(C::Reset, "@e", "", F::None, 0, "", "@e: error: the group has no monitors", 1)));
 
 TEST(RemoteRequests, CarryTheTokenTheBodyAndTheBoundOfWhatTheyAsk) {
-    g_answers = {{"GET http://k:1/api/groups", {F::None, 200, GROUPS}}};
+    g_answers = FLEET;
     g_asked.clear();
     Request request;
     request.command = Command::Source;
     request.source = 3;
     line::Cancel cancel;
-    const Server server{"http://k:1", "t0ken", "/ca", ""};
+    const Server server{"http://k", "t0ken", "/ca", ""};
     RunThroughServer(request, server, "a b", cancel, FakeSend);
     RunThroughServer(request, server, "@g", cancel, FakeSend);
     request.command = Command::Status;
     RunThroughServer(request, server, "a", cancel, FakeSend);
     ASSERT_EQ(g_asked.size(), 4u);
-    EXPECT_EQ(g_asked[0].url, "http://k:1/api/monitors/a%20b/source");
+    EXPECT_EQ(g_asked[0].url, "http://k/api/monitors/a%20b/source");
     EXPECT_EQ(g_asked[0].body, R"({"source":"VGA"})");
     EXPECT_EQ(g_asked[0].limitMs, OPERATION_LIMIT_MS);
-    EXPECT_EQ(g_asked[2].url, "http://k:1/api/groups/g/source");
+    EXPECT_EQ(g_asked[2].url, "http://k/api/groups/g/source");
     EXPECT_EQ(g_asked[2].limitMs, OPERATION_LIMIT_MS + 2 * protocol::RESET_LIMIT_MS);
     EXPECT_EQ((g_asked[3].method + g_asked[3].body), "GET");
     EXPECT_EQ(g_asked[3].limitMs, READ_LIMIT_MS);
     for (const HttpRequest& asked : g_asked)
         EXPECT_EQ(asked.token + asked.caFile, "t0ken/ca");
-    const Server broken{"http://k:1", "", "", "/t is readable by others"};
+    const Server broken{"http://k", "", "", "/t is readable by others"};
     const auto reported = RunThroughServer(request, broken, "a", cancel, FakeSend);
     EXPECT_EQ(reported.at(0).outcome.message, "/t is readable by others");
     EXPECT_EQ(g_asked.size(), 4u) << "nothing sent";

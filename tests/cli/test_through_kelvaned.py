@@ -27,10 +27,9 @@ KEYS = {
     "status": ["target", "command", "ok", "error", "message", "unit", "source", "signal",
                "firmware"],
     "source": ["target", "command", "ok", "error", "message", "unit", "source", "signal"],
-    "reset": ["target", "command", "ok", "error", "message", "unit", "source", "signal",
-              "firmware"],
     "diagnostic": ["target", "command", "ok", "error", "message", "unit", "step"],
 }
+KEYS["reset"] = KEYS["status"]
 
 
 class Run:
