@@ -62,7 +62,7 @@ class ThroughKelvaned(unittest.TestCase):
         cls.monitors = ([("m1-%d" % u, targets[0], u) for u in (1, 2, 3, 4)] +
                         [("chain", targets[1], None)] +
                         [("m3-%d" % u, targets[2], u) for u in (1, 2)])
-        cls.token_file = write_token(os.path.join(cls.folder.name, "token"), "ci %s\n" % TOKEN)
+        cls.token_file = write_token(os.path.join(cls.folder.name, "token"), TOKEN + "\n")
         try:
             cls.kelvaned = Kelvaned(cls.folder.name, config_text(cls.monitors, 1,
                                                                  token_file=cls.token_file))
