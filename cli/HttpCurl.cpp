@@ -101,5 +101,8 @@ HttpFailure SendRequest(const HttpRequest& request, HttpAnswer& answer, std::str
                 ? "the answer is over " + std::to_string(MAX_ANSWER_BYTES / 1024 / 1024) + " MB"
             : reason[0] != '\0' ? std::string(reason)
                                 : std::string(curl_easy_strerror(code));
+    // The usual cause: an https:// URL for a kelvaned that serves http:// alone.
+    if (code == CURLE_SSL_CONNECT_ERROR)
+        error += " (no TLS there? a kelvaned without TLS takes http:// URLs alone)";
     return failure;
 }

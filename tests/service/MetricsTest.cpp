@@ -69,7 +69,7 @@ TEST(Metrics, AMonitorNotYetPolledIsDownWithNoValuesAndZeroCounts) {
         EXPECT_TRUE(Series(text, absent).empty()) << absent;
     EXPECT_EQ(Series(text, "kelvane_monitor_info"),
               std::vector<std::string>{"kelvane_monitor_info{" + LABELS + ",firmware=\"\"} 1"});
-    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total").size(), 4u);
+    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total").size(), 5u);
     EXPECT_EQ(Series(text, "kelvane_operations_total").size(), 6u);
     EXPECT_NE(text.find("# TYPE kelvane_monitor_polls_total counter\n"), std::string::npos);
     EXPECT_NE(text.find("# TYPE kelvane_monitor_up gauge\n"), std::string::npos);
