@@ -1,5 +1,6 @@
 #include "cli/Run.h"
 #include <memory>
+#include "cli/HeldLine.h"
 #include "cli/Interrupt.h"
 #include "line/Line.h"
 
@@ -14,15 +15,29 @@ Outcome RunTarget(const Request& request, const line::Target& target, line::Canc
         // A connect the cancel ended did not fail on its own.
         if (cancel.IsSet())
             MarkInterrupted(outcome);
+        else if (LineInUse(reason))
+            outcome.message += HeldByKelvaned(target);
         return outcome;
     }
     line::CancellableClock clock(cancel);
-    MonitorProtocol monitor(*opened, clock, request.timing);
+    MonitorProtocol monitor(*opened, clock, request.timing, AnswersAtZero::Checked);
     outcome = RunCommand(request, monitor, tried);
     // Asked before the line closes: its close looks at the cancel too.
     if (opened->WasCut() || clock.WasCut())
         MarkInterrupted(outcome);
+    else if (target.kind == line::Target::Kind::Tcp && NothingAnswered(request, outcome))
+        outcome.message += HeldByKelvaned(target);
     return outcome;
+}
+
+bool LineInUse(const std::string& reason) {
+    return reason.find(line::IN_USE) != std::string::npos;
+}
+
+bool NothingAnswered(const Request& request, const Outcome& outcome) {
+    // A unit given is known without an answer.
+    return outcome.error == protocol::Failure::NoAnswer && !outcome.source && !outcome.signal &&
+           !outcome.firmware && (request.unit || !outcome.unit);
 }
 
 Outcome ThreadFailed(const std::system_error& error) {

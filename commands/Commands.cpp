@@ -22,9 +22,21 @@ void Fail(Outcome& outcome, CommandResult result, const std::string& step) {
 constexpr const char* QUERY_NAMES[] = {"the unit-ID query", "the source query", "the signal query",
                                        "the firmware query"};
 
-// The first query that failed says what went wrong.
+// Several monitors answered at address "0": whatever they said is no monitor's, and nothing that
+// would change a monitor may follow.
+void FailSeveral(Outcome& outcome) {
+    if (!outcome.ok())
+        return;
+    outcome.error = protocol::Failure::SeveralAnswers;
+    outcome.message = protocol::FailureWords(outcome.error);
+}
+
+// Several answers at "0" explain whatever else went wrong; otherwise the first query that failed
+// says what did.
 void FailOn(const MonitorStatus& status, Outcome& outcome) {
-    if (!status.Answered())
+    if (status.severalAnswers)
+        FailSeveral(outcome);
+    else if (!status.Answered())
         Fail(outcome, status.failure, QUERY_NAMES[static_cast<int>(status.failedQuery)]);
 }
 
@@ -66,7 +78,10 @@ void Source(const Request& request, MonitorProtocol& monitor, Outcome& outcome) 
         return;
     }
     outcome.source = request.source;
-    if (Answered(result.signal.result))
+    // A switch at "0" that several monitors answered switched them all.
+    if (result.signal.severalAnswers)
+        FailSeveral(outcome);
+    else if (Answered(result.signal.result))
         outcome.signal = result.signal.signal;
 }
 
@@ -90,15 +105,18 @@ void Reset(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
             address = AddressOf(asked.unit);
             if (asked.unit)
                 reread.unit = asked.unit;
+            reread.severalAnswers = asked.severalAnswers;
         }
         // What follows a frame that could not be written would fail the same way.
-        return answer != CMD_SEND_FAILED;
+        return answer != CMD_SEND_FAILED && !reread.severalAnswers;
     });
     if (result.result != CMD_ACK) {
         Fail(outcome, result.result, "the reset");
         return;
     }
     static_cast<MonitorStatus&>(outcome) = reread;
+    if (reread.severalAnswers)
+        FailSeveral(outcome);
 }
 
 void Diagnostic(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {

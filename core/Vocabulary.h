@@ -26,6 +26,8 @@ enum class Failure : unsigned char {
     Write,       // a frame could not be written to the line
     Interrupted, // cut short by Ctrl-C or a stop before it finished
     Busy,        // not run: too many operations already wait for the line
+    // More than one monitor answered at address "0": a daisy chain whose unit was not given.
+    SeveralAnswers,
 };
 
 struct FailureText {
@@ -41,6 +43,7 @@ inline constexpr FailureText FAILURES[] = {
     {"write", "cannot write to the line"},
     {"interrupted", "interrupted"},
     {"busy", "too many operations wait for the line"},
+    {"several-answers", "more than one monitor answered at address 0: give --unit"},
 };
 inline constexpr int FAILURE_COUNT = static_cast<int>(std::size(FAILURES));
 

@@ -129,7 +129,8 @@ deb="$out/kelvanectl_${version}_$(dpkg --print-architecture).deb"
 dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
 echo "$deb"
 
-# The Debian package of the service, made the same way: the program in /usr/sbin, its unit, the
+# The Debian package of the service, made the same way: the program in /usr/sbin, its unit and the
+# template unit that runs one kelvanectl command through it (kelvanectl is a dependency), the
 # example configuration as a conffile (no monitors: it starts with an empty fleet), the manual
 # page, a Prometheus configuration and alert rules as examples, and the maintainer scripts that
 # make its system user and token and look after the unit.
@@ -140,6 +141,7 @@ mkdir -p "$root/DEBIAN" "$root/usr/sbin" "$root/usr/share/man/man8" "$doc/exampl
 install -m 755 "$KELVANE_NATIVE/bin/kelvaned" "$root/usr/sbin/kelvaned"
 strip --remove-section=.comment --remove-section=.note --strip-unneeded "$root/usr/sbin/kelvaned"
 install -m 644 packaging/kelvaned.service "$root/lib/systemd/system/kelvaned.service"
+install -m 644 "packaging/kelvane-run@.service" "$root/lib/systemd/system/kelvane-run@.service"
 install -m 644 packaging/kelvaned.toml "$root/etc/kelvaned/kelvaned.toml"
 echo /etc/kelvaned/kelvaned.toml > "$root/DEBIAN/conffiles"
 for script in postinst prerm postrm; do

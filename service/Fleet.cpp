@@ -21,6 +21,8 @@ bool LineAnswered(Failure failure) {
 } // namespace
 
 Failure PollFailureOf(const MonitorStatus& status) {
+    if (status.severalAnswers)
+        return Failure::SeveralAnswers;
     if (!status.Answered())
         return protocol::FailureOf(status.failure);
     if (status.refusal != CMD_ACK)

@@ -37,13 +37,14 @@ struct PollResult {
     std::int64_t wallMs = 0; // when it ended, in ms since 1970 (UTC)
 };
 
-// What the core's reading of a monitor came to: the first query unanswered or unwritten, else the
-// first refused. A refused firmware query is not among them: older monitors do not have it.
+// What the core's reading of a monitor came to: several monitors answering at "0", else the first
+// query unanswered or unwritten, else the first refused. A refused firmware query is not among
+// them: older monitors do not have it.
 protocol::Failure PollFailureOf(const MonitorStatus& status);
 // The failures a poll can meet, in the order their counters are shown.
 inline constexpr protocol::Failure POLL_FAILURES[] = {
     protocol::Failure::Open, protocol::Failure::NoAnswer, protocol::Failure::Refused,
-    protocol::Failure::Write};
+    protocol::Failure::Write, protocol::Failure::SeveralAnswers};
 
 inline constexpr Command OPERATIONS[] = {Command::Source, Command::Reset, Command::Diagnostic};
 inline constexpr int OPERATION_COUNT = 3;

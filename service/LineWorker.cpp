@@ -314,7 +314,8 @@ void LineWorker::Release() {
 
 MonitorProtocol& LineWorker::Protocol() {
     if (!m_protocol || m_protocol->GetTiming() != m_settings.timing)
-        m_protocol = std::make_unique<MonitorProtocol>(*m_line, m_waits, m_settings.timing);
+        m_protocol = std::make_unique<MonitorProtocol>(*m_line, m_waits, m_settings.timing,
+                                                       AnswersAtZero::Checked);
     return *m_protocol;
 }
 

@@ -127,6 +127,42 @@ TEST(Commands, AFrameThatCannotBeWrittenIsAWriteFailureAndNothingFollowsIt) {
     EXPECT_TRUE(m.line.frames.empty());
 }
 
+// Several monitors answering at "0": each command stops there with several-answers, and nothing
+// that changes a monitor follows.
+struct SeveralCase {
+    Command command;
+    std::optional<int> unit;
+    std::vector<std::string> answers;
+    Frames frames;
+};
+
+class CommandsSeveral : public ::testing::TestWithParam<SeveralCase> {};
+
+TEST_P(CommandsSeveral, StopWithSeveralAnswersAndChangeNothingMore) {
+    const SeveralCase& c = GetParam();
+    Monitor m(c.answers);
+    const Outcome outcome = m.Run(Asking(c.command, c.unit));
+    EXPECT_STREQ(protocol::FailureName(outcome.error), "several-answers");
+    EXPECT_EQ(outcome.message, "more than one monitor answered at address 0: give --unit");
+    EXPECT_EQ(m.line.frames, c.frames);
+    EXPECT_EQ(ExitStatus({outcome}, false), EXIT_MONITOR_FAILED);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandsSeveral,
+    ::testing::Values(
+        SeveralCase{Command::Status, {}, {"000012!!"}, {"@@0UIG000"}},
+        SeveralCase{Command::Source, {}, {"000012!!"}, {"@@0UIG000"}},
+        SeveralCase{Command::Diagnostic, {}, {"001!001!"}, {"@@0UIG000"}},
+        // Unit 0 given: the switch went out at "0", and its re-check tells that several took it.
+        SeveralCase{Command::Source, 0, {"!", "SSOOKK!!"}, {"@@0SSSVGA", "@@0SIG000"}},
+        // The reset's own reading of the unit ID meets the chain: the rest is not asked.
+        SeveralCase{
+            Command::Reset,
+            {},
+            {"001!", "!", "SOK!", "HD2!", "SOK!", "000012!!"},
+            {"@@0UIG000", "@@1DSSEXE", "@@1SIG000", "@@1SSG000", "@@1SIG000", "@@0UIG000"}}));
+
 struct ExitCase {
     std::vector<std::string> errors; // each target's error, in order; "" succeeded
     bool interrupted;

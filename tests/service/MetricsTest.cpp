@@ -71,7 +71,7 @@ TEST(Metrics, AMonitorNotYetPolledIsDownWithNoValuesAndZeroCounts) {
         EXPECT_TRUE(Series(text, absent).empty()) << absent;
     EXPECT_EQ(Series(text, "kelvane_monitor_info"),
               std::vector<std::string>{"kelvane_monitor_info{" + LABELS + ",firmware=\"\"} 1"});
-    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total").size(), 4u);
+    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total").size(), 5u);
     EXPECT_EQ(Series(text, "kelvane_operations_total").size(), 6u);
     EXPECT_NE(text.find("# TYPE kelvane_monitor_polls_total counter\n"), std::string::npos);
     EXPECT_NE(text.find("# TYPE kelvane_monitor_up gauge\n"), std::string::npos);
@@ -119,12 +119,14 @@ TEST(Metrics, AnUnreachableMonitorKeepsItsFirmwareAndLastSuccessButNotSignalOrSo
     EXPECT_EQ(Series(text, "kelvane_monitor_last_success_timestamp_seconds").size(), 1u);
     EXPECT_EQ(Series(text, "kelvane_monitor_polls_total"),
               std::vector<std::string>{"kelvane_monitor_polls_total{" + LABELS + "} 4"});
-    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total"),
-              (std::vector<std::string>{
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"open\"} 2",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"no-answer\"} 1",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"refused\"} 0",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"write\"} 0"}));
+    EXPECT_EQ(
+        Series(text, "kelvane_monitor_poll_failures_total"),
+        (std::vector<std::string>{
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"open\"} 2",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"no-answer\"} 1",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"refused\"} 0",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"write\"} 0",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"several-answers\"} 0"}));
 }
 
 TEST(Metrics, AUnitIsEmptyUntilLearnedAndLabelValuesAreEscaped) {
