@@ -26,6 +26,7 @@ enum class Failure : unsigned char {
     Write,       // a frame could not be written to the line
     Interrupted, // cut short by Ctrl-C or a stop before it finished
     Busy,        // not run: too many operations already wait for the line
+    Invalid,     // not run: the command itself is not one kelvaned knows (an unknown source)
 };
 
 struct FailureText {
@@ -41,6 +42,7 @@ inline constexpr FailureText FAILURES[] = {
     {"write", "cannot write to the line"},
     {"interrupted", "interrupted"},
     {"busy", "too many operations wait for the line"},
+    {"invalid", "not a command kelvaned knows"},
 };
 inline constexpr int FAILURE_COUNT = static_cast<int>(std::size(FAILURES));
 
