@@ -175,7 +175,8 @@ void Api::Dispatch(const httplib::Request& request, httplib::Response& response)
     Fail(response, 405, request.method + " is not taken here; " + allowed + " is");
 }
 
-void Api::Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&),
+void Api::Render(Rendered& cache,
+                 const std::function<std::string(const std::vector<MonitorState>&)>& render,
                  const httplib::Request& request, httplib::Response& response, const char* type) {
     Rendered rendered;
     {
@@ -256,8 +257,8 @@ void Api::Metrics(const httplib::Request& request, httplib::Response& response,
                   const std::string&) {
     Render(
         m_metrics,
-        [](const std::vector<MonitorState>& all) {
-            return RenderMetrics(all, KELVANE_VERSION_TEXT);
+        [this](const std::vector<MonitorState>& all) {
+            return RenderMetrics(all, KELVANE_VERSION_TEXT, m_fleet.Broker());
         },
         request, response, METRICS_CONTENT_TYPE);
 }

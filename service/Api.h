@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -56,7 +57,8 @@ private:
         Packed body;
     };
     // Answers with the rendering of the fleet's version, made now unless the cache has it.
-    void Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&),
+    void Render(Rendered& cache,
+                const std::function<std::string(const std::vector<MonitorState>&)>& render,
                 const httplib::Request& request, httplib::Response& response, const char* type);
 
     Fleet& m_fleet;

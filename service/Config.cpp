@@ -5,12 +5,14 @@
 #include <set>
 #include <sstream>
 #include <toml++/toml.h>
+#include "service/mqtt/MqttConfig.h"
 
 namespace service {
 
 namespace {
 
-constexpr const char* TOP_KEYS[] = {"listen", "poll_interval_s", "timing", "token_file", "monitor"};
+constexpr const char* TOP_KEYS[] = {"listen",     "poll_interval_s", "timing",
+                                    "token_file", "monitor",         "mqtt"};
 constexpr const char* MONITOR_KEYS[] = {"name", "target", "unit"};
 
 // The names of the timings, in the order of Timing.
@@ -133,7 +135,7 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
         if (!Known(key, TOP_KEYS))
             return errors.At(node, key,
                              "unknown key (known: listen, poll_interval_s, timing, token_file, "
-                             "[[monitor]])");
+                             "[[monitor]], [mqtt])");
         config.lines[key] = static_cast<int>(node.source().begin.line);
     }
     std::string text;
@@ -180,6 +182,10 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
             config.monitors.push_back(std::move(monitor));
         }
     }
+    // The bridge's own table, read by its own reader.
+    if (const toml::node* node = root.get("mqtt"))
+        if (!mqtt::ReadMqttTable(*node, errors.file, config.mqtt, errors.error))
+            return false;
     return CheckFleet(config, errors);
 }
 

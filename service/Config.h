@@ -14,6 +14,7 @@
 #include <vector>
 #include "core/MonitorProtocol.h"
 #include "line/Target.h"
+#include "service/mqtt/MqttSettings.h"
 
 namespace service {
 
@@ -49,8 +50,9 @@ struct Config {
     int pollIntervalS = DEFAULT_POLL_INTERVAL_S;
     Timing timing = Timing::Paced;
     std::optional<std::string> tokenFile;
-    std::vector<MonitorConfig> monitors; // in the file's order
-    std::map<std::string, int> lines;    // the line of each top-level key given
+    std::vector<MonitorConfig> monitors;    // in the file's order
+    std::optional<mqtt::MqttSettings> mqtt; // [mqtt]: none, no bridge
+    std::map<std::string, int> lines;       // the line of each top-level key given
     // "FILE:LINE: KEY: " for errors found after reading (the token file, for one).
     std::string Where(const std::string& key) const;
 };

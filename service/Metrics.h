@@ -5,6 +5,7 @@
 //   RenderMetrics          every series of every monitor, and the build's
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 #include "service/Fleet.h"
@@ -17,7 +18,9 @@ inline constexpr const char* METRICS_CONTENT_TYPE = "text/plain; version=0.0.4; 
 std::string EscapeLabelValue(const std::string& value);
 
 // One series per monitor (labels monitor, target and unit, empty until learned) for each
-// metric, and kelvane_build_info; a value that is not known has no series.
-std::string RenderMetrics(const std::vector<MonitorState>& monitors, const std::string& version);
+// metric, and kelvane_build_info; a value that is not known has no series. With a broker (the
+// MQTT bridge is configured), its connection and its messages too.
+std::string RenderMetrics(const std::vector<MonitorState>& monitors, const std::string& version,
+                          const std::optional<BrokerLink>& broker = std::nullopt);
 
 } // namespace service

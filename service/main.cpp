@@ -15,6 +15,7 @@
 #include "service/Operations.h"
 #include "service/Security.h"
 #include "service/Service.h"
+#include "service/mqtt/MqttService.h"
 
 namespace {
 
@@ -43,7 +44,8 @@ std::string Summary(const service::Config& config) {
 // Reads and checks the file with everything the start checks; false with the error.
 bool Load(const std::string& file, service::Config& config, std::string& token,
           std::string& error) {
-    return service::ReadConfig(file, config, error) && service::CheckAccess(config, token, error);
+    return service::ReadConfig(file, config, error) && service::CheckAccess(config, token, error) &&
+           (!config.mqtt || service::mqtt::LoadMqttPassword(file, *config.mqtt, error));
 }
 
 } // namespace
@@ -96,6 +98,8 @@ int main(int argc, char** argv) {
         return EXIT_CANNOT_LISTEN;
     }
     workers.Apply(config);
+    service::mqtt::MqttService mqtt(fleet, operations);
+    mqtt.Apply(config.mqtt);
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
     std::thread serving([&http] { http.Run(); });
     service::Log("listening on " + service::ListenAddress{config.listen.host, http.Port()}.Text());
@@ -121,11 +125,14 @@ int main(int argc, char** argv) {
         config = next;
         api.SetToken(token);
         workers.Apply(config);
+        mqtt.Apply(config.mqtt);
         service::Log("reloaded: " + Summary(config));
     }
     // The workers first: an operation cut short answers its request (503) before the server
     // waits for its connections to end.
     workers.Stop();
+    // After the workers: the operations they cut have their results published.
+    mqtt.Stop();
     http.Stop();
     serving.join();
     service::Log("stopped; every line is let go");
