@@ -104,8 +104,10 @@ Bridge::Heard Bridge::Received(std::string_view topic, std::string_view payload,
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         const Topics topics(m_settings);
+        // The retained status that comes with the subscription is no start: the connect
+        // publishes everything anyway.
         if (topics.Discovery() && topic == topics.HomeAssistantStatus())
-            return payload == ONLINE ? Heard::HomeAssistantOnline : Heard::Nothing;
+            return payload == ONLINE && !retain ? Heard::HomeAssistantOnline : Heard::Nothing;
         if (!m_settings.commands)
             return Heard::Nothing;
         read = ReadCommand(m_settings.topicPrefix, topic, payload);

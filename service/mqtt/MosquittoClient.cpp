@@ -78,7 +78,7 @@ void MosquittoClient::Start() {
                                            settings.address.port, KEEP_ALIVE_S);
     if (rc != MOSQ_ERR_SUCCESS)
         Log("mqtt: " + settings.broker + " cannot be reached yet (" + ErrorText(rc) +
-            "); trying again, every 1 s up to every 60 s");
+            "); trying again after 1 s, then after longer waits up to 60 s");
     m_looping = mosquitto_loop_start(m_handle) == MOSQ_ERR_SUCCESS;
 }
 

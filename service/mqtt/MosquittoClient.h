@@ -34,7 +34,7 @@ public:
     MosquittoClient& operator=(const MosquittoClient&) = delete;
 
     // Starts connecting, with the last will "offline" on PREFIX/status; a broker that is not
-    // there yet is tried again, every 1 s doubling to every 60 s.
+    // there yet is tried again after 1 s, then after longer waits up to 60 s.
     void Start();
     // Publishes while connected; drops the message otherwise.
     void Publish(const std::string& topic, const std::string& payload, bool retain);

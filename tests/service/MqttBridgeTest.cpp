@@ -358,10 +358,12 @@ TEST(MqttBridge, HomeAssistantStartingAsksForEverythingAgain) {
     EXPECT_EQ(h.bridge.Received("homeassistant/status", "online", false),
               Bridge::Heard::HomeAssistantOnline);
     EXPECT_EQ(h.bridge.Received("homeassistant/status", "offline", false), Bridge::Heard::Nothing);
+    EXPECT_EQ(h.bridge.Received("homeassistant/status", "online", true), Bridge::Heard::Nothing)
+        << "the retained one that comes with the subscription";
     EXPECT_TRUE(h.out.Take().empty());
 }
 
-TEST(MqttBridge, AMonitorARelaodRemovedIsClearedAndClearedAgainAtTheNextConnect) {
+TEST(MqttBridge, AMonitorAReloadRemovedIsClearedAndClearedAgainAtTheNextConnect) {
     Harness h;
     h.bridge.PublishChanges({{Monitor("lobby"), Monitor("hall")}, 2, true});
     EXPECT_NE(Find(h.out.Take(), "kelvane/hall/state"), nullptr) << "a monitor added";
