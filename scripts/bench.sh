@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Times 50 query transactions of the panel, the panel's operations clicked in the real program,
-# kelvanectl status on one and on eight monitors, kelvaned with 64 monitors and its page in
-# headless Chromium with 256, against the simulated monitor, and prints the figures. Installs and
+# kelvanectl status on one and on eight monitors, kelvaned with 64 monitors, its MQTT bridge and
+# its page in headless Chromium with 256, against the simulated monitor, and prints the figures. Installs and
 # builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,6 +40,10 @@ python3 tests/bench/kelvanectl_bench.py
 
 # kelvaned, the native service, against a simulated fleet of 64 monitors on 8 device servers.
 python3 tests/bench/kelvaned_bench.py
+
+# kelvaned's MQTT bridge with 256 monitors on 32 device servers and a real broker (mosquitto);
+# paho-mqtt is Debian's.
+/usr/bin/python3 tests/bench/mqtt_bench.py
 
 # kelvaned's page in headless Chromium with 256 monitors on 32 device servers. Debian's Selenium
 # is for Debian's Python.

@@ -4,6 +4,7 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include "service/Log.h"
@@ -72,14 +73,31 @@ MosquittoClient::MosquittoClient(const MqttSettings& settings, ClientEvents even
 void MosquittoClient::Start() {
     if (m_handle == nullptr)
         return;
-    const MqttSettings& settings = m_settings;
-    Log("mqtt: connecting to " + settings.broker + " as " + settings.clientId);
-    const int rc = mosquitto_connect_async(m_handle, settings.address.host.c_str(),
-                                           settings.address.port, KEEP_ALIVE_S);
-    if (rc != MOSQ_ERR_SUCCESS)
-        Log("mqtt: " + settings.broker + " cannot be reached yet (" + ErrorText(rc) +
-            "); trying again after 1 s, then after longer waits up to 60 s");
-    m_looping = mosquitto_loop_start(m_handle) == MOSQ_ERR_SUCCESS;
+    Log("mqtt: connecting to " + m_settings.broker + " as " + m_settings.clientId);
+    m_starter = std::thread([this] { FirstConnect(); });
+}
+
+void MosquittoClient::FirstConnect() {
+    std::chrono::seconds wait{RECONNECT_FIRST_S};
+    bool told = false;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_closing) {
+        lock.unlock();
+        const int rc = mosquitto_connect_async(m_handle, m_settings.address.host.c_str(),
+                                               m_settings.address.port, KEEP_ALIVE_S);
+        const std::string why = rc == MOSQ_ERR_SUCCESS ? "" : ErrorText(rc);
+        lock.lock();
+        if (rc == MOSQ_ERR_SUCCESS) {
+            m_looping = mosquitto_loop_start(m_handle) == MOSQ_ERR_SUCCESS;
+            return;
+        }
+        if (!told)
+            Log("mqtt: " + m_settings.broker + " cannot be reached yet (" + why +
+                "); trying again after 1 s, then after waits doubling up to 60 s");
+        told = true;
+        m_closingSet.wait_for(lock, wait, [this] { return m_closing; });
+        wait = std::min(wait * 2, std::chrono::seconds(RECONNECT_MOST_S));
+    }
 }
 
 MosquittoClient::~MosquittoClient() {
@@ -112,6 +130,13 @@ void MosquittoClient::Close() {
     if (m_closed || m_handle == nullptr)
         return;
     m_closed = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closing = true;
+    }
+    m_closingSet.notify_all();
+    if (m_starter.joinable())
+        m_starter.join();
     const bool connected = m_connected;
     mosquitto_disconnect(m_handle);
     // Connected, the network thread sends what is queued and the disconnect, then ends. Not

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 #include "service/mqtt/MqttSettings.h"
 
@@ -33,8 +35,9 @@ public:
     MosquittoClient(const MosquittoClient&) = delete;
     MosquittoClient& operator=(const MosquittoClient&) = delete;
 
-    // Starts connecting, with the last will "offline" on PREFIX/status; a broker that is not
-    // there yet is tried again after 1 s, then after longer waits up to 60 s.
+    // Starts connecting, with the last will "offline" on PREFIX/status. A broker that is not
+    // there yet is tried again after 1 s, then after waits doubling up to 60 s; once connected,
+    // libmosquitto's network thread keeps the connection and reconnects with its own back-off.
     void Start();
     // Publishes while connected; drops the message otherwise.
     void Publish(const std::string& topic, const std::string& payload, bool retain);
@@ -51,12 +54,18 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message,
                           const mosquitto_property*);
     static void OnPublish(mosquitto*, void* self, int mid);
+    // Until the first connect: libmosquitto's network thread ends when it starts without a
+    // connection, so the first one is tried here, and the network thread started once it is made.
+    void FirstConnect();
 
     const MqttSettings m_settings;
     const ClientEvents m_events;
     mosquitto* m_handle = nullptr;
-    bool m_looping = false;
+    bool m_looping = false; // under m_mutex
     bool m_closed = false;
+    bool m_closing = false; // under m_mutex: ends the first connect's tries
+    std::condition_variable m_closingSet;
+    std::thread m_starter;
     std::atomic<bool> m_connected{false};
     std::mutex m_mutex;
     std::vector<std::string> m_topics; // under m_mutex
