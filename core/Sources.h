@@ -1,11 +1,13 @@
 // The monitor's input sources: the code each has on the wire and the name people know it by.
 //   InputSource, SOURCES, SOURCE_COUNT   the four, in the order of their index
 //   SourceByCode, SourceByName           a source's index from its code or its name; -1 for none
+//   SourceChoices                        the four names as a person reads them in a sentence
 // Standard C++ only.
 #pragma once
 
 #include <cstddef>
 #include <iterator>
+#include <string>
 #include <string_view>
 
 namespace protocol {
@@ -48,6 +50,14 @@ constexpr int SourceByName(std::string_view name) {
 // The source's name, or "?" for an index outside the table.
 constexpr const char* SourceName(int source) {
     return source >= 0 && source < SOURCE_COUNT ? SOURCES[source].name : "?";
+}
+
+// "HDMI1, HDMI2, HDMI3 or VGA".
+inline std::string SourceChoices() {
+    std::string names;
+    for (int i = 0; i < SOURCE_COUNT; ++i)
+        names += std::string(i == 0 ? "" : i + 1 == SOURCE_COUNT ? " or " : ", ") + SOURCES[i].name;
+    return names;
 }
 
 } // namespace protocol

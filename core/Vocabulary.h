@@ -28,6 +28,7 @@ enum class Failure : unsigned char {
     Busy,        // not run: too many operations already wait for the line
     // More than one monitor answered at address "0": a daisy chain whose unit was not given.
     SeveralAnswers,
+    Invalid,     // not run: the command itself is not one kelvaned knows (an unknown source)
 };
 
 struct FailureText {
@@ -44,6 +45,7 @@ inline constexpr FailureText FAILURES[] = {
     {"interrupted", "interrupted"},
     {"busy", "too many operations wait for the line"},
     {"several-answers", "more than one monitor answered at address 0: give --unit"},
+    {"invalid", "not a command kelvaned knows"},
 };
 inline constexpr int FAILURE_COUNT = static_cast<int>(std::size(FAILURES));
 

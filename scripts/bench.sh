@@ -2,8 +2,8 @@
 # Times 50 query transactions of the panel, the panel's operations clicked in the real program,
 # kelvanectl status on one and on eight monitors, kelvaned with 64 monitors (alone, beside a crowd
 # of idle and dripping connections, and after the hostile clients' table), its check and reload of
-# 10,000 and its page in headless Chromium with 256, against the simulated monitor, and prints the
-# figures. Installs and builds what is missing first.
+# 10,000, its MQTT bridge and its page in headless Chromium with 256, against the simulated
+# monitor, and prints the figures. Installs and builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -45,6 +45,9 @@ python3 tests/bench/kelvaned_bench.py
 
 # kelvaned --check and a reload of generated files of 10,000 monitors.
 python3 tests/bench/config_bench.py
+# kelvaned's MQTT bridge with 256 monitors on 32 device servers and a real broker (mosquitto);
+# paho-mqtt is Debian's.
+/usr/bin/python3 tests/bench/mqtt_bench.py
 
 # kelvaned's page in headless Chromium with 256 monitors on 32 device servers. Debian's Selenium
 # is for Debian's Python.

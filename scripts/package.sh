@@ -163,6 +163,11 @@ gzip -9n < "$work/debian/changelog" > "$doc/changelog.gz"
     cd "$work"
     rm -f debian/substvars
     dpkg-shlibdeps -Tdebian/substvars debian/kelvaned/usr/sbin/kelvaned
+    # The MQTT bridge is libmosquitto's: the package must bring it.
+    grep -q "libmosquitto1" debian/substvars || {
+        echo "package.sh: kelvaned's dependencies lack libmosquitto1" >&2
+        exit 1
+    }
     dpkg-gencontrol -pkelvaned -Pdebian/kelvaned
 )
 (cd "$root" && find usr lib -type f | sort | xargs md5sum) > "$root/DEBIAN/md5sums"

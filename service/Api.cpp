@@ -263,7 +263,7 @@ http::Reply Api::Metrics(const http::Request& request, const std::string&) {
     return Render(
         m_metrics,
         [this](const std::vector<MonitorState>& all) {
-            return RenderMetrics(all, m_fleet.Lines(), KELVANE_VERSION_TEXT);
+            return RenderMetrics(all, m_fleet.Lines(), KELVANE_VERSION_TEXT, m_fleet.Broker());
         },
         request, METRICS_CONTENT_TYPE);
 }

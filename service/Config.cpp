@@ -7,13 +7,15 @@
 #include <algorithm>
 #include "service/Files.h"
 #include "service/Text.h"
+#include "service/mqtt/MqttConfig.h"
 
 namespace service {
 
 namespace {
 
 constexpr const char* TOP_KEYS[] = {"listen",     "poll_interval_s", "timing",
-                                    "token_file", "allowed_hosts",   "monitor"};
+                                    "token_file", "allowed_hosts",   "monitor",
+                                    "mqtt"};
 constexpr std::size_t MAX_HOST_NAME_LENGTH = 253;
 constexpr std::size_t MAX_LABEL_LENGTH = 63;
 constexpr const char* MONITOR_KEYS[] = {"name", "target", "unit"};
@@ -170,7 +172,7 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
         if (!Known(key, TOP_KEYS))
             return errors.At(node, key,
                              "unknown key (known: listen, poll_interval_s, timing, token_file, "
-                             "allowed_hosts, [[monitor]])");
+                             "allowed_hosts, [[monitor]], [mqtt])");
         config.keyLines[key] = static_cast<int>(node.source().begin.line);
     }
     std::string text;
@@ -232,6 +234,10 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
         }
     }
     FindLines(config);
+    // The bridge's own table, read by its own reader.
+    if (const toml::node* node = root.get("mqtt"))
+        if (!mqtt::ReadMqttTable(*node, errors.file, config.mqtt, errors.error))
+            return false;
     return CheckFleet(config, errors);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 #include "core/MonitorProtocol.h"
 #include "line/Target.h"
+#include "service/mqtt/MqttSettings.h"
 
 namespace service {
 
@@ -56,11 +57,12 @@ struct Config {
     int pollIntervalS = DEFAULT_POLL_INTERVAL_S;
     Timing timing = Timing::Paced;
     std::optional<std::string> tokenFile;
-    std::vector<std::string> allowedHosts; // lower case; the names kelvaned answers to besides
-                                           // loopback's and the listening address
-    std::vector<MonitorConfig> monitors;   // in the file's order
-    std::vector<LineConfig> lines;         // in the order of each line's first monitor
-    std::map<std::string, int> keyLines;   // the file line of each top-level key given
+    std::vector<std::string> allowedHosts;  // lower case; the names kelvaned answers to besides
+                                            // loopback's and the listening address
+    std::vector<MonitorConfig> monitors;    // in the file's order
+    std::vector<LineConfig> lines;          // in the order of each line's first monitor
+    std::optional<mqtt::MqttSettings> mqtt; // [mqtt]: none, no bridge
+    std::map<std::string, int> keyLines;    // the file line of each top-level key given
     // "FILE:LINE: KEY: " for errors found after reading (the token file, for one).
     std::string Where(const std::string& key) const;
 };

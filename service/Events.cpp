@@ -19,6 +19,9 @@ std::string Event(const char* kind, const nlohmann::json& data) {
 std::string EventStream::Next(std::chrono::steady_clock::time_point now, std::int64_t wallMs) {
     const Fleet::Changes changes = m_fleet.ChangedSince(m_taken);
     m_taken = changes.version;
+    const std::optional<BrokerLink> broker = m_fleet.Broker();
+    const nlohmann::json mqtt =
+        broker ? nlohmann::json{{"connected", broker->connected}} : nlohmann::json(nullptr);
     std::string text;
     if (!m_started || changes.reconfigured) {
         if (!m_started)
@@ -26,13 +29,17 @@ std::string EventStream::Next(std::chrono::steady_clock::time_point now, std::in
         nlohmann::json monitors = nlohmann::json::array();
         for (const MonitorState& monitor : changes.monitors)
             monitors.push_back(MonitorJson(monitor));
-        text +=
-            Event("fleet",
-                  {{"now", Rfc3339(wallMs, true)}, {"words", WordsJson()}, {"monitors", monitors}});
+        text += Event("fleet", {{"now", Rfc3339(wallMs, true)},
+                                {"words", WordsJson()},
+                                {"monitors", monitors},
+                                {"mqtt", mqtt}});
     } else {
         for (const MonitorState& monitor : changes.monitors)
             text += Event("monitor", MonitorJson(monitor));
+        if (mqtt != m_mqtt)
+            text += Event("mqtt", mqtt);
     }
+    m_mqtt = mqtt;
     if (!m_started) {
         m_started = true;
         m_keepAliveAt = now + EVENT_KEEP_ALIVE;

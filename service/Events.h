@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include "service/Fleet.h"
 
@@ -24,14 +25,17 @@ public:
     // What is due at now, as the stream's text: at the first call the reconnection time and a
     // "fleet" event ({"now": RFC 3339 with milliseconds, "monitors": [M, ...]}); after that a
     // "monitor" event (M) for each monitor that changed since the last call, or a "fleet" event
-    // when the configuration was taken again; and a comment line when EVENT_KEEP_ALIVE has
-    // passed since the last. Empty when nothing is due. wallMs is now in ms since 1970 (UTC).
+    // when the configuration was taken again; an "mqtt" event ({"connected": BOOL}, or null
+    // without a bridge) when the broker's connection changed; and a comment line when
+    // EVENT_KEEP_ALIVE has passed since the last. Empty when nothing is due. wallMs is now in ms
+    // since 1970 (UTC).
     std::string Next(std::chrono::steady_clock::time_point now, std::int64_t wallMs);
 
 private:
     const Fleet& m_fleet;
     bool m_started = false;
     std::uint64_t m_taken = 0; // the fleet's version at the last Next
+    nlohmann::json m_mqtt;     // the broker's connection as the stream last told it
     std::chrono::steady_clock::time_point m_keepAliveAt;
 };
 

@@ -243,6 +243,44 @@ void Fleet::RecordSweep(const LineWorker& worker, const SweepResult& sweep) {
     Changed();
 }
 
+std::optional<BrokerLink> Fleet::Broker() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_broker;
+}
+
+template <typename Change>
+void Fleet::UpdateBroker(Change change) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        change();
+        ++m_version;
+    }
+    Changed();
+}
+
+void Fleet::SetBrokerConfigured(bool configured) {
+    UpdateBroker([&] {
+        if (!configured)
+            m_broker.reset();
+        else if (!m_broker)
+            m_broker.emplace();
+    });
+}
+
+void Fleet::SetBrokerConnected(bool connected) {
+    UpdateBroker([&] {
+        if (m_broker)
+            m_broker->connected = connected;
+    });
+}
+
+void Fleet::CountBrokerMessage(bool out) {
+    UpdateBroker([&] {
+        if (m_broker)
+            ++(out ? m_broker->messagesOut : m_broker->messagesIn);
+    });
+}
+
 std::uint64_t Fleet::WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait_for(lock, timeout, [&] { return m_version > since; });

@@ -7,6 +7,7 @@
 //   MonitorState                one monitor as the API shows it, with its counters
 //   LineState, SweepResult      one line: whether it is up, its last sweep and its overruns
 //   LineReports                 what a line's worker tells of its monitors and its sweeps
+//   BrokerLink                  what the MQTT bridge tells of its broker
 //   Fleet                       the monitors in the configuration's order, their workers, a
 //                               version that grows with every change, the monitors changed
 //                               since a version, and a wait for (or a call at) the next change
@@ -101,6 +102,13 @@ public:
     virtual void RecordSweep(const LineWorker& line, const SweepResult& sweep) = 0;
 };
 
+// The MQTT bridge's link to its broker, for the page and the metrics.
+struct BrokerLink {
+    bool connected = false;
+    std::uint64_t messagesOut = 0; // published by kelvaned
+    std::uint64_t messagesIn = 0;  // received from the broker
+};
+
 class Fleet final : public LineReports {
 public:
     // Takes the monitors and the lines of a configuration in its order, each line with its
@@ -136,6 +144,13 @@ public:
     void RecordOperation(const std::string& name, Command command, const Outcome& outcome) override;
     void RecordSweep(const LineWorker& line, const SweepResult& sweep) override;
 
+    // The bridge's link: none without [mqtt]. Its changes are changes of the fleet, so that the
+    // page and the metrics show them as they come.
+    std::optional<BrokerLink> Broker() const;
+    void SetBrokerConfigured(bool configured);
+    void SetBrokerConnected(bool connected);
+    void CountBrokerMessage(bool out);
+
     // Waits until the version passes since, or the time is up; the version then.
     std::uint64_t WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const;
     // Calls listener after every change, outside the fleet's lock, on the thread that made it.
@@ -155,6 +170,9 @@ private:
     template <typename Change>
     void Update(const std::string& name, Change change);
     void Changed();
+    // Applies a change to the broker's link, and wakes waiters.
+    template <typename Change>
+    void UpdateBroker(Change change);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
@@ -163,6 +181,7 @@ private:
     std::unordered_map<std::string, std::size_t> m_index; // name -> its place in m_members
     std::uint64_t m_version = 0;
     std::uint64_t m_configured = 0; // the version the last configuration was taken at
+    std::optional<BrokerLink> m_broker;
     std::vector<std::shared_ptr<const std::function<void()>>> m_listeners;
 };
 

@@ -22,7 +22,7 @@ public:
                      EscapeLabelValue(monitor->line) + "\"";
         if (!more.empty())
             labels += (labels.empty() ? "" : ",") + more;
-        m_out += m_name + "{" + labels + "} " + value + "\n";
+        m_out += m_name + (labels.empty() ? "" : "{" + labels + "}") + " " + value + "\n";
     }
 
 private:
@@ -62,7 +62,8 @@ std::string EscapeLabelValue(const std::string& value) {
 }
 
 std::string RenderMetrics(const std::vector<MonitorState>& monitors,
-                          const std::vector<LineState>& lines, const std::string& version) {
+                          const std::vector<LineState>& lines, const std::string& version,
+                          const std::optional<BrokerLink>& broker) {
     std::string out;
     Family(out, "kelvane_build_info", "gauge", "The version of kelvaned serving these metrics.")
         .Series(nullptr, Label("version", version), "1");
@@ -139,6 +140,15 @@ std::string RenderMetrics(const std::vector<MonitorState>& monitors,
                                   Label("operation", CommandName(OPERATIONS[op])) + "," +
                                       Label("result", failed ? "failed" : "ok"),
                                   Number(m.operations[op][failed]));
+    if (broker) {
+        Family(out, "kelvane_mqtt_connected", "gauge",
+               "1 while kelvaned is connected to its broker.")
+            .Series(nullptr, "", broker->connected ? "1" : "0");
+        Family messages(out, "kelvane_mqtt_messages_total", "counter",
+                        "MQTT messages kelvaned published (out) and received (in).");
+        messages.Series(nullptr, Label("direction", "out"), Number(broker->messagesOut));
+        messages.Series(nullptr, Label("direction", "in"), Number(broker->messagesIn));
+    }
     return out;
 }
 

@@ -5,6 +5,7 @@
 //   RenderMetrics          every series of every monitor, and the build's
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 #include "service/Fleet.h"
@@ -18,8 +19,10 @@ std::string EscapeLabelValue(const std::string& value);
 
 // One series per line (labels line and target) and per monitor (labels monitor, target, unit,
 // empty until learned, and line) for each metric, and kelvane_build_info; a value that is not
-// known has no series.
+// known has no series. With a broker (the MQTT bridge is configured), its connection and its
+// messages too.
 std::string RenderMetrics(const std::vector<MonitorState>& monitors,
-                          const std::vector<LineState>& lines, const std::string& version);
+                          const std::vector<LineState>& lines, const std::string& version,
+                          const std::optional<BrokerLink>& broker = std::nullopt);
 
 } // namespace service

@@ -16,6 +16,7 @@
 #include "service/http/FileLimit.h"
 #include "service/http/Listener.h"
 #include "service/http/Server.h"
+#include "service/mqtt/MqttService.h"
 
 namespace {
 
@@ -33,6 +34,11 @@ std::string Summary(const service::Config& config) {
            std::to_string(config.lines.size()) + " lines, polled every " +
            std::to_string(config.pollIntervalS) + " s, " +
            (config.timing == Timing::AnswerDriven ? "fast" : "paced");
+}
+
+// The broker's password, when [mqtt] names a file for it; false with the error.
+bool LoadPassword(const std::string& file, service::Config& config, std::string& error) {
+    return !config.mqtt || service::mqtt::LoadMqttPassword(file, *config.mqtt, error);
 }
 
 } // namespace
@@ -54,7 +60,8 @@ int main(int argc, char** argv) {
     service::Config config;
     std::string token;
     std::string error;
-    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, token, error)) {
+    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, token, error) ||
+        !LoadPassword(file, config, error)) {
         service::Log(error);
         return EXIT_BAD_CONFIG;
     }
@@ -97,6 +104,8 @@ int main(int argc, char** argv) {
         return EXIT_CANNOT_LISTEN;
     }
     workers.Apply(config);
+    service::mqtt::MqttService mqtt(fleet, operations);
+    mqtt.Apply(config.mqtt);
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
     // What a reload is judged by: the address in use, which a reload does not change.
     const service::ListenAddress inUse{config.listen.host, port};
@@ -114,7 +123,8 @@ int main(int argc, char** argv) {
         service::Config next;
         std::string nextToken;
         if (!service::ReadConfig(file, next, error) ||
-            !service::CheckReload(next, inUse, nextToken, error)) {
+            !service::CheckReload(next, inUse, nextToken, error) ||
+            !LoadPassword(file, next, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
         }
@@ -126,11 +136,14 @@ int main(int argc, char** argv) {
         api.SetToken(nextToken);
         api.SetHosts(config.listen, config.allowedHosts);
         workers.Apply(config);
+        mqtt.Apply(config.mqtt);
         service::Log("reloaded: " + Summary(config));
     }
     // The workers first: an operation cut short answers its request (503) before the server
     // closes its connections.
     workers.Stop();
+    // After the workers: the operations they cut have their results published.
+    mqtt.Stop();
     http.Stop();
     service::Log("stopped; every line is let go");
     return EXIT_DONE;

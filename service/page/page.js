@@ -237,13 +237,26 @@ function showConnection(kind, text) {
     connection.textContent = text;
 }
 
+// The MQTT broker's connection, when kelvaned has one: {"connected": BOOL}, or null.
+function showMqtt(mqtt) {
+    const line = byId("mqtt");
+    line.hidden = mqtt === null;
+    if (mqtt === null)
+        return;
+    line.className = "connection " + (mqtt.connected ? "live" : "lost");
+    line.textContent = mqtt.connected ? "MQTT broker connected" : "MQTT broker not connected";
+}
+
 function connect() {
     const events = new EventSource("/api/events");
     events.addEventListener("fleet", (event) => {
         showConnection("live", "live");
-        showFleet(JSON.parse(event.data));
+        const fleet = JSON.parse(event.data);
+        showFleet(fleet);
+        showMqtt(fleet.mqtt);
     });
     events.addEventListener("monitor", (event) => showChange(JSON.parse(event.data)));
+    events.addEventListener("mqtt", (event) => showMqtt(JSON.parse(event.data)));
     events.addEventListener("error", () => {
         showConnection("lost", "kelvaned is not reachable: trying again…");
         // The browser opens a dropped stream again by itself, but not one that was answered

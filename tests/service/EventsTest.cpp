@@ -134,6 +134,26 @@ TEST(EventStream, SendsTheWholeFleetAgainAfterAReloadWithoutTheReconnectionTime)
     EXPECT_EQ(Names(events[0].second["monitors"]), (std::vector<std::string>{"lobby", "depot"}));
 }
 
+TEST(EventStream, TellsTheBrokersConnectionWithTheFleetAndAgainWhenItChanges) {
+    Fleet fleet;
+    fleet.Configure(Monitors({"lobby"}));
+    EventStream stream(fleet);
+    EXPECT_EQ(Events(stream.Next(Time{}, WALL_MS))[0].second["mqtt"], nullptr) << "no bridge";
+    fleet.SetBrokerConfigured(true);
+    auto events = Events(stream.Next(Time{} + 1s, WALL_MS));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0], std::make_pair(std::string("mqtt"), nlohmann::json{{"connected", false}}));
+    fleet.CountBrokerMessage(true);
+    EXPECT_EQ(stream.Next(Time{} + 2s, WALL_MS), "") << "a message is no change of the connection";
+    fleet.SetBrokerConnected(true);
+    events = Events(stream.Next(Time{} + 3s, WALL_MS));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].second, (nlohmann::json{{"connected", true}}));
+    fleet.Configure(Monitors({"lobby"}));
+    EXPECT_EQ(Events(stream.Next(Time{} + 4s, WALL_MS))[0].second["mqtt"],
+              (nlohmann::json{{"connected", true}}));
+}
+
 TEST(EventStream, WritesACommentLineEveryKeepAliveTimeAndNoSooner) {
     Fleet fleet;
     fleet.Configure(Monitors({"lobby"}));

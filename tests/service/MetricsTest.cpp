@@ -47,7 +47,7 @@ std::vector<std::string> Series(const std::string& text, const std::string& metr
     while (start < text.size()) {
         const size_t end = text.find('\n', start);
         const std::string line = text.substr(start, end - start);
-        if (line.rfind(metric + "{", 0) == 0)
+        if (line.rfind(metric + "{", 0) == 0 || line.rfind(metric + " ", 0) == 0)
             found.push_back(line);
         start = end + 1;
     }
@@ -183,4 +183,16 @@ TEST(Metrics, EachLineSaysWhetherItIsUpItsLastSweepAndItsOverruns) {
     EXPECT_EQ(Series(text, "kelvane_line_sweep_overruns_total"),
               (std::vector<std::string>{"kelvane_line_sweep_overruns_total" + lobby + " 0",
                                         "kelvane_line_sweep_overruns_total" + other + " 3"}));
+}
+
+TEST(Metrics, TheBrokersConnectionAndMessagesComeOnlyWithTheBridge) {
+    EXPECT_EQ(RenderMetrics({}, {}, "1").find("kelvane_mqtt"), std::string::npos);
+    const std::string text = RenderMetrics({}, {}, "1", service::BrokerLink{true, 12, 3});
+    EXPECT_EQ(Series(text, "kelvane_mqtt_connected"),
+              (std::vector<std::string>{"kelvane_mqtt_connected 1"}));
+    EXPECT_EQ(Series(text, "kelvane_mqtt_messages_total"),
+              (std::vector<std::string>{"kelvane_mqtt_messages_total{direction=\"out\"} 12",
+                                        "kelvane_mqtt_messages_total{direction=\"in\"} 3"}));
+    EXPECT_NE(RenderMetrics({}, {}, "1", service::BrokerLink{}).find("kelvane_mqtt_connected 0"),
+              std::string::npos);
 }

@@ -99,6 +99,27 @@ BAD_FILES = [
     (a_directory, None, None, "is a directory, not a file"),
     (a_device, None, None, "is a device, a pipe or a socket, not a file"),
     (an_unreadable_file, None, None, "cannot be read: Permission denied"),
+    ('[mqtt]\nclient_id = "k"\n', 1, "mqtt.broker", "missing"),
+    ('[mqtt]\nbroker = "tcp://127.0.0.1:1883"\n', 2, "mqtt.broker", "mqtt://HOST"),
+    ('[mqtt]\nbroker = "mqtt://127.0.0.1:0"\n', 2, "mqtt.broker", "1 to 65535"),
+    ('[mqtt]\nbroker = "mqtt://[::1:1883"\n', 2, "mqtt.broker", "brackets"),
+    ('[mqtt]\nbroker = "mqtt://broker/x"\n', 2, "mqtt.broker", "not a host"),
+    ('[mqtt]\nbroker = "mqtt://b"\nport = 1883\n', 3, "mqtt.port", "unknown key"),
+    ('[mqtt]\nbroker = "mqtt://b"\nclient_id = "a b"\n', 3, "mqtt.client_id", "printable"),
+    ('[mqtt]\nbroker = "mqtt://b"\nusername = ""\n', 3, "mqtt.username", "no user"),
+    ('[mqtt]\nbroker = "mqtt://b"\nusername = "k"\npassword_file = "pw"\n', 4,
+     "mqtt.password_file", "absolute path"),
+    ('[mqtt]\nbroker = "mqtt://b"\npassword_file = "/pw"\n', 3, "mqtt.password_file",
+     "needs a username"),
+    ('[mqtt]\nbroker = "mqtt://b"\nca_file = "/ca.pem"\n', 3, "mqtt.ca_file", "mqtts://"),
+    ('[mqtt]\nbroker = "mqtt://b"\ntopic_prefix = "a/#"\n', 3, "mqtt.topic_prefix",
+     "no topic prefix"),
+    ('[mqtt]\nbroker = "mqtt://b"\ntopic_prefix = "a//b"\n', 3, "mqtt.topic_prefix",
+     "no topic prefix"),
+    ('[mqtt]\nbroker = "mqtt://b"\ndiscovery_prefix = "$SYS"\n', 3, "mqtt.discovery_prefix",
+     "no topic prefix"),
+    ('[mqtt]\nbroker = "mqtt://b"\ncommands = "no"\n', 3, "mqtt.commands", "true or false"),
+    ('mqtt = "mqtt://b"\n', 1, "mqtt", "table"),
 ]
 
 
@@ -160,6 +181,18 @@ class TheConfiguration(unittest.TestCase):
                 self.assertTrue(done.stderr.startswith("kelvaned: %s:3: token_file: " % path),
                                 done.stderr)
                 self.assertIn(words, done.stderr)
+
+    def test_the_mqtt_password_file_keeps_the_token_files_rules(self):
+        password = self.write("secret\n", "mqtt-password", 0o644)
+        path = self.write('[mqtt]\nbroker = "mqtt://127.0.0.1"\nusername = "k"\n'
+                          'password_file = "%s"\n' % password)
+        done = check(path)
+        self.assertEqual(done.returncode, 2)
+        self.assertTrue(done.stderr.startswith("kelvaned: %s:4: mqtt.password_file: " % path),
+                        done.stderr)
+        self.assertIn("readable or writable by others", done.stderr)
+        os.chmod(password, 0o600)
+        self.assertEqual(check(path).returncode, 0)
 
     def test_check_reads_a_good_file_and_connects_to_nothing(self):
         server = socket.socket()

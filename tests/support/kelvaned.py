@@ -63,6 +63,8 @@ class Kelvaned:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                         text=True, errors="replace", preexec_fn=preexec)
         self.log = []
+        # (time.monotonic() when it was read, the line) for every line: the benchmark's clock.
+        self.stamped = []
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
@@ -76,6 +78,7 @@ class Kelvaned:
 
     def _read(self):
         for line in self.process.stderr:
+            self.stamped.append((time.monotonic(), line.rstrip("\n")))
             self._lines.put(line.rstrip("\n"))
         self._lines.put(None)
 
