@@ -92,11 +92,16 @@ for (const element of document.querySelectorAll("body *")) {
 return low;
 """
 
-# Each shown head's x-range against its column's cells in every shown row: the misfits.
+# Each head's x-range against its column's cells in every row, and the heads side by side: the
+# misfits.
 MISALIGNED = """
 const misfits = [];
 for (const section of document.querySelectorAll(".line")) {
     const heads = [...section.querySelectorAll(".head > span")];
+    heads.slice(1).forEach((head, i) => {
+        if (head.getBoundingClientRect().left < heads[i].getBoundingClientRect().right)
+            misfits.push(head.textContent + " not right of " + heads[i].textContent);
+    });
     for (const li of section.querySelectorAll(".monitor")) {
         const cells = li.querySelectorAll(":scope > .cell");
         heads.forEach((head, i) => {
