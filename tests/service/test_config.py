@@ -80,6 +80,7 @@ BAD_FILES = [
     ('\nlisten = "[::]:9420"\n', 2, "listen", "token_file"),
     ('token_file = "token"\n', 1, "token_file", "absolute path"),
     ('allowed_hosts = "screens.example.org"\n', 1, "allowed_hosts", "list of host names"),
+    ('allowed_hosts = [1]\n', 1, "allowed_hosts", "text in quotes"),
     ('allowed_hosts = [\n  "screens.example.org",\n  "http://screens.example.org",\n]\n', 3,
      "allowed_hosts", "not a host name"),
     ('monitor = "a"\n', 1, "monitor", "[[monitor]]"),
@@ -110,7 +111,7 @@ BAD_FILES = [
     (second("127.0.0.1:4001", "127.0.0.1:4002", unit="") +
      '[[line]]\nname = "rack"\ntarget = "tcp:localhost:4001"\n'
      '[[line]]\nname = "rack"\ntarget = "tcp:127.0.0.1:4002"\n'
-     '[[line]]\nname = "again"\ntarget = "tcp:127.1:4001"\n',
+     '[[line]]\nname = "rack"\ntarget = "tcp:127.1:4001"\n',
      [(12, "line[2].name", '"rack" names line[1]\'s line already'),
       (15, "line[3].target", "named by line[1] already (tcp:127.1:4001 and tcp:localhost:4001 "
        "are one line)")]),

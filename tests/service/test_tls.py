@@ -6,6 +6,7 @@ configured is on a closed port, on a line named by a [[line]] table."""
 
 import http.client
 import os
+import re
 import shutil
 import socket
 import ssl
@@ -97,7 +98,7 @@ class OverHttps(unittest.TestCase):
         cls.install(*cls.authority.server(2))
         closed = socket.socket()
         closed.bind(("127.0.0.1", 0))
-        target = "tcp:127.0.0.1:%d" % closed.getsockname()[1]
+        target = cls.target = "tcp:127.0.0.1:%d" % closed.getsockname()[1]
         closed.close()
         cls.text = (config_text([("rack", target, 1)]) +
                     '\n[[line]]\nname = "Lobby rack"\ntarget = "%s"\n' % target)
@@ -129,6 +130,10 @@ class OverHttps(unittest.TestCase):
     def test_the_page_the_api_and_the_event_stream_answer_over_https(self):
         self.assertIn("kelvaned: listening on https://127.0.0.1:%d" % self.kelvaned.port,
                       self.kelvaned.log)
+        # The system's reason for the line that does not open, said once.
+        refused = "%s: cannot open the line: connection refused; tried again" % self.target
+        if not any(refused in line for line in self.kelvaned.read_log()):
+            self.kelvaned.wait_for(re.escape(refused))
         connection = self.connect()
         self.addCleanup(connection.close)
         status, page = self.get(connection, "/")
