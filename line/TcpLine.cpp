@@ -1,10 +1,12 @@
 // A monitor behind a serial device server in raw TCP mode: the connection's bytes are the line's.
 // The device server owns the line settings; this side only connects, within a bounded time.
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include "line/Line.h"
+#include "core/Vocabulary.h"
 #include "line/Sockets.h"
 
 namespace line {
@@ -161,6 +163,11 @@ std::unique_ptr<Line> OpenTcp(const Target& target, std::string& error, const Ca
         if (IsSet(cancel))
             break;
     }
+    // The system's words go on after the failure's own ("Connection refused" reads
+    // "cannot open the line: connection refused").
+    if (!error.empty())
+        error[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(error[0])));
+    error = std::string(protocol::FailureWords(protocol::Failure::Open)) + ": " + error;
     return nullptr;
 }
 

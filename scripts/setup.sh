@@ -11,15 +11,16 @@ source "$(dirname "$0")/wine-env.sh"
 # Wine with Debian's Marlett (fonts-wine) and a Korean font for the dialogs; Xvfb (xvfb-run
 # needs xauth) for a private display; GoogleTest's sources; the header-only libraries of the
 # console programs and the service (CLI11 for switches, nlohmann-json, toml++), libmicrohttpd
-# (the service's HTTP server), zlib's headers (the service's gzip answers), libmosquitto (its MQTT
+# (the service's HTTP server) with GnuTLS's headers (its HTTPS), zlib's headers (the service's gzip answers), libmosquitto (its MQTT
 # bridge) and libcurl's (kelvanectl's HTTP client on Linux); for the packages, wixl (the Windows Installer
 # package), msitools, dpkg-dev (the Debian packages' control data), lintian and systemd (systemd-analyze checks the service's unit); for the tests
 # of the service and its page, Prometheus (a real server scraping it, and promtool), wrk (load),
+# gnutls-bin (certtool: the HTTPS test's own certificates),
 # Chromium with its driver and Selenium (the page in a real browser), the mosquitto broker and
 # paho-mqtt (the MQTT bridge against a real broker).
 packages=(cmake make g++ g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth python3
           fonts-nanum fonts-wine googletest libcli11-dev nlohmann-json3-dev libmicrohttpd-dev
-          libtomlplusplus-dev zlib1g-dev libcurl4-openssl-dev wixl msitools dpkg-dev lintian systemd prometheus wrk
+          libgnutls28-dev gnutls-bin libtomlplusplus-dev zlib1g-dev libcurl4-openssl-dev wixl msitools dpkg-dev lintian systemd prometheus wrk
           chromium chromium-driver python3-selenium libmosquitto-dev mosquitto python3-paho-mqtt)
 
 missing=()

@@ -13,12 +13,14 @@ namespace service {
 
 namespace {
 
-constexpr const char* TOP_KEYS[] = {"listen",     "poll_interval_s", "timing",
-                                    "token_file", "allowed_hosts",   "monitor",
+constexpr const char* TOP_KEYS[] = {"listen",       "poll_interval_s", "timing",
+                                    "token_file",   "allowed_hosts",   "tls_cert_file",
+                                    "tls_key_file", "monitor",         "line",
                                     "mqtt"};
 constexpr std::size_t MAX_HOST_NAME_LENGTH = 253;
 constexpr std::size_t MAX_LABEL_LENGTH = 63;
 constexpr const char* MONITOR_KEYS[] = {"name", "target", "unit"};
+constexpr const char* LINE_KEYS[] = {"name", "target"};
 
 // The names of the timings, in the order of Timing.
 constexpr const char* TIMING_NAMES[] = {"paced", "fast"};
@@ -30,13 +32,23 @@ bool Known(const std::string& key, const auto& keys) {
     return false;
 }
 
-// An error at a node of the file: "FILE:LINE: KEY: message".
+// The errors of a file, each at its node: "FILE:LINE: KEY: message". Every error found is kept,
+// with its line; each At is false for its caller's return.
 struct Errors {
     const std::string& file;
-    std::string& error;
+    std::vector<std::pair<int, std::string>> found;
     bool At(int line, const std::string& key, const std::string& message) {
-        error = file + ":" + std::to_string(line) + ": " + key + ": " + message;
+        found.emplace_back(line, file + ":" + std::to_string(line) + ": " + key + ": " + message);
         return false;
+    }
+    // In the file's order of lines; errors of one line in the order found.
+    std::vector<std::string> InOrder() {
+        std::stable_sort(found.begin(), found.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::string> list;
+        for (auto& [line, text] : found)
+            list.push_back(std::move(text));
+        return list;
     }
     bool At(const toml::node& node, const std::string& key, const std::string& message) {
         return At(static_cast<int>(node.source().begin.line), key, message);
@@ -48,6 +60,16 @@ bool ValidName(const std::string& name) {
         return false;
     for (const char c : name)
         if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
+            return false;
+    return true;
+}
+
+// A line's name is shown as text: any 1-64 bytes but control characters.
+bool ValidLineName(const std::string& name) {
+    if (name.empty() || name.size() > MAX_NAME_LENGTH)
+        return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             return false;
     return true;
 }
@@ -72,64 +94,137 @@ bool ReadInteger(const toml::node& node, const std::string& key, long long low, 
     return true;
 }
 
-bool ReadMonitor(const toml::table& table, const std::string& key, Errors& errors,
-                 MonitorConfig& monitor) {
-    monitor.line = static_cast<int>(table.source().begin.line);
+// Every key of a table is one of known; false after an error for each that is not.
+bool KnownKeys(const toml::table& table, const std::string& key, const auto& known,
+               const std::string& hint, Errors& errors) {
+    bool good = true;
     for (auto&& [name, node] : table)
-        if (!Known(std::string(name.str()), MONITOR_KEYS))
-            return errors.At(node, key + "." + std::string(name.str()),
-                             "unknown key (a monitor has name, target and unit)");
-    const toml::node* name = table.get("name");
-    if (name == nullptr)
-        return errors.At(monitor.line, key + ".name", "missing: every monitor needs a name");
-    if (!ReadString(*name, key + ".name", errors, monitor.name))
-        return false;
-    if (!ValidName(monitor.name))
-        return errors.At(*name, key + ".name",
-                         "\"" + monitor.name + "\" is not a name: 1-64 of a-z, 0-9, _ and -");
-    const toml::node* target = table.get("target");
-    if (target == nullptr)
-        return errors.At(monitor.line, key + ".target",
-                         "missing: where is " + monitor.name +
-                             "? (a device path or tcp:HOST:PORT)");
+        if (!Known(std::string(name.str()), known))
+            good =
+                errors.At(node, key + "." + std::string(name.str()), "unknown key (" + hint + ")");
+    return good;
+}
+
+// The table's target, as ParseTarget reads it; what is asked of a missing one is the caller's.
+bool ReadTarget(const toml::table& table, const std::string& key, const std::string& missing,
+                Errors& errors, line::Target& target) {
+    const toml::node* node = table.get("target");
+    if (node == nullptr)
+        return errors.At(static_cast<int>(table.source().begin.line), key + ".target", missing);
     std::string text;
     std::string reason;
-    if (!ReadString(*target, key + ".target", errors, text))
+    if (!ReadString(*node, key + ".target", errors, text))
         return false;
-    if (!line::ParseTarget(text, monitor.target, reason))
-        return errors.At(*target, key + ".target", "\"" + text + "\": " + reason);
-    if (const toml::node* unit = table.get("unit")) {
-        long long value = 0;
-        if (!ReadInteger(*unit, key + ".unit", 0, MAX_UNIT, errors, value))
-            return false;
-        monitor.unit = static_cast<int>(value);
-    }
+    if (!line::ParseTarget(text, target, reason))
+        return errors.At(*node, key + ".target", "\"" + text + "\": " + reason);
     return true;
 }
 
-// " (A and B are one line)" when two monitors of a line name it differently, else nothing.
-std::string Spellings(const MonitorConfig& monitor, const MonitorConfig& other) {
-    if (monitor.target.text == other.target.text)
-        return "";
-    return " (" + monitor.target.text + " and " + other.target.text + " are one line)";
+bool ReadMonitor(const toml::table& table, const std::string& key, Errors& errors,
+                 MonitorConfig& monitor) {
+    monitor.line = static_cast<int>(table.source().begin.line);
+    bool good = KnownKeys(table, key, MONITOR_KEYS, "a monitor has name, target and unit", errors);
+    const toml::node* name = table.get("name");
+    if (name == nullptr)
+        good = errors.At(monitor.line, key + ".name", "missing: every monitor needs a name");
+    else if (!ReadString(*name, key + ".name", errors, monitor.name))
+        good = false;
+    else if (!ValidName(monitor.name))
+        good = errors.At(*name, key + ".name",
+                         "\"" + monitor.name + "\" is not a name: 1-64 of a-z, 0-9, _ and -");
+    const std::string where = monitor.name.empty() ? "this monitor" : monitor.name;
+    if (!ReadTarget(table, key, "missing: where is " + where + "? (a device path or tcp:HOST:PORT)",
+                    errors, monitor.target))
+        good = false;
+    if (const toml::node* unit = table.get("unit")) {
+        long long value = 0;
+        if (ReadInteger(*unit, key + ".unit", 0, MAX_UNIT, errors, value))
+            monitor.unit = static_cast<int>(value);
+        else
+            good = false;
+    }
+    return good;
 }
 
-// The lines of the monitors, each computed once here for the rest of kelvaned.
-void FindLines(Config& config) {
+// One [[line]]: the name a line is shown by, and the target it is found by.
+struct NamedLine {
+    std::string key;
+    int line = 0;
+    std::string name;
+    line::Target target;
+};
+
+bool ReadLine(const toml::table& table, const std::string& key, Errors& errors, NamedLine& line) {
+    line.key = key;
+    line.line = static_cast<int>(table.source().begin.line);
+    bool good = KnownKeys(table, key, LINE_KEYS, "a line has name and target", errors);
+    const toml::node* name = table.get("name");
+    if (name == nullptr)
+        good = errors.At(line.line, key + ".name", "missing: a [[line]] is there to name a line");
+    else if (!ReadString(*name, key + ".name", errors, line.name))
+        good = false;
+    else if (!ValidLineName(line.name))
+        good =
+            errors.At(*name, key + ".name",
+                      "\"" + line.name + "\" is not a line's name: 1-64 characters, no controls");
+    if (!ReadTarget(table, key, "missing: which line? (a monitor's target)", errors, line.target))
+        good = false;
+    return good;
+}
+
+// " (A and B are one line)" when two monitors of a line name it differently, else nothing.
+std::string Spellings(const line::Target& target, const line::Target& other) {
+    if (target.text == other.text)
+        return "";
+    return " (" + target.text + " and " + other.text + " are one line)";
+}
+
+// The lines of the monitors, each computed once here for the rest of kelvaned, and the names the
+// [[line]] tables give them, found by the same endpoints. A [[line]] that names no monitor's line,
+// names one a second time or takes a name already given is an error.
+void FindLines(Config& config, const std::vector<NamedLine>& named, Errors& errors) {
     std::vector<line::Target> targets;
     for (const MonitorConfig& monitor : config.monitors)
         targets.push_back(monitor.target);
+    for (const NamedLine& line : named)
+        targets.push_back(line.target);
     const std::vector<std::size_t> lines = line::LinesOf(targets);
     for (std::size_t i = 0; i < config.monitors.size(); ++i) {
         config.monitors[i].lineIndex = lines[i];
         if (lines[i] == config.lines.size())
-            config.lines.push_back({config.monitors[i].target});
+            config.lines.push_back({config.monitors[i].target, config.monitors[i].target.text});
+    }
+    std::map<std::size_t, const NamedLine*> namedLines;
+    std::map<std::string, const NamedLine*> names;
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        const NamedLine& line = named[i];
+        const std::size_t index = lines[config.monitors.size() + i];
+        if (index >= config.lines.size()) {
+            errors.At(line.line, line.key + ".target",
+                      line.target.text + " is the line of no monitor");
+            continue;
+        }
+        const auto [held, fresh] = namedLines.emplace(index, &line);
+        if (!fresh) {
+            errors.At(line.line, line.key + ".target",
+                      "this line is named by " + held->second->key + " already" +
+                          Spellings(line.target, held->second->target));
+            continue;
+        }
+        const auto [taken, unique] = names.emplace(line.name, &line);
+        if (!unique) {
+            errors.At(line.line, line.key + ".name",
+                      "\"" + line.name + "\" names " + taken->second->key + "'s line already");
+            continue;
+        }
+        config.lines[index].name = line.name;
     }
 }
 
 // The rules across monitors: names unique, units unique on a line, and a monitor asked at "0"
 // (no unit given, or unit 0) alone on its line, since every monitor of a chain answers there.
-bool CheckFleet(const Config& config, Errors& errors) {
+// keys holds each monitor's key.
+void CheckFleet(const Config& config, const std::vector<std::string>& keys, Errors& errors) {
     std::vector<std::vector<std::size_t>> members(config.lines.size());
     for (std::size_t i = 0; i < config.monitors.size(); ++i)
         members[config.monitors[i].lineIndex].push_back(i);
@@ -137,108 +232,139 @@ bool CheckFleet(const Config& config, Errors& errors) {
     std::set<std::string> names;
     for (size_t i = 0; i < config.monitors.size(); ++i) {
         const MonitorConfig& monitor = config.monitors[i];
-        const std::string key = "monitor[" + std::to_string(i + 1) + "]";
+        const std::string& key = keys[i];
         if (!names.insert(monitor.name).second)
-            return errors.At(monitor.line, key + ".name",
-                             "\"" + monitor.name + "\" names another monitor already");
+            errors.At(monitor.line, key + ".name",
+                      "\"" + monitor.name + "\" names another monitor already");
         const std::vector<std::size_t>& mates = members[monitor.lineIndex];
         const bool askedAtZero = !monitor.unit || *monitor.unit == 0;
         if (askedAtZero && mates.size() > 1) {
             const MonitorConfig& other = config.monitors[mates[0] == i ? mates[1] : mates[0]];
-            const std::string shared =
-                monitor.name + " shares its line with " + other.name + Spellings(monitor, other);
-            return errors.At(monitor.line, key + ".unit",
-                             monitor.unit ? "0 is where every monitor of a line answers, and " +
-                                                shared + ": give it its own unit"
-                                          : "missing: " + shared + ", so its unit must be given");
+            const std::string shared = monitor.name + " shares its line with " + other.name +
+                                       Spellings(monitor.target, other.target);
+            errors.At(monitor.line, key + ".unit",
+                      monitor.unit ? "0 is where every monitor of a line answers, and " + shared +
+                                         ": give it its own unit"
+                                   : "missing: " + shared + ", so its unit must be given");
+            continue;
         }
         if (!monitor.unit)
             continue;
         const auto [held, fresh] = units[monitor.lineIndex].emplace(*monitor.unit, i);
         if (!fresh) {
             const MonitorConfig& other = config.monitors[held->second];
-            return errors.At(monitor.line, key + ".unit",
-                             "unit " + std::to_string(*monitor.unit) + " on " +
-                                 monitor.target.text + " is " + other.name + " already" +
-                                 Spellings(monitor, other));
+            errors.At(monitor.line, key + ".unit",
+                      "unit " + std::to_string(*monitor.unit) + " on " + monitor.target.text +
+                          " is " + other.name + " already" +
+                          Spellings(monitor.target, other.target));
         }
     }
-    return true;
 }
 
-bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
+// An optional absolute path.
+void ReadPath(const toml::table& root, const char* key, Errors& errors,
+              std::optional<std::string>& path) {
+    std::string text;
+    if (const toml::node* node = root.get(key)) {
+        if (!ReadString(*node, key, errors, text))
+            return;
+        if (text.empty() || text[0] != '/')
+            errors.At(*node, key, "an absolute path is wanted");
+        else
+            path = text;
+    }
+}
+
+// The [[KEY]] tables of the file, each read by read; the good ones in good with their keys.
+template <typename Item, typename ReadItem>
+void ReadTables(const toml::table& root, const std::string& key, Errors& errors, ReadItem read,
+                std::vector<Item>& good, std::vector<std::string>& keys) {
+    const toml::node* node = root.get(key);
+    if (node == nullptr)
+        return;
+    const toml::array* tables = node->as_array();
+    if (tables == nullptr || !tables->is_array_of_tables()) {
+        errors.At(*node, key, key + "s are [[" + key + "]] tables");
+        return;
+    }
+    for (size_t i = 0; i < tables->size(); ++i) {
+        Item item;
+        const std::string itemKey = key + "[" + std::to_string(i + 1) + "]";
+        if (read(*(*tables)[i].as_table(), itemKey, errors, item)) {
+            good.push_back(std::move(item));
+            keys.push_back(itemKey);
+        }
+    }
+}
+
+void ReadTop(const toml::table& root, Config& config, Errors& errors) {
     for (auto&& [name, node] : root) {
         const std::string key(name.str());
         if (!Known(key, TOP_KEYS))
-            return errors.At(node, key,
-                             "unknown key (known: listen, poll_interval_s, timing, token_file, "
-                             "allowed_hosts, [[monitor]], [mqtt])");
-        config.keyLines[key] = static_cast<int>(node.source().begin.line);
+            errors.At(node, key,
+                      "unknown key (known: listen, poll_interval_s, timing, token_file, "
+                      "allowed_hosts, tls_cert_file, tls_key_file, [[monitor]], [[line]], [mqtt])");
+        else
+            config.keyLines[key] = static_cast<int>(node.source().begin.line);
     }
     std::string text;
     std::string reason;
-    if (const toml::node* node = root.get("listen")) {
-        if (!ReadString(*node, "listen", errors, text))
-            return false;
+    if (const toml::node* node = root.get("listen");
+        node && ReadString(*node, "listen", errors, text))
         if (!ParseListen(text, config.listen, reason))
-            return errors.At(*node, "listen", "\"" + text + "\": " + reason);
-    }
-    if (const toml::node* node = root.get("poll_interval_s")) {
-        long long value = 0;
-        if (!ReadInteger(*node, "poll_interval_s", MIN_POLL_INTERVAL_S, MAX_POLL_INTERVAL_S, errors,
-                         value))
-            return false;
+            errors.At(*node, "listen", "\"" + text + "\": " + reason);
+    long long value = 0;
+    if (const toml::node* node = root.get("poll_interval_s");
+        node && ReadInteger(*node, "poll_interval_s", MIN_POLL_INTERVAL_S, MAX_POLL_INTERVAL_S,
+                            errors, value))
         config.pollIntervalS = static_cast<int>(value);
-    }
-    if (const toml::node* node = root.get("timing")) {
-        if (!ReadString(*node, "timing", errors, text))
-            return false;
+    if (const toml::node* node = root.get("timing");
+        node && ReadString(*node, "timing", errors, text)) {
         if (text == TIMING_NAMES[0])
             config.timing = Timing::Paced;
         else if (text == TIMING_NAMES[1])
             config.timing = Timing::AnswerDriven;
         else
-            return errors.At(*node, "timing", "\"" + text + "\" is neither \"paced\" nor \"fast\"");
+            errors.At(*node, "timing", "\"" + text + "\" is neither \"paced\" nor \"fast\"");
     }
-    if (const toml::node* node = root.get("token_file")) {
-        if (!ReadString(*node, "token_file", errors, text))
-            return false;
-        if (text.empty() || text[0] != '/')
-            return errors.At(*node, "token_file", "an absolute path is wanted");
-        config.tokenFile = text;
-    }
+    ReadPath(root, "token_file", errors, config.tokenFile);
+    ReadPath(root, "tls_cert_file", errors, config.tlsCertFile);
+    ReadPath(root, "tls_key_file", errors, config.tlsKeyFile);
+    // HTTPS takes both; the missing one is named at the line of the other.
+    if (root.get("tls_cert_file") && !root.get("tls_key_file"))
+        errors.At(config.keyLines["tls_cert_file"], "tls_key_file",
+                  "missing: HTTPS needs the certificate's private key too");
+    if (root.get("tls_key_file") && !root.get("tls_cert_file"))
+        errors.At(config.keyLines["tls_key_file"], "tls_cert_file",
+                  "missing: HTTPS needs the certificate of the key too");
     if (const toml::node* node = root.get("allowed_hosts")) {
         const toml::array* names = node->as_array();
         if (names == nullptr)
-            return errors.At(*node, "allowed_hosts", "a list of host names is wanted");
-        for (const toml::node& name : *names) {
+            errors.At(*node, "allowed_hosts", "a list of host names is wanted");
+        for (std::size_t i = 0; names != nullptr && i < names->size(); ++i) {
+            const toml::node& name = (*names)[i];
             if (!ReadString(name, "allowed_hosts", errors, text))
-                return false;
-            if (!ValidHostName(text))
-                return errors.At(name, "allowed_hosts",
-                                 "\"" + text +
-                                     "\" is not a host name (such as screens.example.org)");
-            config.allowedHosts.push_back(Lower(text));
+                continue;
+            if (ValidHostName(text))
+                config.allowedHosts.push_back(Lower(text));
+            else
+                errors.At(name, "allowed_hosts",
+                          "\"" + text + "\" is not a host name (such as screens.example.org)");
         }
     }
-    if (const toml::node* node = root.get("monitor")) {
-        const toml::array* monitors = node->as_array();
-        if (monitors == nullptr || !monitors->is_array_of_tables())
-            return errors.At(*node, "monitor", "monitors are [[monitor]] tables");
-        for (size_t i = 0; i < monitors->size(); ++i) {
-            MonitorConfig monitor;
-            if (!ReadMonitor(*(*monitors)[i].as_table(), "monitor[" + std::to_string(i + 1) + "]",
-                             errors, monitor))
-                return false;
-            config.monitors.push_back(std::move(monitor));
-        }
-    }
-    FindLines(config);
+    std::vector<std::string> monitorKeys;
+    ReadTables(root, "monitor", errors, ReadMonitor, config.monitors, monitorKeys);
+    std::vector<NamedLine> named;
+    std::vector<std::string> lineKeys;
+    ReadTables(root, "line", errors, ReadLine, named, lineKeys);
+    FindLines(config, named, errors);
+    CheckFleet(config, monitorKeys, errors);
     // The bridge's own table, read by its own reader.
-    if (const toml::node* node = root.get("mqtt"))
-        if (!mqtt::ReadMqttTable(*node, errors.file, config.mqtt, errors.error))
-            return false;
-    return CheckFleet(config, errors);
+    if (const toml::node* node = root.get("mqtt")) {
+        std::string error;
+        if (!mqtt::ReadMqttTable(*node, errors.file, config.mqtt, error))
+            errors.found.emplace_back(static_cast<int>(node->source().begin.line), error);
+    }
 }
 
 } // namespace
@@ -317,27 +443,52 @@ std::string Config::Where(const std::string& key) const {
 }
 
 bool ParseConfig(std::string_view text, const std::string& file, Config& config,
-                 std::string& error) {
+                 std::vector<std::string>& found) {
     config = Config{};
     config.file = file;
-    Errors errors{file, error};
+    Errors errors{file, {}};
+    // A syntax error leaves the rest unread: it is the one error then.
     try {
         const toml::table root = toml::parse(text, file);
-        return ReadTop(root, config, errors);
+        ReadTop(root, config, errors);
     } catch (const toml::parse_error& e) {
-        return errors.At(static_cast<int>(e.source().begin.line), "syntax",
-                         std::string(e.description()));
+        errors.At(static_cast<int>(e.source().begin.line), "syntax", std::string(e.description()));
     }
+    found = errors.InOrder();
+    return found.empty();
+}
+
+bool ReadConfig(const std::string& file, Config& config, std::vector<std::string>& found) {
+    std::string text;
+    std::string error;
+    struct stat info {};
+    found.clear();
+    if (!ReadRegularFile(file, text, info, error)) {
+        found.push_back(file + ": " + error);
+        return false;
+    }
+    return ParseConfig(text, file, config, found);
+}
+
+namespace {
+
+bool FirstOf(bool good, const std::vector<std::string>& found, std::string& error) {
+    if (!good)
+        error = found.front();
+    return good;
+}
+
+} // namespace
+
+bool ParseConfig(std::string_view text, const std::string& file, Config& config,
+                 std::string& error) {
+    std::vector<std::string> found;
+    return FirstOf(ParseConfig(text, file, config, found), found, error);
 }
 
 bool ReadConfig(const std::string& file, Config& config, std::string& error) {
-    std::string text;
-    struct stat info {};
-    if (!ReadRegularFile(file, text, info, error)) {
-        error = file + ": " + error;
-        return false;
-    }
-    return ParseConfig(text, file, config, error);
+    std::vector<std::string> found;
+    return FirstOf(ReadConfig(file, config, found), found, error);
 }
 
 } // namespace service

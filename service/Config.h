@@ -1,7 +1,8 @@
 // kelvaned's configuration: one TOML file, read whole and checked before anything is opened.
 //   ListenAddress    where the HTTP API listens: a numeric IPv4 or IPv6 address and a port
 //   MonitorConfig    one [[monitor]]: its name, its target, its unit (when given) and its line
-//   LineConfig       one line: the monitors whose targets name one endpoint share it
+//   LineConfig       one line: the monitors whose targets name one endpoint share it; its name
+//                    from a [[line]] table found by the same endpoints
 //   ValidHostName    whether a text is a host name allowed_hosts takes
 //   Config           the whole file, with its lines and the file line each setting was read from
 //   ReadConfig, ParseConfig  read and check a file, or a text (for the tests)
@@ -49,6 +50,7 @@ struct MonitorConfig {
 
 struct LineConfig {
     line::Target target; // as the line's first monitor names it
+    std::string name;    // as shown: its [[line]]'s name, or its target as written
 };
 
 struct Config {
@@ -57,6 +59,8 @@ struct Config {
     int pollIntervalS = DEFAULT_POLL_INTERVAL_S;
     Timing timing = Timing::Paced;
     std::optional<std::string> tokenFile;
+    std::optional<std::string> tlsCertFile; // both or neither: HTTPS
+    std::optional<std::string> tlsKeyFile;
     std::vector<std::string> allowedHosts;  // lower case; the names kelvaned answers to besides
                                             // loopback's and the listening address
     std::vector<MonitorConfig> monitors;    // in the file's order
@@ -70,9 +74,14 @@ struct Config {
 // Letters, digits and hyphens in dot-separated labels of 1-63, 253 in all: "screens.example.org".
 bool ValidHostName(const std::string& name);
 
-// Reads and checks the file; false with the error, which names the file, the line and the key.
-bool ReadConfig(const std::string& file, Config& config, std::string& error);
+// Reads and checks the file; false with every error found, each naming the file, the line and the
+// key (a syntax error, or a file that cannot be read, is the one error, as nothing more is read).
+bool ReadConfig(const std::string& file, Config& config, std::vector<std::string>& errors);
 // The same for a text that stands for the file.
+bool ParseConfig(std::string_view text, const std::string& file, Config& config,
+                 std::vector<std::string>& errors);
+// The same, with the first error alone.
+bool ReadConfig(const std::string& file, Config& config, std::string& error);
 bool ParseConfig(std::string_view text, const std::string& file, Config& config,
                  std::string& error);
 

@@ -101,7 +101,7 @@ void Fleet::Configure(const std::vector<MonitorConfig>& monitors,
             if (kept != m_lines.end())
                 line.state = kept->state;
             line.state.target = lines[i].target.text;
-            line.state.name = line.state.target;
+            line.state.name = lines[i].name.empty() ? line.state.target : lines[i].name;
             nextLines.push_back(std::move(line));
         }
         std::vector<Member> next;

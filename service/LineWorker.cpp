@@ -27,6 +27,13 @@ public:
     }
 };
 
+// "cannot open the line (REASON)", or the reason alone when it says so already (a device
+// server's: "cannot open the line: connection refused").
+std::string OpenFailure(const std::string& reason) {
+    const std::string words = protocol::FailureWords(Failure::Open);
+    return reason.rfind(words, 0) == 0 ? reason : words + " (" + reason + ")";
+}
+
 } // namespace
 
 WorkerClock& SystemClock() {
@@ -291,8 +298,7 @@ bool LineWorker::EnsureOpen(bool& openTried, std::string& reason) {
     m_line = m_open(m_target, m_cancel, reason);
     if (!m_line) {
         if (!m_openFailed && !m_cancel.IsSet())
-            Log(m_target.text + ": cannot open the line (" + reason +
-                "); tried again at every poll");
+            Log(m_target.text + ": " + OpenFailure(reason) + "; tried again at every poll");
         m_openFailed = true;
         return false;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include "service/Files.h"
 #include "service/Text.h"
+#include "service/http/Tls.h"
 
 namespace service {
 
@@ -15,8 +16,7 @@ bool LoopbackClient(const std::string& address) {
 
 } // namespace
 
-bool LoadToken(const std::string& path, std::string& token, std::string& error) {
-    std::string text;
+bool ReadPrivateFile(const std::string& path, std::string& text, std::string& error) {
     struct stat info {};
     if (!ReadRegularFile(path, text, info, error)) {
         error = path + ": " + error;
@@ -27,6 +27,13 @@ bool LoadToken(const std::string& path, std::string& token, std::string& error) 
                 "group read it (chmod 640 " + path + ")";
         return false;
     }
+    return true;
+}
+
+bool LoadToken(const std::string& path, std::string& token, std::string& error) {
+    std::string text;
+    if (!ReadPrivateFile(path, text, error))
+        return false;
     std::string first = text.substr(0, text.find('\n'));
     if (!first.empty() && first.back() == '\r')
         first.pop_back();
@@ -51,6 +58,33 @@ bool CheckAccess(const Config& config, std::string& token, std::string& error) {
     if (!config.listen.Loopback()) {
         error = config.Where("listen") + config.listen.Text() +
                 " is reachable from other machines: give a token_file, or listen on 127.0.0.1";
+        return false;
+    }
+    return true;
+}
+
+bool LoadTls(const Config& config, TlsIdentity& identity, std::string& error) {
+    identity = {};
+    if (!config.tlsCertFile)
+        return true;
+    if (!http::TlsSupported()) {
+        error = config.Where("tls_cert_file") +
+                "this libmicrohttpd is built without TLS: HTTPS cannot be served";
+        return false;
+    }
+    struct stat info {};
+    std::string reason;
+    if (!ReadRegularFile(*config.tlsCertFile, identity.certificate, info, reason)) {
+        error = config.Where("tls_cert_file") + *config.tlsCertFile + ": " + reason;
+        return false;
+    }
+    if (!ReadPrivateFile(*config.tlsKeyFile, identity.key, reason)) {
+        error = config.Where("tls_key_file") + reason;
+        return false;
+    }
+    if (!http::CheckIdentity(identity.certificate, identity.key, reason)) {
+        error = config.Where("tls_key_file") + *config.tlsKeyFile + " with " + *config.tlsCertFile +
+                ": " + reason;
         return false;
     }
     return true;

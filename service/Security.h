@@ -3,7 +3,9 @@
 //   CheckAccess        the rules the configuration must meet before kelvaned starts (and before
 //                      a reload is taken): the token file, and no open port without a token
 //   CheckReload        the same for a reload, whose file cannot move the listener
+//   ReadPrivateFile    reads a file only its owner may write and others may not read
 //   LoadToken          reads the token file
+//   TlsIdentity, LoadTls  the certificate and key files of HTTPS, read and checked
 //   JudgePost          whether a POST is taken, and the status and reason when it is not
 //   SameToken          compares two tokens in constant time
 #pragma once
@@ -15,15 +17,29 @@
 
 namespace service {
 
-// Reads the token from the file: its first line without the blanks around it, as a presented token
-// is read. False with the reason when the file is no regular file or cannot be read, when others
-// may read it or anyone but its owner may write it (root:kelvaned 0640 is the way), or when it
-// holds no token.
+// Reads a secret's file whole. False with the reason when the file is no regular file or cannot be
+// read, or when others may read it or anyone but its owner may write it (root:kelvaned 0640 is
+// the way).
+bool ReadPrivateFile(const std::string& path, std::string& text, std::string& error);
+
+// Reads the token from the file (ReadPrivateFile): its first line without the blanks around it, as
+// a presented token is read. False with the reason also when it holds no token.
 bool LoadToken(const std::string& path, std::string& token, std::string& error);
 
 // The token of the configuration (empty without token_file), or false with the error, naming the
 // file, the line and the key; kelvaned does not start then.
 bool CheckAccess(const Config& config, std::string& token, std::string& error);
+
+// What HTTPS serves: a certificate chain and its private key, in PEM.
+struct TlsIdentity {
+    std::string certificate;
+    std::string key;
+};
+
+// The identity of tls_cert_file and tls_key_file (the key file a secret, as the token's), checked
+// to be servable; false with the error, naming the file, the line and the key. Nothing to read
+// without them.
+bool LoadTls(const Config& config, TlsIdentity& identity, std::string& error);
 
 // CheckAccess for a reload while kelvaned listens on listening, which a reload does not change: a
 // file without token_file is refused while that address is reachable from other machines.

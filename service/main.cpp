@@ -16,6 +16,7 @@
 #include "service/http/FileLimit.h"
 #include "service/http/Listener.h"
 #include "service/http/Server.h"
+#include "service/http/Tls.h"
 #include "service/mqtt/MqttService.h"
 
 namespace {
@@ -41,6 +42,20 @@ bool LoadPassword(const std::string& file, service::Config& config, std::string&
     return !config.mqtt || service::mqtt::LoadMqttPassword(file, *config.mqtt, error);
 }
 
+// Reads the file, the token file, HTTPS's files and the broker's password; logs every error of the file, one a line.
+bool Load(const std::string& file, service::Config& config, std::string& token,
+          service::TlsIdentity& tls, std::string& error) {
+    std::vector<std::string> errors;
+    if (!service::ReadConfig(file, config, errors)) {
+        for (std::size_t i = 0; i + 1 < errors.size(); ++i)
+            service::Log(errors[i]);
+        error = errors.back();
+        return false;
+    }
+    return service::CheckAccess(config, token, error) && service::LoadTls(config, tls, error) &&
+           LoadPassword(file, config, error);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -59,9 +74,9 @@ int main(int argc, char** argv) {
 
     service::Config config;
     std::string token;
+    service::TlsIdentity tls;
     std::string error;
-    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, token, error) ||
-        !LoadPassword(file, config, error)) {
+    if (!Load(file, config, token, tls, error)) {
         service::Log(error);
         return EXIT_BAD_CONFIG;
     }
@@ -99,7 +114,10 @@ int main(int argc, char** argv) {
     service::http::Server http(api);
     // Every change may be news for the event streams.
     fleet.AddChangeListener([&http] { http.WakeStreams(); });
-    if (!http.Start(listening, error)) {
+    const bool https = config.tlsCertFile.has_value();
+    if (https)
+        service::http::ServeIdentity(tls.certificate, tls.key);
+    if (!http.Start(listening, error, https)) {
         service::Log(error);
         return EXIT_CANNOT_LISTEN;
     }
@@ -109,7 +127,7 @@ int main(int argc, char** argv) {
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
     // What a reload is judged by: the address in use, which a reload does not change.
     const service::ListenAddress inUse{config.listen.host, port};
-    service::Log("listening on " + inUse.Text());
+    service::Log(std::string("listening on ") + (https ? "https://" : "") + inUse.Text());
 
     while (true) {
         int signal = 0;
@@ -122,12 +140,19 @@ int main(int argc, char** argv) {
         }
         service::Config next;
         std::string nextToken;
+        service::TlsIdentity nextTls;
         if (!service::ReadConfig(file, next, error) ||
             !service::CheckReload(next, inUse, nextToken, error) ||
-            !LoadPassword(file, next, error)) {
+            !service::LoadTls(next, nextTls, error) || !LoadPassword(file, next, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
         }
+        // The listener's socket stays: a renewed certificate goes to the connections to come.
+        if (next.tlsCertFile.has_value() != https)
+            service::Log(std::string("HTTPS comes and goes only with a restart; still ") +
+                         (https ? "on" : "off"));
+        else if (https)
+            service::http::ServeIdentity(nextTls.certificate, nextTls.key);
         if (next.listen.Text() != config.listen.Text())
             service::Log("the listening address changes only with a restart; still " +
                          config.listen.Text());

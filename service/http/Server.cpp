@@ -11,6 +11,7 @@
 #include "service/http/Framing.h"
 #include "service/http/Limits.h"
 #include "service/http/Send.h"
+#include "service/http/Tls.h"
 
 namespace service::http {
 
@@ -88,26 +89,29 @@ Server::~Server() {
     Stop();
 }
 
-bool Server::Start(int listening, std::string& error) {
+bool Server::Start(int listening, std::string& error, bool tls) {
     m_listening = listening;
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     ::getsockname(listening, reinterpret_cast<sockaddr*>(&address), &length);
     const unsigned family = address.ss_family == AF_INET6 ? MHD_USE_IPv6 : 0;
     const unsigned libraryBound = MAX_CONNECTIONS + LIBRARY_CONNECTION_SLACK;
-    // The options one to a line (the empty comments keep them so).
-    m_daemon =
-        MHD_start_daemon(MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | family, 0, //
-                         &Server::OnAccept, this, &Server::OnRequest, this,                    //
-                         MHD_OPTION_LISTEN_SOCKET, listening,                                  //
-                         MHD_OPTION_CONNECTION_TIMEOUT, IDLE_LIMIT_S,                          //
-                         MHD_OPTION_CONNECTION_LIMIT, libraryBound,                            //
-                         MHD_OPTION_PER_IP_CONNECTION_LIMIT, MAX_CONNECTIONS_PER_ADDRESS,      //
-                         MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY_BYTES,          //
-                         MHD_OPTION_STRICT_FOR_CLIENT, 1,                                      //
-                         MHD_OPTION_NOTIFY_CONNECTION, &Server::OnConnection, this,            //
-                         MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,              //
-                         MHD_OPTION_END);
+    const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | family;
+    // The options one to a line (the empty comments keep them so). Without TLS the certificate's
+    // callback is left out by ending the list before it.
+    m_daemon = MHD_start_daemon(flags | (tls ? MHD_USE_TLS : 0), 0,                              //
+                                &Server::OnAccept, this, &Server::OnRequest, this,               //
+                                MHD_OPTION_LISTEN_SOCKET, listening,                             //
+                                MHD_OPTION_CONNECTION_TIMEOUT, IDLE_LIMIT_S,                     //
+                                MHD_OPTION_CONNECTION_LIMIT, libraryBound,                       //
+                                MHD_OPTION_PER_IP_CONNECTION_LIMIT, MAX_CONNECTIONS_PER_ADDRESS, //
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY_BYTES,     //
+                                MHD_OPTION_STRICT_FOR_CLIENT, 1,                                 //
+                                MHD_OPTION_NOTIFY_CONNECTION, &Server::OnConnection, this,       //
+                                MHD_OPTION_NOTIFY_COMPLETED, &Server::OnCompleted, this,         //
+                                tls ? MHD_OPTION_HTTPS_CERT_CALLBACK2 : MHD_OPTION_END,          //
+                                IdentityCallback(),                                              //
+                                MHD_OPTION_END);
     if (m_daemon == nullptr) {
         error = "cannot start the HTTP server's event loop";
         return false;

@@ -34,8 +34,10 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Serves the listening socket, which is the server's from here on; false with the reason.
-    bool Start(int listening, std::string& error);
+    // Serves the listening socket, which is the server's from here on, over TLS with the identity
+    // of ServeIdentity (Tls.h) when tls is set (TlsSupported checked before); false with the
+    // reason.
+    bool Start(int listening, std::string& error, bool tls = false);
     // Asks every event stream for its text again (something may have changed); from any thread.
     void WakeStreams() { m_streams.Wake(); }
     // Takes no new connection, ends the event streams, answers 503 to the requests still waiting

@@ -328,7 +328,7 @@ class LinesTheTestHolds(Kelvanectl):
         silent = self.peer("silent")
         run = Run(["status", "--json", silent.target])
         self.assertEqual((run.status, run.json()[0]["error"]), (3, "open"))
-        self.assertEqual(run.json()[0]["message"], "no connection within 5 s")
+        self.assertEqual(run.json()[0]["message"], "cannot open the line: no connection within 5 s")
         self.assertGreaterEqual(run.seconds, 5 - 0.1)
         self.assertLess(run.seconds, 5 + 2)
 

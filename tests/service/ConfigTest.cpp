@@ -46,6 +46,8 @@ poll_interval_s = 3600
 timing = "fast"
 token_file = "/etc/kelvaned/token"
 allowed_hosts = ["Screens.Example.org", "10.0.0.5"]
+tls_cert_file = "/etc/kelvaned/cert.pem"
+tls_key_file = "/etc/kelvaned/key.pem"
 
 [[monitor]]
 name = "lobby-left"
@@ -60,6 +62,10 @@ unit = 255
 [[monitor]]
 name = "desk"
 target = "/dev/ttyUSB0"
+
+[[line]]
+name = "Lobby rack"
+target = "tcp:10.0.0.7:04001"
 )");
     EXPECT_EQ(config.listen.host, "::1");
     EXPECT_EQ(config.listen.port, 9500);
@@ -73,12 +79,18 @@ target = "/dev/ttyUSB0"
     EXPECT_EQ(config.monitors[0].name, "lobby-left");
     EXPECT_EQ(config.monitors[0].target.port, 4001);
     EXPECT_EQ(config.monitors[0].unit, 1);
-    EXPECT_EQ(config.monitors[0].line, 8);
+    EXPECT_EQ(config.monitors[0].line, 10);
     EXPECT_EQ(config.monitors[1].unit, 255);
     EXPECT_EQ(config.monitors[2].name, "desk");
     EXPECT_EQ(config.monitors[2].target.path, "/dev/ttyUSB0");
     EXPECT_FALSE(config.monitors[2].unit) << "asked at address 0: it is alone on its line";
     EXPECT_EQ(config.Where("token_file"), "site.toml:5: token_file: ");
+    EXPECT_EQ((std::pair{config.tlsCertFile, config.tlsKeyFile}),
+              (std::pair<std::optional<std::string>, std::optional<std::string>>{
+                  "/etc/kelvaned/cert.pem", "/etc/kelvaned/key.pem"}));
+    ASSERT_EQ(config.lines.size(), 2u);
+    EXPECT_EQ(config.lines[0].name, "Lobby rack") << "found by its endpoint, however written";
+    EXPECT_EQ(config.lines[1].name, "/dev/ttyUSB0") << "a line without a name shows its target";
 }
 
 TEST(ConfigReader, OnlyLoopbackAddressesCountAsLoopback) {

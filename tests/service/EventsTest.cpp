@@ -87,7 +87,8 @@ std::vector<std::string> Names(const nlohmann::json& monitors) {
 
 TEST(EventStream, BeginsWithTheWholeFleetKelvanedsClockAndTheReconnectionTime) {
     Fleet fleet;
-    fleet.Configure(Monitors({"lobby", "hall"}));
+    const auto monitors = Monitors({"lobby", "hall"});
+    fleet.Configure(monitors, {{monitors[0].target, "Lobby rack"}});
     fleet.RecordPoll("hall", Answered(1));
     EventStream stream(fleet);
     const std::string text = stream.Next(Time{}, WALL_MS);
@@ -98,6 +99,7 @@ TEST(EventStream, BeginsWithTheWholeFleetKelvanedsClockAndTheReconnectionTime) {
     EXPECT_EQ(events[0].second["now"], "2023-11-14T22:13:20.123Z");
     EXPECT_EQ(Names(events[0].second["monitors"]), (std::vector<std::string>{"lobby", "hall"}));
     EXPECT_EQ(events[0].second["monitors"][1]["source"], "HDMI2");
+    EXPECT_EQ(events[0].second["monitors"][1]["line"], "Lobby rack");
     EXPECT_EQ(stream.Next(Time{} + 1s, WALL_MS), "") << "nothing changed since";
 }
 
@@ -124,7 +126,8 @@ TEST(EventStream, SendsTheWholeFleetAgainAfterAReloadWithoutTheReconnectionTime)
     fleet.Configure(Monitors({"lobby", "hall"}));
     EventStream stream(fleet);
     stream.Next(Time{}, WALL_MS);
-    fleet.Configure(Monitors({"lobby", "depot"}));
+    const auto monitors = Monitors({"lobby", "depot"});
+    fleet.Configure(monitors, {{monitors[0].target, ""}});
     const std::string text = stream.Next(Time{} + 1s, WALL_MS + 1000);
     EXPECT_EQ(text.find("retry:"), std::string::npos);
     const auto events = Events(text);
@@ -132,6 +135,7 @@ TEST(EventStream, SendsTheWholeFleetAgainAfterAReloadWithoutTheReconnectionTime)
     EXPECT_EQ(events[0].first, "fleet");
     EXPECT_EQ(events[0].second["now"], "2023-11-14T22:13:21.123Z");
     EXPECT_EQ(Names(events[0].second["monitors"]), (std::vector<std::string>{"lobby", "depot"}));
+    EXPECT_EQ(events[0].second["monitors"][0]["line"], "tcp:127.0.0.1:7001") << "no name given";
 }
 
 TEST(EventStream, TellsTheBrokersConnectionWithTheFleetAndAgainWhenItChanges) {

@@ -43,8 +43,9 @@ def second(old, new, unit="unit = 1"):
         "unit = 1", unit)
 
 
-# (the file's text, the line, the key, words of the message); for a path that is no file to read
-# (what makes it, None, None, words)
+# (the file's text, the line, the key, words of the message), or (the file's text, a list of
+# those three, one for each error, in their order); for a path that is no file to read (what makes
+# it, None, None, words)
 BAD_FILES = [
     ('listen = "127.0.0.1:9420"\nport = 1\n', 2, "port", "unknown key"),
     ('[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4001"\ncolour = "red"\n', 4,
@@ -79,6 +80,7 @@ BAD_FILES = [
     ('\nlisten = "[::]:9420"\n', 2, "listen", "token_file"),
     ('token_file = "token"\n', 1, "token_file", "absolute path"),
     ('allowed_hosts = "screens.example.org"\n', 1, "allowed_hosts", "list of host names"),
+    ('allowed_hosts = [1]\n', 1, "allowed_hosts", "text in quotes"),
     ('allowed_hosts = [\n  "screens.example.org",\n  "http://screens.example.org",\n]\n', 3,
      "allowed_hosts", "not a host name"),
     ('monitor = "a"\n', 1, "monitor", "[[monitor]]"),
@@ -96,6 +98,30 @@ BAD_FILES = [
      "line)"),
     (second("127.0.0.1", "127.1", unit="unit = 0"), 5, "monitor[2].unit",
      "0 is where every monitor of a line answers, and b shares its line with a"),
+    ('tls_cert_file = "/etc/kelvaned/cert.pem"\n', 1, "tls_key_file", "missing"),
+    ('\ntls_key_file = "/etc/kelvaned/key.pem"\n', 2, "tls_cert_file", "missing"),
+    ('tls_cert_file = "cert.pem"\ntls_key_file = "/k.pem"\n', 1, "tls_cert_file", "absolute"),
+    ('tls_cert_file = "/nowhere/c.pem"\ntls_key_file = "/nowhere/k.pem"\n', 1, "tls_cert_file",
+     "/nowhere/c.pem: cannot be read"),
+    (GOOD_MONITOR + '[[line]]\nname = "Lobby rack"\ntarget = "tcp:127.0.0.1:4002"\n', 5,
+     "line[1].target", "tcp:127.0.0.1:4002 is the line of no monitor"),
+    (GOOD_MONITOR + '[[line]]\nname = ""\ntarget = "tcp:127.0.0.1:4001"\n', 6, "line[1].name",
+     "not a line's name"),
+    (GOOD_MONITOR + '[[line]]\ntarget = "tcp:127.0.0.1:4001"\n', 5, "line[1].name", "missing"),
+    (second("127.0.0.1:4001", "127.0.0.1:4002", unit="") +
+     '[[line]]\nname = "rack"\ntarget = "tcp:localhost:4001"\n'
+     '[[line]]\nname = "rack"\ntarget = "tcp:127.0.0.1:4002"\n'
+     '[[line]]\nname = "rack"\ntarget = "tcp:127.1:4001"\n',
+     [(12, "line[2].name", '"rack" names line[1]\'s line already'),
+      (15, "line[3].target", "named by line[1] already (tcp:127.1:4001 and tcp:localhost:4001 "
+       "are one line)")]),
+    # Every error of a file, each at its line, in the file's order.
+    ('poll_interval_s = 0\ntiming = "quick"\ncolour = "red"\n' +
+     GOOD_MONITOR.replace("unit = 1", "unit = 256\ncolour = 1") +
+     GOOD_MONITOR.replace('"a"', '"B"'),
+     [(1, "poll_interval_s", "1-3600"), (2, "timing", "quick"), (3, "colour", "unknown key"),
+      (7, "monitor[1].unit", "0-255"), (8, "monitor[1].colour", "unknown key"),
+      (10, "monitor[2].name", "a-z")]),
     (a_directory, None, None, "is a directory, not a file"),
     (a_device, None, None, "is a device, a pipe or a socket, not a file"),
     (an_unreadable_file, None, None, "cannot be read: Permission denied"),
@@ -142,20 +168,23 @@ class TheConfiguration(unittest.TestCase):
         return path
 
     def test_a_bad_file_stops_it_with_2_naming_the_file_the_line_and_the_key(self):
-        for text, line, key, words in BAD_FILES:
+        for text, *row in BAD_FILES:
             with self.subTest(text=text):
                 if callable(text):
                     path = text(self.folder)
                     done = check(path, NOBODY if os.geteuid() == 0 else None)
-                    where = path
+                    expected = [(path, row[2])]
                 else:
                     path = self.write(text)
                     done = check(path)
-                    where = "%s:%d: %s" % (path, line, key)
+                    expected = [("%s:%d: %s" % (path, line, key), words)
+                                for line, key, words in (row[0] if len(row) == 1 else [row])]
                 self.assertEqual(done.returncode, 2, done.stdout)
-                self.assertTrue(done.stderr.startswith("kelvaned: %s: " % where), done.stderr)
-                self.assertIn(words, done.stderr)
-                self.assertEqual(done.stderr.count("\n"), 1, "one line")
+                lines = done.stderr.splitlines()
+                self.assertEqual(len(lines), len(expected), done.stderr)
+                for line, (where, words) in zip(lines, expected):
+                    self.assertTrue(line.startswith("kelvaned: %s: " % where), done.stderr)
+                    self.assertIn(words, line)
 
     def test_the_token_file_must_exist_hold_a_token_and_be_closed_to_others(self):
         cases = [("missing", None, None, "cannot be read"),

@@ -54,12 +54,12 @@ def shipped_config(targets):
 
 class Prometheus:
     """prometheus on a free port of 127.0.0.1 with the shipped configuration, scraping the
-    targets; ready once /-/ready answers."""
+    targets, or with the configuration text given; ready once /-/ready answers."""
 
-    def __init__(self, folder, targets):
+    def __init__(self, folder, targets, text=None):
         config = os.path.join(folder, "prometheus.yml")
         with open(config, "w") as out:
-            out.write(shipped_config(targets))
+            out.write(text or shipped_config(targets))
         shutil.rmtree(STORAGE, ignore_errors=True)
         self.port = free_port()
         self.log = open(os.path.join(folder, "prometheus.log"), "w")

@@ -68,9 +68,10 @@ class Kelvaned:
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
-        # On 127.0.0.1, or on an address of every interface (0.0.0.0), loopback among them.
-        self.port = int(self.wait_for(r"listening on (?:127\.0\.0\.1|0\.0\.0\.0):(\d+)$",
-                                      START_S).group(1))
+        # On 127.0.0.1, or on an address of every interface (0.0.0.0), loopback among them; over
+        # HTTP or HTTPS.
+        self.port = int(self.wait_for(
+            r"listening on (?:https://)?(?:127\.0\.0\.1|0\.0\.0\.0):(\d+)$", START_S).group(1))
 
     def write_config(self, text):
         with open(self.config, "w") as out:
