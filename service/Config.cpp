@@ -12,11 +12,12 @@ namespace service {
 
 namespace {
 
-constexpr const char* TOP_KEYS[] = {"listen",     "poll_interval_s", "timing",
-                                    "token_file", "allowed_hosts",   "monitor"};
+constexpr const char* TOP_KEYS[] = {"listen",        "poll_interval_s", "timing", "token_file",
+                                    "allowed_hosts", "monitor",         "group"};
 constexpr std::size_t MAX_HOST_NAME_LENGTH = 253;
 constexpr std::size_t MAX_LABEL_LENGTH = 63;
 constexpr const char* MONITOR_KEYS[] = {"name", "target", "unit"};
+constexpr const char* GROUP_KEYS[] = {"name", "monitors"};
 
 // The names of the timings, in the order of Timing.
 constexpr const char* TIMING_NAMES[] = {"paced", "fast"};
@@ -164,13 +165,62 @@ bool CheckFleet(const Config& config, Errors& errors) {
     return true;
 }
 
+// One [[group]], read after every monitor: its patterns are resolved against their names.
+bool ReadGroup(const toml::table& table, const std::string& key, const Config& config,
+               Errors& errors, GroupConfig& group) {
+    const int line = static_cast<int>(table.source().begin.line);
+    for (auto&& [name, node] : table)
+        if (!Known(std::string(name.str()), GROUP_KEYS))
+            return errors.At(node, key + "." + std::string(name.str()),
+                             "unknown key (a group has name and monitors)");
+    const toml::node* name = table.get("name");
+    if (name == nullptr)
+        return errors.At(line, key + ".name", "missing: every group needs a name");
+    if (!ReadString(*name, key + ".name", errors, group.name))
+        return false;
+    if (!ValidName(group.name))
+        return errors.At(*name, key + ".name",
+                         "\"" + group.name + "\" is not a name: 1-64 of a-z, 0-9, _ and -");
+    for (const MonitorConfig& monitor : config.monitors)
+        if (monitor.name == group.name)
+            return errors.At(*name, key + ".name",
+                             "\"" + group.name + "\" names a monitor already");
+    for (const GroupConfig& other : config.groups)
+        if (other.name == group.name)
+            return errors.At(*name, key + ".name",
+                             "\"" + group.name + "\" names another group already");
+    const toml::node* node = table.get("monitors");
+    const toml::array* patterns = node != nullptr ? node->as_array() : nullptr;
+    if (patterns == nullptr || patterns->empty())
+        return errors.At(node != nullptr ? static_cast<int>(node->source().begin.line) : line,
+                         key + ".monitors",
+                         "a list of monitors' names is wanted, such as [\"lobby-*\", \"hall\"]");
+    for (const toml::node& element : *patterns) {
+        std::string pattern;
+        if (!ReadString(element, key + ".monitors", errors, pattern))
+            return false;
+        bool matched = false;
+        for (const MonitorConfig& monitor : config.monitors) {
+            if (!NameMatches(pattern, monitor.name))
+                continue;
+            matched = true;
+            if (std::find(group.monitors.begin(), group.monitors.end(), monitor.name) ==
+                group.monitors.end())
+                group.monitors.push_back(monitor.name);
+        }
+        if (!matched)
+            return errors.At(element, key + ".monitors", "\"" + pattern + "\" matches no monitor");
+    }
+    return true;
+}
+
 bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
     for (auto&& [name, node] : root) {
         const std::string key(name.str());
         if (!Known(key, TOP_KEYS))
             return errors.At(node, key,
                              "unknown key (known: listen, poll_interval_s, timing, token_file, "
-                             "allowed_hosts, [[monitor]])");
+                             "allowed_hosts, [[monitor]], [[group]])");
         config.keyLines[key] = static_cast<int>(node.source().begin.line);
     }
     std::string text;
@@ -232,10 +282,49 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
         }
     }
     FindLines(config);
-    return CheckFleet(config, errors);
+    if (!CheckFleet(config, errors))
+        return false;
+    if (const toml::node* node = root.get("group")) {
+        const toml::array* groups = node->as_array();
+        if (groups == nullptr || !groups->is_array_of_tables())
+            return errors.At(*node, "group", "groups are [[group]] tables");
+        for (size_t i = 0; i < groups->size(); ++i) {
+            GroupConfig group;
+            if (!ReadGroup(*(*groups)[i].as_table(), "group[" + std::to_string(i + 1) + "]", config,
+                           errors, group))
+                return false;
+            config.groups.push_back(std::move(group));
+        }
+    }
+    return true;
 }
 
 } // namespace
+
+bool NameMatches(std::string_view pattern, std::string_view name) {
+    // The usual greedy walk: on a mismatch after a '*', that '*' takes one character more.
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::string_view::npos;
+    std::size_t resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
 
 bool ValidHostName(const std::string& name) {
     if (name.empty() || name.size() > MAX_HOST_NAME_LENGTH)

@@ -32,7 +32,8 @@ std::string Summary(const service::Config& config) {
     return std::to_string(config.monitors.size()) + " monitors on " +
            std::to_string(config.lines.size()) + " lines, polled every " +
            std::to_string(config.pollIntervalS) + " s, " +
-           (config.timing == Timing::AnswerDriven ? "fast" : "paced");
+           (config.timing == Timing::AnswerDriven ? "fast" : "paced") +
+           (config.groups.empty() ? "" : ", " + std::to_string(config.groups.size()) + " groups");
 }
 
 } // namespace
@@ -52,9 +53,9 @@ int main(int argc, char** argv) {
     }
 
     service::Config config;
-    std::string token;
+    service::Tokens tokens;
     std::string error;
-    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, token, error)) {
+    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, tokens, error)) {
         service::Log(error);
         return EXIT_BAD_CONFIG;
     }
@@ -86,8 +87,12 @@ int main(int argc, char** argv) {
     service::Fleet fleet;
     service::Service workers(fleet);
     service::Operations operations(fleet);
-    service::Api api(fleet, workers, operations);
-    api.SetToken(token);
+    service::OperationLog operationLog;
+    operations.AddListener(
+        [&operationLog](const service::OperationRecord& record) { operationLog.Add(record); });
+    service::Api api(fleet, workers, operations, operationLog);
+    api.SetTokens(tokens);
+    api.SetGroups(config.groups);
     api.SetHosts(config.listen, config.allowedHosts);
     service::http::Server http(api);
     // Every change may be news for the event streams.
@@ -112,9 +117,9 @@ int main(int argc, char** argv) {
             break;
         }
         service::Config next;
-        std::string nextToken;
+        service::Tokens nextTokens;
         if (!service::ReadConfig(file, next, error) ||
-            !service::CheckReload(next, inUse, nextToken, error)) {
+            !service::CheckReload(next, inUse, nextTokens, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
         }
@@ -123,7 +128,8 @@ int main(int argc, char** argv) {
                          config.listen.Text());
         next.listen = config.listen;
         config = next;
-        api.SetToken(nextToken);
+        api.SetTokens(nextTokens);
+        api.SetGroups(config.groups);
         api.SetHosts(config.listen, config.allowedHosts);
         workers.Apply(config);
         service::Log("reloaded: " + Summary(config));
