@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times 50 query transactions of the panel, the panel's operations clicked in the real program,
 # kelvanectl status on one and on eight monitors, kelvaned with 64 monitors (alone, beside a crowd
-# of idle and dripping connections, and after the hostile clients' table), its check and reload of
-# 10,000, its MQTT bridge and its page in headless Chromium with 256, against the simulated
-# monitor, and prints the figures. Installs and builds what is missing first.
+# of idle and dripping connections, after the hostile clients' table, and a group's source switch
+# on all of them), its check and reload of 10,000, its MQTT bridge and its page in headless
+# Chromium with 256, against the simulated monitor, and prints the figures. Installs and builds
+# what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -42,6 +43,9 @@ python3 tests/bench/kelvanectl_bench.py
 # kelvaned, the native service, against a simulated fleet of 64 monitors on 8 device servers, and
 # against hostile clients.
 python3 tests/bench/kelvaned_bench.py
+
+# A group's source switch on those 64 monitors: the lines side by side.
+python3 tests/bench/group_bench.py
 
 # kelvaned --check and a reload of generated files of 10,000 monitors.
 python3 tests/bench/config_bench.py

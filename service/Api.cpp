@@ -7,6 +7,7 @@
 #include "commands/Report.h"
 #include "res/Version.h"
 #include "service/Events.h"
+#include "service/GroupRun.h"
 #include "service/HostRules.h"
 #include "service/Metrics.h"
 #include "service/Page.h"
@@ -86,6 +87,39 @@ http::Response OperationAnswer(const OperationRecord& record) {
     return response;
 }
 
+// What a group's operation came to: each member's R in the group's order, 200 when every member
+// succeeded, else 502; 503 when the stop cut any of them.
+http::Response GroupAnswer(const std::vector<OperationRecord>& records) {
+    nlohmann::ordered_json results = nlohmann::ordered_json::array();
+    bool ok = true;
+    for (const OperationRecord& record : records) {
+        if (record.cut)
+            return http::ErrorAnswer(503, "kelvaned is stopping: the group's operation did not "
+                                          "run to its end");
+        ok = ok && record.outcome.ok();
+        results.push_back(ReportJson(record.target, record.command, record.outcome));
+    }
+    http::Response response;
+    response.status = ok ? 200 : 502;
+    response.type = JSON_TYPE;
+    response.body = std::make_shared<const std::string>(
+        nlohmann::ordered_json{{"ok", ok}, {"results", results}}.dump(
+            -1, ' ', false, nlohmann::json::error_handler_t::replace));
+    return response;
+}
+
+// The entries GET /api/log answers with: limit's value, DEFAULT_LOG_LIMIT without one; 0 for a
+// value that is no whole number from 1 to MAX_LOGGED_OPERATIONS.
+std::size_t LogLimit(const std::optional<std::string>& limit) {
+    if (!limit)
+        return DEFAULT_LOG_LIMIT;
+    if (limit->empty() || limit->size() > 4 ||
+        limit->find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const std::size_t value = std::stoul(*limit);
+    return value <= MAX_LOGGED_OPERATIONS ? value : 0;
+}
+
 // The fleet's event stream, as the HTTP layer asks for its text.
 class FleetEvents final : public http::EventSource {
 public:
@@ -109,22 +143,32 @@ const Api::Route Api::ROUTES[] = {
     {"POST", "/api/monitors/([^/]+)/source", &Api::Operate<Command::Source>},
     {"POST", "/api/monitors/([^/]+)/reset", &Api::Operate<Command::Reset>},
     {"POST", "/api/monitors/([^/]+)/diagnostic", &Api::Operate<Command::Diagnostic>},
+    {"GET", "/api/groups", &Api::ListGroups},
+    {"POST", "/api/groups/([^/]+)/source", &Api::OperateGroup<Command::Source>},
+    {"POST", "/api/groups/([^/]+)/reset", &Api::OperateGroup<Command::Reset>},
+    {"POST", "/api/groups/([^/]+)/diagnostic", &Api::OperateGroup<Command::Diagnostic>},
+    {"GET", "/api/log", &Api::OperationsLog},
     {"GET", "/metrics", &Api::Metrics},
     {"GET", "/healthz", &Api::Health},
     {"GET", "/api/events", &Api::Events},
     {"GET", "/(|page\\.css|page\\.js|favicon\\.ico)", &Api::Page},
 };
 
-Api::Api(Fleet& fleet, Service& service, Operations& operations)
-    : m_fleet(fleet), m_service(service), m_operations(operations) {
+Api::Api(Fleet& fleet, Service& service, Operations& operations, const OperationLog& log)
+    : m_fleet(fleet), m_service(service), m_operations(operations), m_log(log) {
     for (const PageFile& file : PageFiles())
         m_page.push_back(
             {std::string(file.path), std::string(file.type), Pack(std::string(file.bytes))});
 }
 
-void Api::SetToken(const std::string& token) {
+void Api::SetTokens(const Tokens& tokens) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_token = token;
+    m_tokens = tokens;
+}
+
+void Api::SetGroups(const std::vector<GroupConfig>& groups) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_groups = groups;
 }
 
 void Api::SetHosts(const ListenAddress& listen, const std::vector<std::string>& allowedHosts) {
@@ -208,27 +252,34 @@ http::Reply Api::ShowMonitor(const http::Request&, const std::string& name) {
     return http::Reply::Now(Json(200, MonitorJson(monitor->state)));
 }
 
-template <Command command>
-http::Reply Api::Operate(const http::Request& head, const std::string& name) {
+std::optional<http::Reply> Api::JudgeOperation(const http::Request& head, Requester& requester) {
     const http::Verdict origin = JudgeOrigin(head.Header("Origin"), head.Header("Host"));
     if (origin.status != 0)
         return Fail(origin.status, origin.reason);
-    std::string token;
+    Tokens tokens;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        token = m_token;
+        tokens = m_tokens;
     }
-    const http::Verdict verdict =
-        JudgePost(token, head.client, head.Header("Authorization"), head.Header("Content-Type"));
+    requester = {"api", head.client, ""};
+    const http::Verdict verdict = JudgePost(tokens, head.client, head.Header("Authorization"),
+                                            head.Header("Content-Type"), &requester.label);
     if (verdict.status != 0) {
         http::Response refusal = http::ErrorAnswer(verdict.status, verdict.reason);
         if (verdict.status == 401)
             refusal.headers.emplace_back("WWW-Authenticate", "Bearer");
         return http::Reply::Now(refusal);
     }
+    return std::nullopt;
+}
+
+template <Command command>
+http::Reply Api::Operate(const http::Request& head, const std::string& name) {
+    Requester requester;
+    if (std::optional<http::Reply> refusal = JudgeOperation(head, requester))
+        return *refusal;
     if (!m_fleet.Find(name))
         return Fail(404, "no monitor is named \"" + name + "\"");
-    const Requester requester{"api", head.client, ""};
     return http::Reply::AfterBody([this, name, requester](const http::Request& request) {
         Request operation;
         operation.command = command;
@@ -257,6 +308,57 @@ http::Reply Api::Operate(const http::Request& head, const std::string& name) {
             }
         });
     });
+}
+
+http::Reply Api::ListGroups(const http::Request&, const std::string&) {
+    nlohmann::json groups = nlohmann::json::array();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const GroupConfig& group : m_groups)
+            groups.push_back({{"name", group.name}, {"monitors", group.monitors}});
+    }
+    return http::Reply::Now(Json(200, {{"groups", groups}}));
+}
+
+template <Command command>
+http::Reply Api::OperateGroup(const http::Request& head, const std::string& name) {
+    Requester requester;
+    if (std::optional<http::Reply> refusal = JudgeOperation(head, requester))
+        return *refusal;
+    std::vector<std::string> members;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto group = std::find_if(m_groups.begin(), m_groups.end(),
+                                        [&](const GroupConfig& g) { return g.name == name; });
+        if (group == m_groups.end())
+            return Fail(404, "no group is named \"" + name + "\"");
+        members = group->monitors;
+    }
+    return http::Reply::AfterBody([this, members, requester](const http::Request& request) {
+        Request operation;
+        operation.command = command;
+        std::string error;
+        if (!ReadBody(command, request.body, operation, error))
+            return Fail(400, error);
+        // Like a single operation, it runs to its end even when its client leaves.
+        return http::Reply::Later([this, members, requester, operation](http::Completion done) {
+            RunOnGroup(m_operations, m_fleet, members, operation, requester,
+                       [done](const std::vector<OperationRecord>& records) {
+                           done(GroupAnswer(records));
+                       });
+        });
+    });
+}
+
+http::Reply Api::OperationsLog(const http::Request& request, const std::string&) {
+    const std::size_t limit = LogLimit(request.Argument("limit"));
+    if (limit == 0)
+        return Fail(400,
+                    "limit is a whole number from 1 to " + std::to_string(MAX_LOGGED_OPERATIONS));
+    nlohmann::json operations = nlohmann::json::array();
+    for (const OperationRecord& record : m_log.Newest(limit))
+        operations.push_back(OperationJson(record));
+    return http::Reply::Now(Json(200, {{"operations", operations}}));
 }
 
 http::Reply Api::Metrics(const http::Request& request, const std::string&) {

@@ -14,7 +14,9 @@
 #include "service/Config.h"
 #include "service/Fleet.h"
 #include "service/Gzip.h"
+#include "service/OperationLog.h"
 #include "service/Operations.h"
+#include "service/Security.h"
 #include "service/Service.h"
 #include "service/http/Server.h"
 
@@ -26,9 +28,11 @@ inline constexpr int BUSY_RETRY_AFTER_S = 5;
 
 class Api final : public http::Handler {
 public:
-    Api(Fleet& fleet, Service& service, Operations& operations);
-    // The bearer token every POST needs; empty: none, and POSTs only from this machine.
-    void SetToken(const std::string& token);
+    Api(Fleet& fleet, Service& service, Operations& operations, const OperationLog& log);
+    // The bearer tokens a POST needs one of; none: POSTs only from this machine.
+    void SetTokens(const Tokens& tokens);
+    // The groups a POST may run an operation on, as the configuration resolved them.
+    void SetGroups(const std::vector<GroupConfig>& groups);
     // The address kelvaned listens on and the names of allowed_hosts: with loopback's, the names
     // a request's Host may give.
     void SetHosts(const ListenAddress& listen, const std::vector<std::string>& allowedHosts);
@@ -46,8 +50,15 @@ private:
     http::Reply Dispatch(const http::Request& request);
     http::Reply ListMonitors(const http::Request& request, const std::string&);
     http::Reply ShowMonitor(const http::Request&, const std::string& name);
+    // A POST's checks from its head (origin, token, body type): a refusal, or nothing and who
+    // asked.
+    std::optional<http::Reply> JudgeOperation(const http::Request& head, Requester& requester);
     template <Command command>
     http::Reply Operate(const http::Request& request, const std::string& name);
+    http::Reply ListGroups(const http::Request&, const std::string&);
+    template <Command command>
+    http::Reply OperateGroup(const http::Request& request, const std::string& name);
+    http::Reply OperationsLog(const http::Request& request, const std::string&);
     http::Reply Metrics(const http::Request& request, const std::string&);
     http::Reply Health(const http::Request&, const std::string&);
     http::Reply Page(const http::Request& request, const std::string&);
@@ -68,8 +79,10 @@ private:
     Fleet& m_fleet;
     Service& m_service;
     Operations& m_operations;
+    const OperationLog& m_log;
     mutable std::mutex m_mutex;
-    std::string m_token;
+    Tokens m_tokens;
+    std::vector<GroupConfig> m_groups;
     ListenAddress m_listen;
     std::vector<std::string> m_allowedHosts;
     Rendered m_metrics;

@@ -16,11 +16,12 @@ namespace {
 constexpr const char* TOP_KEYS[] = {"listen",       "poll_interval_s", "timing",
                                     "token_file",   "allowed_hosts",   "tls_cert_file",
                                     "tls_key_file", "monitor",         "line",
-                                    "mqtt"};
+                                    "mqtt",         "group"};
 constexpr std::size_t MAX_HOST_NAME_LENGTH = 253;
 constexpr std::size_t MAX_LABEL_LENGTH = 63;
 constexpr const char* MONITOR_KEYS[] = {"name", "target", "unit"};
 constexpr const char* LINE_KEYS[] = {"name", "target"};
+constexpr const char* GROUP_KEYS[] = {"name", "monitors"};
 
 // The names of the timings, in the order of Timing.
 constexpr const char* TIMING_NAMES[] = {"paced", "fast"};
@@ -261,6 +262,55 @@ void CheckFleet(const Config& config, const std::vector<std::string>& keys, Erro
     }
 }
 
+// One [[group]], read after every monitor: its patterns are resolved against their names.
+bool ReadGroup(const toml::table& table, const std::string& key, const Config& config,
+               Errors& errors, GroupConfig& group) {
+    const int line = static_cast<int>(table.source().begin.line);
+    for (auto&& [name, node] : table)
+        if (!Known(std::string(name.str()), GROUP_KEYS))
+            return errors.At(node, key + "." + std::string(name.str()),
+                             "unknown key (a group has name and monitors)");
+    const toml::node* name = table.get("name");
+    if (name == nullptr)
+        return errors.At(line, key + ".name", "missing: every group needs a name");
+    if (!ReadString(*name, key + ".name", errors, group.name))
+        return false;
+    if (!ValidName(group.name))
+        return errors.At(*name, key + ".name",
+                         "\"" + group.name + "\" is not a name: 1-64 of a-z, 0-9, _ and -");
+    for (const MonitorConfig& monitor : config.monitors)
+        if (monitor.name == group.name)
+            return errors.At(*name, key + ".name",
+                             "\"" + group.name + "\" names a monitor already");
+    for (const GroupConfig& other : config.groups)
+        if (other.name == group.name)
+            return errors.At(*name, key + ".name",
+                             "\"" + group.name + "\" names another group already");
+    const toml::node* node = table.get("monitors");
+    const toml::array* patterns = node != nullptr ? node->as_array() : nullptr;
+    if (patterns == nullptr || patterns->empty())
+        return errors.At(node != nullptr ? static_cast<int>(node->source().begin.line) : line,
+                         key + ".monitors",
+                         "a list of monitors' names is wanted, such as [\"lobby-*\", \"hall\"]");
+    for (const toml::node& element : *patterns) {
+        std::string pattern;
+        if (!ReadString(element, key + ".monitors", errors, pattern))
+            return false;
+        bool matched = false;
+        for (const MonitorConfig& monitor : config.monitors) {
+            if (!NameMatches(pattern, monitor.name))
+                continue;
+            matched = true;
+            if (std::find(group.monitors.begin(), group.monitors.end(), monitor.name) ==
+                group.monitors.end())
+                group.monitors.push_back(monitor.name);
+        }
+        if (!matched)
+            return errors.At(element, key + ".monitors", "\"" + pattern + "\" matches no monitor");
+    }
+    return true;
+}
+
 // An optional absolute path.
 void ReadPath(const toml::table& root, const char* key, Errors& errors,
               std::optional<std::string>& path) {
@@ -303,7 +353,7 @@ void ReadTop(const toml::table& root, Config& config, Errors& errors) {
         if (!Known(key, TOP_KEYS))
             errors.At(node, key,
                       "unknown key (known: listen, poll_interval_s, timing, token_file, "
-                      "allowed_hosts, tls_cert_file, tls_key_file, [[monitor]], [[line]], [mqtt])");
+                      "allowed_hosts, tls_cert_file, tls_key_file, [[monitor]], [[line]], [mqtt], [[group]])");
         else
             config.keyLines[key] = static_cast<int>(node.source().begin.line);
     }
@@ -365,9 +415,40 @@ void ReadTop(const toml::table& root, Config& config, Errors& errors) {
         if (!mqtt::ReadMqttTable(*node, errors.file, config.mqtt, error))
             errors.found.emplace_back(static_cast<int>(node->source().begin.line), error);
     }
+    std::vector<std::string> groupKeys;
+    ReadTables(
+        root, "group", errors,
+        [&config](const toml::table& table, const std::string& key, Errors& errors,
+                  GroupConfig& group) { return ReadGroup(table, key, config, errors, group); },
+        config.groups, groupKeys);
 }
 
 } // namespace
+
+bool NameMatches(std::string_view pattern, std::string_view name) {
+    // The usual greedy walk: on a mismatch after a '*', that '*' takes one character more.
+    std::size_t p = 0;
+    std::size_t n = 0;
+    std::size_t star = std::string_view::npos;
+    std::size_t resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
 
 bool ValidHostName(const std::string& name) {
     if (name.empty() || name.size() > MAX_HOST_NAME_LENGTH)

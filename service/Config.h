@@ -3,6 +3,8 @@
 //   MonitorConfig    one [[monitor]]: its name, its target, its unit (when given) and its line
 //   LineConfig       one line: the monitors whose targets name one endpoint share it; its name
 //                    from a [[line]] table found by the same endpoints
+//   GroupConfig      one [[group]]: its name and its monitors, the patterns resolved
+//   NameMatches      whether a monitor's name fits a pattern of a group ("lobby-*", "hall-?")
 //   ValidHostName    whether a text is a host name allowed_hosts takes
 //   Config           the whole file, with its lines and the file line each setting was read from
 //   ReadConfig, ParseConfig  read and check a file, or a text (for the tests)
@@ -53,6 +55,15 @@ struct LineConfig {
     std::string name;    // as shown: its [[line]]'s name, or its target as written
 };
 
+struct GroupConfig {
+    std::string name;
+    std::vector<std::string> monitors; // in the order of the patterns, then of the file; each once
+};
+
+// '*' stands for any run of characters, '?' for one; anything else for itself. A name holds no
+// '*' or '?', so a pattern of neither names one monitor.
+bool NameMatches(std::string_view pattern, std::string_view name);
+
 struct Config {
     std::string file;
     ListenAddress listen;
@@ -65,6 +76,7 @@ struct Config {
                                             // loopback's and the listening address
     std::vector<MonitorConfig> monitors;    // in the file's order
     std::vector<LineConfig> lines;          // in the order of each line's first monitor
+    std::vector<GroupConfig> groups;        // in the file's order
     std::optional<mqtt::MqttSettings> mqtt; // [mqtt]: none, no bridge
     std::map<std::string, int> keyLines;    // the file line of each top-level key given
     // "FILE:LINE: KEY: " for errors found after reading (the token file, for one).

@@ -44,7 +44,21 @@ std::uint64_t MonitorState::Failures() const {
     return total;
 }
 
+void MonitorState::Noticed(bool wasReachable, std::optional<int> oldSource,
+                           std::optional<bool> oldSignal, std::int64_t wallMs) {
+    if (reachable != wasReachable || source != oldSource || signal != oldSignal)
+        changedMs = wallMs;
+}
+
 void MonitorState::Record(const PollResult& poll) {
+    const bool wasReachable = reachable;
+    const std::optional<int> oldSource = source;
+    const std::optional<bool> oldSignal = signal;
+    Take(poll);
+    Noticed(wasReachable, oldSource, oldSignal, poll.wallMs);
+}
+
+void MonitorState::Take(const PollResult& poll) {
     ++polls;
     lastPollSeconds = poll.seconds;
     error = poll.error;
@@ -62,7 +76,14 @@ void MonitorState::Record(const PollResult& poll) {
     lastOkMs = poll.wallMs;
 }
 
-void MonitorState::Record(Command command, const Outcome& outcome) {
+void MonitorState::Record(Command command, const Outcome& outcome, std::int64_t wallMs) {
+    const std::optional<int> oldSource = source;
+    const std::optional<bool> oldSignal = signal;
+    Take(command, outcome);
+    Noticed(reachable, oldSource, oldSignal, wallMs);
+}
+
+void MonitorState::Take(Command command, const Outcome& outcome) {
     const int index = OperationIndex(command);
     if (index >= 0)
         ++operations[index][outcome.ok() ? 0 : 1];
@@ -224,8 +245,9 @@ void Fleet::RecordPoll(const std::string& name, const PollResult& poll) {
     Update(name, [&](MonitorState& state) { state.Record(poll); });
 }
 
-void Fleet::RecordOperation(const std::string& name, Command command, const Outcome& outcome) {
-    Update(name, [&](MonitorState& state) { state.Record(command, outcome); });
+void Fleet::RecordOperation(const std::string& name, Command command, const Outcome& outcome,
+                            std::int64_t wallMs) {
+    Update(name, [&](MonitorState& state) { state.Record(command, outcome, wallMs); });
 }
 
 void Fleet::RecordSweep(const LineWorker& worker, const SweepResult& sweep) {

@@ -63,6 +63,8 @@ struct MonitorState {
     std::optional<bool> signal;
     std::optional<std::string> firmware; // valid UTF-8
     std::optional<std::int64_t> lastOkMs;
+    // When its source, signal or reachability last changed; none before a poll read its values.
+    std::optional<std::int64_t> changedMs;
     protocol::Failure error = protocol::Failure::None; // of the last poll
     std::uint64_t polls = 0;
     std::uint64_t failures[protocol::FAILURE_COUNT] = {}; // by failure; [None] stays 0
@@ -74,9 +76,16 @@ struct MonitorState {
     // Takes in one poll: values and reachability from a success, the reason from a failure; the
     // values read before stay while the monitor is unreachable.
     void Record(const PollResult& poll);
-    // Takes in what an operation read: a switch's new source at once, a reset's values read
-    // afresh, a unit ID learned on the way.
-    void Record(Command command, const Outcome& outcome);
+    // Takes in what an operation that ended at wallMs read: a switch's new source at once, a
+    // reset's values read afresh, a unit ID learned on the way.
+    void Record(Command command, const Outcome& outcome, std::int64_t wallMs);
+
+private:
+    // Takes what a record changed of what the monitor shows, for changedMs.
+    void Take(const PollResult& poll);
+    void Take(Command command, const Outcome& outcome);
+    void Noticed(bool wasReachable, std::optional<int> oldSource, std::optional<bool> oldSignal,
+                 std::int64_t wallMs);
 };
 
 // A line is up while it is open and its last exchange was answered (a refusal is an answer).
@@ -97,8 +106,9 @@ class LineReports {
 public:
     virtual ~LineReports() = default;
     virtual void RecordPoll(const std::string& monitor, const PollResult& poll) = 0;
+    // wallMs: when it ended, in ms since 1970 (UTC).
     virtual void RecordOperation(const std::string& monitor, Command command,
-                                 const Outcome& outcome) = 0;
+                                 const Outcome& outcome, std::int64_t wallMs) = 0;
     virtual void RecordSweep(const LineWorker& line, const SweepResult& sweep) = 0;
 };
 
@@ -141,7 +151,8 @@ public:
     std::optional<Found> Find(const std::string& name) const;
 
     void RecordPoll(const std::string& name, const PollResult& poll) override;
-    void RecordOperation(const std::string& name, Command command, const Outcome& outcome) override;
+    void RecordOperation(const std::string& name, Command command, const Outcome& outcome,
+                         std::int64_t wallMs) override;
     void RecordSweep(const LineWorker& line, const SweepResult& sweep) override;
 
     // The bridge's link: none without [mqtt]. Its changes are changes of the fleet, so that the

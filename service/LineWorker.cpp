@@ -271,7 +271,7 @@ OperationResult LineWorker::RunOperation(const Operation& operation) {
             Learn(*monitor, result.outcome.unit);
         ReleaseAfter(result.outcome.error);
     }
-    m_reports.RecordOperation(monitor->name, request.command, result.outcome);
+    m_reports.RecordOperation(monitor->name, request.command, result.outcome, m_clock.WallMs());
     return result;
 }
 

@@ -1,6 +1,11 @@
 #include "service/Log.h"
+#include <sys/stat.h>
+#include <unistd.h>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include "service/View.h"
 
 namespace service {
 
@@ -71,10 +76,31 @@ std::string Escaped(std::string_view text) {
     return line;
 }
 
+bool IsJournal(const char* journalStream, std::uint64_t device, std::uint64_t inode) {
+    if (journalStream == nullptr)
+        return false;
+    unsigned long long dev = 0;
+    unsigned long long ino = 0;
+    char rest = 0;
+    if (std::sscanf(journalStream, "%llu:%llu%c", &dev, &ino, &rest) != 2)
+        return false;
+    return dev == device && ino == inode;
+}
+
 void Log(const std::string& text) {
     const std::string line = Escaped(text);
     static std::mutex mutex;
     std::lock_guard<std::mutex> lock(mutex);
+    // Asked each time: a test may point stderr elsewhere, and one fstat is nothing beside a write.
+    struct stat info {};
+    const bool journal = ::fstat(STDERR_FILENO, &info) == 0 &&
+                         IsJournal(std::getenv("JOURNAL_STREAM"), info.st_dev, info.st_ino);
+    if (!journal) {
+        const std::int64_t wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count();
+        std::fprintf(stderr, "%s ", Rfc3339(wallMs, true).c_str());
+    }
     std::fprintf(stderr, "kelvaned: %s\n", line.c_str());
     std::fflush(stderr);
 }

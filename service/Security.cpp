@@ -45,11 +45,15 @@ bool LoadToken(const std::string& path, std::string& token, std::string& error) 
     return true;
 }
 
-bool CheckAccess(const Config& config, std::string& token, std::string& error) {
-    token.clear();
+bool LoadTokens(const std::string& path, Tokens& tokens, std::string& error) {
+    return ReadTokenFile(path, tokens, error);
+}
+
+bool CheckAccess(const Config& config, Tokens& tokens, std::string& error) {
+    tokens.clear();
     if (config.tokenFile) {
         std::string reason;
-        if (!LoadToken(*config.tokenFile, token, reason)) {
+        if (!LoadTokens(*config.tokenFile, tokens, reason)) {
             error = config.Where("token_file") + reason;
             return false;
         }
@@ -90,7 +94,7 @@ bool LoadTls(const Config& config, TlsIdentity& identity, std::string& error) {
     return true;
 }
 
-bool CheckReload(const Config& config, const ListenAddress& listening, std::string& token,
+bool CheckReload(const Config& config, const ListenAddress& listening, Tokens& tokens,
                  std::string& error) {
     if (!config.tokenFile && !listening.Loopback()) {
         error = config.file + ": token_file is wanted while kelvaned listens on " +
@@ -98,7 +102,7 @@ bool CheckReload(const Config& config, const ListenAddress& listening, std::stri
                 "takes a restart)";
         return false;
     }
-    return CheckAccess(config, token, error);
+    return CheckAccess(config, tokens, error);
 }
 
 bool SameToken(const std::string& a, const std::string& b) {
@@ -112,16 +116,27 @@ bool SameToken(const std::string& a, const std::string& b) {
     return differ == 0;
 }
 
-http::Verdict JudgePost(const std::string& token, const std::string& remoteAddress,
-                        const std::string& authorization, const std::string& contentType) {
-    if (token.empty() && !LoopbackClient(remoteAddress))
+http::Verdict JudgePost(const Tokens& tokens, const std::string& remoteAddress,
+                        const std::string& authorization, const std::string& contentType,
+                        std::string* label) {
+    if (tokens.empty() && !LoopbackClient(remoteAddress))
         return {403, "operations are taken only from this machine (no token_file is configured)"};
-    if (!token.empty()) {
+    if (!tokens.empty()) {
         const std::string given = Trimmed(authorization);
         if (given.empty())
             return {401, "an operation needs Authorization: Bearer TOKEN"};
-        if (Lower(given.substr(0, 7)) != "bearer " || !SameToken(Trimmed(given.substr(7)), token))
+        if (Lower(given.substr(0, 7)) != "bearer ")
             return {403, "the token is wrong"};
+        // Every token is compared, whichever matches: the time tells nothing of which did.
+        const std::string presented = Trimmed(given.substr(7));
+        const TokenLine* match = nullptr;
+        for (const TokenLine& token : tokens)
+            if (SameToken(presented, token.token) && match == nullptr)
+                match = &token;
+        if (match == nullptr)
+            return {403, "the token is wrong"};
+        if (label != nullptr)
+            *label = match->label;
     }
     const std::string type = Lower(Trimmed(contentType.substr(0, contentType.find(';'))));
     if (type != "application/json")

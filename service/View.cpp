@@ -42,10 +42,30 @@ json MonitorJson(const MonitorState& m) {
         {"signal", Known(m.signal, protocol::SignalName)},
         {"firmware", Known(m.firmware, same)},
         {"last_ok", Known(m.lastOkMs, [](std::int64_t ms) { return Rfc3339(ms); })},
+        {"changed", Known(m.changedMs, [](std::int64_t ms) { return Rfc3339(ms); })},
         {"error",
          m.error == protocol::Failure::None ? json(nullptr) : json(protocol::FailureName(m.error))},
         {"polls", m.polls},
         {"failures", m.Failures()},
+    };
+}
+
+json OperationJson(const OperationRecord& r) {
+    const auto text = [](const std::string& value) {
+        return value.empty() ? json(nullptr) : json(value);
+    };
+    const protocol::Failure error = r.cut ? protocol::Failure::Interrupted : r.outcome.error;
+    return {
+        {"ended", Rfc3339(r.endedMs)},
+        {"monitor", r.monitor},
+        {"target", r.target},
+        {"operation", OperationText(r.request)},
+        {"face", r.requester.face},
+        {"address", text(r.requester.address)},
+        {"label", text(r.requester.label)},
+        {"ok", error == protocol::Failure::None},
+        {"error", text(protocol::FailureName(error))},
+        {"seconds", r.seconds},
     };
 }
 

@@ -4,6 +4,7 @@
 //   MonitorText   one line for the log: "answering: unit 1, ..." or "not answering (no answer)"
 //   WordsJson     the words of the failures and the sources' names, for the page
 //   Rfc3339       a time in ms since 1970 as "2026-03-01T12:00:05Z", or with milliseconds
+//   OperationJson one ended operation as the operations' log shows it
 // An operation's result (R) is commands/Report.h's ReportJson, the one kelvanectl prints.
 #pragma once
 
@@ -11,11 +12,12 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include "service/Fleet.h"
+#include "service/Operations.h"
 
 namespace service {
 
 // {"name", "target", "line", "unit", "reachable", "source", "signal", "firmware", "last_ok",
-// "error", "polls", "failures"}.
+// "changed", "error", "polls", "failures"}.
 nlohmann::json MonitorJson(const MonitorState& monitor);
 
 std::string MonitorText(const MonitorState& monitor);
@@ -24,5 +26,9 @@ std::string MonitorText(const MonitorState& monitor);
 nlohmann::json WordsJson();
 
 std::string Rfc3339(std::int64_t wallMs, bool milliseconds = false);
+
+// {"ended", "monitor", "target", "operation", "face", "address", "label", "ok", "error",
+// "seconds"}: an empty address or label is null, a cut operation failed as "interrupted".
+nlohmann::json OperationJson(const OperationRecord& record);
 
 } // namespace service

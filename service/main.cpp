@@ -34,7 +34,8 @@ std::string Summary(const service::Config& config) {
     return std::to_string(config.monitors.size()) + " monitors on " +
            std::to_string(config.lines.size()) + " lines, polled every " +
            std::to_string(config.pollIntervalS) + " s, " +
-           (config.timing == Timing::AnswerDriven ? "fast" : "paced");
+           (config.timing == Timing::AnswerDriven ? "fast" : "paced") +
+           (config.groups.empty() ? "" : ", " + std::to_string(config.groups.size()) + " groups");
 }
 
 // The broker's password, when [mqtt] names a file for it; false with the error.
@@ -42,8 +43,9 @@ bool LoadPassword(const std::string& file, service::Config& config, std::string&
     return !config.mqtt || service::mqtt::LoadMqttPassword(file, *config.mqtt, error);
 }
 
-// Reads the file, the token file, HTTPS's files and the broker's password; logs every error of the file, one a line.
-bool Load(const std::string& file, service::Config& config, std::string& token,
+// Reads the file, the token file, HTTPS's files and the broker's password; logs every error of
+// the file, one a line.
+bool Load(const std::string& file, service::Config& config, service::Tokens& tokens,
           service::TlsIdentity& tls, std::string& error) {
     std::vector<std::string> errors;
     if (!service::ReadConfig(file, config, errors)) {
@@ -52,7 +54,7 @@ bool Load(const std::string& file, service::Config& config, std::string& token,
         error = errors.back();
         return false;
     }
-    return service::CheckAccess(config, token, error) && service::LoadTls(config, tls, error) &&
+    return service::CheckAccess(config, tokens, error) && service::LoadTls(config, tls, error) &&
            LoadPassword(file, config, error);
 }
 
@@ -73,10 +75,10 @@ int main(int argc, char** argv) {
     }
 
     service::Config config;
-    std::string token;
+    service::Tokens tokens;
     service::TlsIdentity tls;
     std::string error;
-    if (!Load(file, config, token, tls, error)) {
+    if (!Load(file, config, tokens, tls, error)) {
         service::Log(error);
         return EXIT_BAD_CONFIG;
     }
@@ -108,8 +110,12 @@ int main(int argc, char** argv) {
     service::Fleet fleet;
     service::Service workers(fleet);
     service::Operations operations(fleet);
-    service::Api api(fleet, workers, operations);
-    api.SetToken(token);
+    service::OperationLog operationLog;
+    operations.AddListener(
+        [&operationLog](const service::OperationRecord& record) { operationLog.Add(record); });
+    service::Api api(fleet, workers, operations, operationLog);
+    api.SetTokens(tokens);
+    api.SetGroups(config.groups);
     api.SetHosts(config.listen, config.allowedHosts);
     service::http::Server http(api);
     // Every change may be news for the event streams.
@@ -139,10 +145,10 @@ int main(int argc, char** argv) {
             break;
         }
         service::Config next;
-        std::string nextToken;
+        service::Tokens nextTokens;
         service::TlsIdentity nextTls;
         if (!service::ReadConfig(file, next, error) ||
-            !service::CheckReload(next, inUse, nextToken, error) ||
+            !service::CheckReload(next, inUse, nextTokens, error) ||
             !service::LoadTls(next, nextTls, error) || !LoadPassword(file, next, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
@@ -158,7 +164,8 @@ int main(int argc, char** argv) {
                          config.listen.Text());
         next.listen = config.listen;
         config = next;
-        api.SetToken(nextToken);
+        api.SetTokens(nextTokens);
+        api.SetGroups(config.groups);
         api.SetHosts(config.listen, config.allowedHosts);
         workers.Apply(config);
         mqtt.Apply(config.mqtt);

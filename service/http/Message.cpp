@@ -12,6 +12,13 @@ std::string Request::Header(std::string_view name) const {
     return "";
 }
 
+std::optional<std::string> Request::Argument(std::string_view name) const {
+    for (const auto& [key, value] : arguments)
+        if (key == name)
+            return value;
+    return std::nullopt;
+}
+
 Response ErrorAnswer(int status, const std::string& reason) {
     Response response;
     response.status = status;

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,11 +29,14 @@ struct Request {
     std::string method; // as sent: "GET"
     std::string path;   // without the query, %XX decoded
     std::string client; // the client's address, numeric: "127.0.0.1", "::1"
-    std::vector<std::pair<std::string, std::string>> headers; // in their order, duplicates kept
-    std::string body;                                         // once read (Reply::AfterBody)
+    std::vector<std::pair<std::string, std::string>> headers;   // in their order, duplicates kept
+    std::vector<std::pair<std::string, std::string>> arguments; // the query's, %XX decoded
+    std::string body;                                           // once read (Reply::AfterBody)
 
     // The first header of that name (any case); empty when there is none.
     std::string Header(std::string_view name) const;
+    // The first query argument of that name; nothing when there is none.
+    std::optional<std::string> Argument(std::string_view name) const;
 };
 
 struct Response {

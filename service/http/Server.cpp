@@ -64,6 +64,11 @@ MHD_Result TakeHeader(void* cls, MHD_ValueKind, const char* name, const char* va
     return MHD_YES;
 }
 
+MHD_Result TakeArgument(void* cls, MHD_ValueKind, const char* name, const char* value) {
+    static_cast<Request*>(cls)->arguments.emplace_back(name, value != nullptr ? value : "");
+    return MHD_YES;
+}
+
 } // namespace
 
 // What libmicrohttpd keeps for one request.
@@ -193,6 +198,8 @@ MHD_Result Server::Begin(MHD_Connection* connection, Exchange& exchange, const c
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     request.client = AddressText(client != nullptr ? client->client_addr : nullptr);
     MHD_get_connection_values(connection, MHD_HEADER_KIND, &TakeHeader, &request);
+    // Bounded as the head is: the query is part of its first line.
+    MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &TakeArgument, &request);
     const MHD_ConnectionInfo* head =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_REQUEST_HEADER_SIZE);
     const Verdict framing = JudgeFraming(request.headers, head != nullptr ? head->header_size : 0);

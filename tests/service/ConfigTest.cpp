@@ -237,3 +237,48 @@ TEST(ConfigLines, TargetsSharingAnyEndpointAreOneLine) {
     for (const auto& c : cases)
         EXPECT_EQ(line::LinesOfEndpoints(c.endpoints), c.lines);
 }
+
+TEST(ConfigGroups, APatternMatchesWholeNamesWithStarsAndQuestionMarks) {
+    const struct {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"hall", "hall", true},
+        {"hall", "hall-2", false},
+        {"hall", "hal", false},
+        {"lobby-*", "lobby-1", true},
+        {"lobby-*", "lobby-", true},
+        {"lobby-*", "lobby", false},
+        {"*", "a", true},
+        {"*-2", "hall-a-2", true},
+        {"*-2", "hall-2-3", false},
+        {"l?bby-1", "lobby-1", true},
+        {"l?bby-1", "lbby-1", false},
+        {"?", "ab", false},
+        {"a*b*c", "axxbyyc", true},
+        {"a*b*c", "axxbyy", false},
+        {"a**", "a", true},
+        {"*a*a", "banana", true},
+        {"*ab", "aab", true},
+        {"", "a", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(service::NameMatches(c.pattern, c.name), c.matches)
+            << c.pattern << " on " << c.name;
+}
+
+TEST(ConfigGroups, AGroupListsItsMonitorsInThePatternsOrderEachOnce) {
+    std::string text;
+    for (const char* name : {"lobby-1", "hall", "lobby-2", "stage"})
+        text += std::string("[[monitor]]\nname = \"") + name + "\"\ntarget = \"/dev/ttyS-" + name +
+                "\"\n";
+    const Config config = Read(text + "[[group]]\nname = \"front\"\n"
+                                      "monitors = [\"hall\", \"lobby-*\", \"lobby-1\"]\n"
+                                      "[[group]]\nname = \"all\"\nmonitors = [\"*\"]\n");
+    ASSERT_EQ(config.groups.size(), 2u);
+    EXPECT_EQ(config.groups[0].name, "front");
+    EXPECT_EQ(config.groups[0].monitors, (std::vector<std::string>{"hall", "lobby-1", "lobby-2"}));
+    EXPECT_EQ(config.groups[1].monitors,
+              (std::vector<std::string>{"lobby-1", "hall", "lobby-2", "stage"}));
+}

@@ -30,7 +30,8 @@ public:
     void RecordPoll(const std::string& monitor, const PollResult& poll) override {
         polls.push_back({monitor, m_time.Now(), poll});
     }
-    void RecordOperation(const std::string& monitor, Command, const Outcome& outcome) override {
+    void RecordOperation(const std::string& monitor, Command, const Outcome& outcome,
+                         std::int64_t) override {
         operations.emplace_back(monitor, outcome);
     }
     void RecordSweep(const LineWorker&, const service::SweepResult& sweep) override {

@@ -52,6 +52,23 @@ TEST(LogLines, AValueWithALineBreakIsLoggedOnOneLine) {
     std::ostringstream logged;
     logged << in.rdbuf();
     ::unlink(path);
-    EXPECT_EQ(logged.str(), "kelvaned: hall (tcp:10.0.0.7:4001): answering: firmware "
-                            "1.0\\nkelvaned: forged\\r\\n\n");
+    // Not the journal: the line begins with its time, "2026-12-09T09:14:03.120Z ".
+    const std::string line = logged.str();
+    ASSERT_GT(line.size(), 25u);
+    EXPECT_EQ(line.substr(23, 2), "Z ");
+    EXPECT_EQ(line.substr(25), "kelvaned: hall (tcp:10.0.0.7:4001): answering: firmware "
+                               "1.0\\nkelvaned: forged\\r\\n\n");
+}
+
+TEST(LogLines, OnlyAJournalStreamNamingStderrItselfLeavesTheTimeToTheJournal) {
+    const struct {
+        const char* variable;
+        bool journal;
+    } cases[] = {
+        {"8:1234", true},  {nullptr, false},   {"", false},  {"8:1235", false},
+        {"9:1234", false}, {"8:1234x", false}, {"8", false}, {"dev:ino", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(service::IsJournal(c.variable, 8, 1234), c.journal)
+            << (c.variable ? c.variable : "(unset)");
 }

@@ -1,7 +1,9 @@
 // The metrics as Prometheus reads them: which series exist in which state, and label values
 // escaped. (promtool and a real Prometheus read them in tests/service/test_prometheus.py.)
 #include <gtest/gtest.h>
+#include <functional>
 #include "service/Metrics.h"
+#include "service/View.h"
 
 using protocol::Failure;
 using service::MonitorState;
@@ -151,9 +153,9 @@ TEST(Metrics, OperationsCountByOperationAndResult) {
     ok.source = 2;
     Outcome refused;
     refused.error = Failure::Refused;
-    m.Record(Command::Source, ok);
-    m.Record(Command::Source, refused);
-    m.Record(Command::Diagnostic, refused);
+    m.Record(Command::Source, ok, 0);
+    m.Record(Command::Source, refused, 0);
+    m.Record(Command::Diagnostic, refused, 0);
     const std::string text = RenderMetrics({m}, {}, "1");
     EXPECT_EQ(
         Series(text, "kelvane_operations_total"),
@@ -195,4 +197,37 @@ TEST(Metrics, TheBrokersConnectionAndMessagesComeOnlyWithTheBridge) {
                                         "kelvane_mqtt_messages_total{direction=\"in\"} 3"}));
     EXPECT_NE(RenderMetrics({}, {}, "1", service::BrokerLink{}).find("kelvane_mqtt_connected 0"),
               std::string::npos);
+}
+
+// What a monitor shows (reachable, source, signal) stamps "changed"; a poll that reads the same, a
+// new firmware or a failed operation does not.
+TEST(MonitorChanges, ChangedFollowsReachabilitySourceAndSignalAlone) {
+    const auto at = [](PollResult poll, std::int64_t ms) {
+        poll.wallMs = ms;
+        return poll;
+    };
+    Outcome switched;
+    switched.source = 2;
+    Outcome refused;
+    refused.error = Failure::Refused;
+    MonitorState m = Monitor("a", 2);
+    const struct {
+        std::function<void(MonitorState&)> record;
+        std::optional<std::int64_t> changed;
+    } steps[] = {
+        {[&](MonitorState& s) { s.Record(at(Failed(Failure::NoAnswer), 1000)); }, std::nullopt},
+        {[&](MonitorState& s) { s.Record(at(Answered(2, 1, true, "1.0"), 2000)); }, 2000},
+        {[&](MonitorState& s) { s.Record(at(Answered(2, 1, true, "1.1"), 3000)); }, 2000},
+        {[&](MonitorState& s) { s.Record(at(Answered(2, 1, false, "1.1"), 4000)); }, 4000},
+        {[&](MonitorState& s) { s.Record(Command::Source, switched, 5000); }, 5000},
+        {[&](MonitorState& s) { s.Record(Command::Source, refused, 6000); }, 5000},
+        {[&](MonitorState& s) { s.Record(at(Answered(2, 2, false, "1.1"), 7000)); }, 5000},
+        {[&](MonitorState& s) { s.Record(at(Failed(Failure::Open), 8000)); }, 8000},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].record(m);
+        EXPECT_EQ(m.changedMs, steps[i].changed) << "step " << i;
+    }
+    EXPECT_EQ(service::MonitorJson(Monitor("b", 1))["changed"], nullptr);
+    EXPECT_EQ(service::MonitorJson(m)["changed"], "1970-01-01T00:00:08Z");
 }

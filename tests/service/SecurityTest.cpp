@@ -8,7 +8,7 @@ using service::JudgePost;
 
 TEST(PostRules, AreJudgedByClientTokenAndContentType) {
     const struct {
-        const char* token;
+        const char* token; // the token file's one line: empty for none
         const char* client;
         const char* authorization;
         const char* type;
@@ -34,9 +34,33 @@ TEST(PostRules, AreJudgedByClientTokenAndContentType) {
         {"tok", "10.0.0.9", "Bearer tok", "text/plain", 415},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(JudgePost(c.token, c.client, c.authorization, c.type).status, c.status)
+        EXPECT_EQ(JudgePost(*c.token ? service::Tokens{{"", c.token}} : service::Tokens{}, c.client,
+                            c.authorization, c.type)
+                      .status,
+                  c.status)
             << "token \"" << c.token << "\", client " << c.client << ", \"" << c.authorization
             << "\", \"" << c.type << "\"";
+}
+
+TEST(PostRules, AnyLabelledTokenIsTakenAndNamesItsHolder) {
+    const service::Tokens tokens = {{"ops-phone", "alpha"}, {"", "bare"}, {"desk", "gamma"}};
+    const struct {
+        const char* presented;
+        int status;
+        const char* label;
+    } cases[] = {
+        {"alpha", 0, "ops-phone"}, {"bare", 0, ""},          {"gamma", 0, "desk"},
+        {"ops-phone", 403, "-"},   {"alphagamma", 403, "-"}, {"gamm", 403, "-"},
+    };
+    for (const auto& c : cases) {
+        std::string label = "-";
+        EXPECT_EQ(JudgePost(tokens, "10.0.0.9", std::string("Bearer ") + c.presented,
+                            "application/json", &label)
+                      .status,
+                  c.status)
+            << c.presented;
+        EXPECT_EQ(label, c.label) << c.presented;
+    }
 }
 
 TEST(PostRules, TokensCompareWholeAndExactly) {

@@ -84,6 +84,21 @@ BAD_FILES = [
     ('allowed_hosts = [\n  "screens.example.org",\n  "http://screens.example.org",\n]\n', 3,
      "allowed_hosts", "not a host name"),
     ('monitor = "a"\n', 1, "monitor", "[[monitor]]"),
+    (GOOD_MONITOR + '[[group]]\nname = "lobby"\nmonitors = ["a", "lobby-*"]\n', 7,
+     "group[1].monitors", '"lobby-*" matches no monitor'),
+    (GOOD_MONITOR + '[[group]]\nname = "a"\nmonitors = ["a"]\n', 6, "group[1].name",
+     "names a monitor already"),
+    (GOOD_MONITOR + '[[group]]\nname = "g"\nmonitors = ["a"]\n' * 2, 9, "group[2].name",
+     "names another group already"),
+    (GOOD_MONITOR + '[[group]]\nname = "g"\nmonitors = []\n', 7, "group[1].monitors",
+     "list of monitors"),
+    (GOOD_MONITOR + '[[group]]\nname = "g"\nmonitors = ["a"]\nlines = 2\n', 8,
+     "group[1].lines", "unknown key"),
+    (GOOD_MONITOR + '[[group]]\nname = "Front"\nmonitors = ["a"]\n', 6, "group[1].name", "a-z"),
+    (GOOD_MONITOR + '[[group]]\nmonitors = ["a"]\n', 5, "group[1].name", "missing"),
+    (GOOD_MONITOR + '[[group]]\nname = "g"\nmonitors = ["a", 2]\n', 7, "group[1].monitors",
+     "text in quotes"),
+    (GOOD_MONITOR + '[group]\nname = "g"\n', 5, "group", "[[group]]"),
     ('[monitor]\nname = "a"\n', 1, "monitor", "[[monitor]]"),
     ('listen = "127.0.0.1:9420\n', 1, "syntax", ""),
     # Targets that name one endpoint are one line, however they are written.
@@ -150,8 +165,11 @@ BAD_FILES = [
 
 
 def check(path, user=None):
-    return subprocess.run([PROGRAM, "--config", path, "--check"], capture_output=True, text=True,
+    """kelvaned --check, its log lines without the time they begin with."""
+    done = subprocess.run([PROGRAM, "--config", path, "--check"], capture_output=True, text=True,
                           timeout=30, user=user)
+    done.stderr = re.sub(r"(?m)^\S+Z (?=kelvaned: )", "", done.stderr)
+    return done
 
 
 class TheConfiguration(unittest.TestCase):
@@ -187,15 +205,16 @@ class TheConfiguration(unittest.TestCase):
                     self.assertIn(words, line)
 
     def test_the_token_file_must_exist_hold_a_token_and_be_closed_to_others(self):
-        cases = [("missing", None, None, "cannot be read"),
+        cases = [("missing", None, None, "not a file that can be read"),
                  ("empty", "", 0o600, "no token"),
-                 ("blank first line", "\nsecret\n", 0o600, "no token"),
-                 ("blanks alone", " \t\r\nsecret\n", 0o600, "no token"),
-                 ("readable by others", "secret\n", 0o604, "open to others"),
-                 ("writable by others", "secret\n", 0o602, "open to others"),
-                 ("writable by its group", "secret\n", 0o660, "open to others"),
+                 ("blanks alone", " \t\r\n\n", 0o600, "no token"),
+                 ("three words", "ops-phone secret more\n", 0o600, "TOKEN or LABEL TOKEN"),
+                 ("readable by others", "secret\n", 0o604, "by others"),
+                 ("writable by others", "secret\n", 0o602, "by others"),
+                 ("writable by its group", "secret\n", 0o660, "writable by its group"),
                  ("good", "secret\n", 0o640, None),
-                 ("good with blanks around it", " \tsecret \r\n", 0o640, None)]
+                 ("good with blanks around it", " \tsecret \r\n", 0o640, None),
+                 ("good, labelled", "\nops-phone secret\ndesk other\n", 0o640, None)]
         for name, content, mode, words in cases:
             with self.subTest(name):
                 token = os.path.join(self.folder, name.replace(" ", "-"))

@@ -73,7 +73,12 @@ class TheApiShowsTheFleet(WithFleet):
         monitors = self.kelvaned.polled(3 * self.interval + 3 * POLL_S, times=2)
         self.assertEqual(list(monitors), ["m1-1", "m1-2", "m2-1", "m2-2", "alone"])
         m = dict(monitors["m1-1"])
-        self.assertRegex(m.pop("last_ok"), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        last_ok = m.pop("last_ok")
+        self.assertRegex(last_ok, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        # Changed by the first poll that read its values; the polls after it read the same.
+        changed = m.pop("changed")
+        self.assertRegex(changed, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        self.assertLessEqual(changed, last_ok)
         self.assertGreaterEqual(m.pop("polls"), 2)
         self.assertEqual(m, {"name": "m1-1", "target": self.fleet.targets[0], "unit": 1,
                              "line": self.fleet.targets[0], "reachable": True, "source": "VGA", "signal": "ok",

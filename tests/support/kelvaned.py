@@ -19,6 +19,8 @@ PROGRAM = os.path.join(NATIVE_BIN, "kelvaned")
 # kelvaned is ready within a fraction of a second; a loaded machine may take longer.
 START_S = 30
 HTTP_S = 30
+# The time at the start of a log line that does not go to the journal.
+STAMP = re.compile(r"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) ")
 
 
 def config_text(monitors, interval=1, timing=None, token_file=None, listen="127.0.0.1:0"):
@@ -65,6 +67,8 @@ class Kelvaned:
         self.log = []
         # (time.monotonic() when it was read, the line) for every line: the benchmark's clock.
         self.stamped = []
+        # The time stamp each line began with, when stderr is not the journal.
+        self.stamps = []
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
@@ -78,9 +82,14 @@ class Kelvaned:
             out.write(text)
 
     def _read(self):
+        # Off the journal each line begins with its time; the tests read what follows it.
         for line in self.process.stderr:
-            self.stamped.append((time.monotonic(), line.rstrip("\n")))
-            self._lines.put(line.rstrip("\n"))
+            stamped = STAMP.match(line)
+            if stamped:
+                self.stamps.append(stamped.group(1))
+            line = line[stamped.end() if stamped else 0:].rstrip("\n")
+            self.stamped.append((time.monotonic(), line))
+            self._lines.put(line)
         self._lines.put(None)
 
     def wait_for(self, pattern, seconds=HTTP_S):
