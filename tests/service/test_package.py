@@ -203,6 +203,8 @@ class ThePackageInstalled(unittest.TestCase):
     def setUpClass(cls):
         arch = run("dpkg", "--print-architecture").strip()
         cls.deb = Packages.path("kelvaned_%s_%s.deb" % (resource_version(), arch))
+        # kelvaned's package depends on kelvanectl's, of its version.
+        cls.kelvanectl = Packages.path("kelvanectl_%s_%s.deb" % (resource_version(), arch))
 
     def test_purge_takes_away_what_the_package_made_and_keeps_what_the_administrator_made(self):
         # What the administrator does before installing and before purging; what purge leaves.
@@ -222,8 +224,10 @@ class ThePackageInstalled(unittest.TestCase):
                 if root.kelvaneds():
                     self.skipTest("this machine has kelvaned's user or configuration")
                 root.check(before)
-                root.check('cp "%s" "$MOUNT/root/tmp/kelvaned.deb"' % self.deb, inside=False)
-                root.check("dpkg --install /tmp/kelvaned.deb 2>&1")
+                root.check('cp "%s" "$MOUNT/root/tmp/kelvaned.deb" && cp "%s" '
+                           '"$MOUNT/root/tmp/kelvanectl.deb"' % (self.deb, self.kelvanectl),
+                           inside=False)
+                root.check("dpkg --install /tmp/kelvanectl.deb /tmp/kelvaned.deb 2>&1")
                 self.assertRegex(root.check("stat -c '%a %U %G' /etc/kelvaned/token && "
                                             "cat /etc/kelvaned/token && getent group dialout"),
                                  r"^640 root kelvaned\n[A-Za-z0-9]{32}\n.*\bkelvaned\b")
