@@ -7,6 +7,7 @@
 #include <numeric>
 #include <sstream>
 #include "core/ProtocolRules.h"
+#include "options/OptionRules.h"
 #include "res/Version.h"
 
 using namespace protocol;
@@ -29,27 +30,6 @@ std::string Seconds(double ms) {
     std::snprintf(text, sizeof text, "%.1f s", ms / 1000);
     return text;
 }
-
-// The help's usage line: the options go anywhere after the command, and the parser takes them
-// there (a script that puts them first still works, but the help does not teach it).
-class UsageFormatter : public CLI::Formatter {
-public:
-    std::string make_usage(const CLI::App*, std::string name) const override {
-        return "Usage: " + name + " COMMAND [IN] TARGET... [OPTIONS]\n" +
-               "       (the options go anywhere after the command)\n";
-    }
-    // A command with what it takes: "source IN TARGET...".
-    std::string make_subcommand(const CLI::App* command) const override {
-        std::string name = command->get_name();
-        for (const CLI::Option* argument : command->get_options())
-            if (argument->get_positional())
-                name +=
-                    " " + argument->get_name() + (argument->get_expected_max() > 1 ? "..." : "");
-        std::stringstream out;
-        CLI::detail::format_help(out, name, command->get_description(), get_column_width());
-        return out.str();
-    }
-};
 
 std::string Footer() {
     std::string text = R"(
@@ -94,18 +74,9 @@ Exit status: 0 every target succeeded; 1 a monitor failed (no answer, a refusal,
     return text;
 }
 
-// A whole number in decimal digits, leading zeros dropped: CLI11 itself would read "010" as octal
-// and "0x10" as hex. The error, or "".
-std::string ReadDecimal(std::string& text) {
-    if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return "wants a whole number, not \"" + text + "\"";
-    text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
-    return "";
-}
-
+// A whole number, as the console programs read one.
 CLI::Validator Decimal() {
-    return CLI::Validator(ReadDecimal, "");
+    return CLI::Validator(options::ReadDecimal, "");
 }
 
 const CLI::Range UNIT_IDS(0, HIGHEST_UNIT);
@@ -121,7 +92,7 @@ CLI::Validator IdRange() {
             std::string first = text.substr(0, dash);
             std::string last = text.substr(dash + 1);
             for (std::string* id : {&first, &last}) {
-                std::string error = ReadDecimal(*id);
+                std::string error = options::ReadDecimal(*id);
                 if (error.empty())
                     error = UNIT_IDS(*id);
                 if (!error.empty())
@@ -217,7 +188,11 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
                        std::vector<line::Target>& targets, std::string& text) {
     CLI::App app("kelvanectl: display monitors on RS-232 lines and device servers, from a script",
                  "kelvanectl");
-    app.formatter(std::make_shared<UsageFormatter>());
+    // The options go anywhere after the command, and the parser takes them there (a script that
+    // puts them first still works, but the help does not teach it).
+    app.formatter(std::make_shared<options::UsageFormatter>(
+        " COMMAND [IN] TARGET... [OPTIONS]\n"
+        "       (the options go anywhere after the command)\n\n"));
     app.get_formatter()->label("SUBCOMMANDS", "COMMAND");
     app.get_formatter()->column_width(24);
     app.footer(Footer());
