@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <numeric>
 #include <sstream>
 #include "core/ProtocolRules.h"
 #include "options/OptionRules.h"
@@ -39,19 +38,19 @@ line, so a call takes about as long as its slowest target; the results print in 
 
 How long a command takes on a monitor that answers:
 )";
-    auto row = [](const char* name, Command command) {
+    // Each operation's floor from the core, with the unit-ID query first and with --unit.
+    auto row = [](const char* name, double (*floorMs)(bool withUnitQuery)) {
         return "  " + std::string(name) + std::string(12 - std::strlen(name), ' ') + "about " +
-               Seconds(CommandFloorMs(command, false)) + " (" +
-               Seconds(CommandFloorMs(command, true)) + " with --unit)";
+               Seconds(floorMs(true)) + " (" + Seconds(floorMs(false)) + " with --unit)";
     };
-    text += row("status", Command::Status) + "\n";
-    text += row("source", Command::Source) + "\n";
-    text += row("reset", Command::Reset) + ", " + Seconds(ExchangeFloorMs()) +
+    text += row("status", StatusFloorMs) + "\n";
+    text += row("source", SwitchFloorMs) + "\n";
+    text += row("reset", ResetFloorMs) + ", " + Seconds(ExchangeFloorMs()) +
             " more for each further signal poll (" + std::to_string(SIGNAL_POLLS) +
             " polls at most)\n";
-    text += row("diagnostic", Command::Diagnostic) + "\n";
-    text += "  scan        about " + Seconds(CommandFloorMs(Command::Scan, false)) +
-            " for each unit ID that answers, " + Seconds(SilentIdMs()) +
+    text += row("diagnostic", DiagnosticFloorMs) + "\n";
+    text += "  scan        about " + Seconds(ExchangeFloorMs()) +
+            " for each unit ID that answers, " + Seconds(SilentProbeMs()) +
             " for each that does not\n";
     text += R"(
 These are the paced times: every exchange waits its fixed times, which are what a monitor may
@@ -152,37 +151,6 @@ std::string Reason(const CLI::Error& error, const std::vector<std::string>& args
 }
 
 } // namespace
-
-double CommandFloorMs(Command command, bool unitGiven) {
-    const double exchange = ExchangeFloorMs();
-    const int unitQuery = unitGiven ? 0 : 1;
-    switch (command) {
-    case Command::Status:
-        return (unitQuery + std::size(CONNECT_QUERIES) - 1) * exchange;
-    case Command::Source:
-        // The switch and the signal's re-check.
-        return (unitQuery + 2) * exchange + SWITCH_WAIT_MS;
-    case Command::Reset:
-        // The reset, one signal poll, the values read again (the unit ID only when not given).
-        return (unitQuery + 2 + std::size(RESET_REREADS) - (unitGiven ? 1 : 0)) * exchange +
-               SETTLE_WAIT_MS;
-    case Command::Diagnostic:
-        return std::accumulate(std::begin(DIAGNOSTIC_FRAMES), std::end(DIAGNOSTIC_FRAMES),
-                               unitQuery * exchange, [&](double sum, const DiagnosticFrame& frame) {
-                                   return sum + exchange + frame.waitAfterMs;
-                               });
-    case Command::Scan:
-        return exchange;
-    }
-    return 0;
-}
-
-double SilentIdMs() {
-    // The data bytes' reads and the acknowledge's first read wait out their time, then the late
-    // wait and its read.
-    return ExchangeFloorMs() + (QUERY_DATA_BYTES + 1) * READ_TIMEOUT_MS + LATE_ACK_WAIT_MS +
-           READ_TIMEOUT_MS;
-}
 
 Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
                        std::vector<line::Target>& targets, std::string& text) {

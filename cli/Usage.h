@@ -1,7 +1,6 @@
 // kelvanectl's command line: what it takes and how it is read, with CLI11.
 //   Parsed           what the command line asks for: a run, the help, the version, or nothing
 //   ReadCommandLine  reads the arguments into a request and its targets
-//   CommandFloorMs, SilentIdMs  how long the commands take, as the help tells it
 #pragma once
 
 #include <string>
@@ -15,10 +14,3 @@ enum class Parsed { Run, Help, Version, UsageError };
 // command) for Help, the version for Version, and the one-line reason for UsageError.
 Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
                        std::vector<line::Target>& targets, std::string& text);
-
-// How long the command takes on one monitor that answers at once: its exchanges at their
-// shortest and the waits it must keep (a reset with one signal poll; a scan for each unit that
-// answers). Without --unit the unit-ID query comes first.
-double CommandFloorMs(Command command, bool unitGiven);
-// How long a scan spends on a unit ID where nothing answers: the reads wait out their time.
-double SilentIdMs();

@@ -1,6 +1,7 @@
 // The core's longer operations on the virtual clock: the source switch, the default setting and
 // the diagnostic mode, with their waits, polls and stops.
 #include <gtest/gtest.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "core/MonitorProtocol.h"
@@ -130,6 +131,78 @@ TEST(StartDiagnostic, PausesAfterEachAcknowledgedFrameAndStopsAtTheFirstOneNotAc
     EXPECT_EQ(outcome.result, CMD_NAK);
     EXPECT_EQ(second.line.frames, (Frames{"@@3DCSPON", "@@3KESFAC"}));
     EXPECT_EQ(LongWaits(second.time), Waits{DIAGNOSTIC_FRAMES[0].waitAfterMs});
+}
+
+// The floors the help tells are what each operation takes on a monitor that answers at once, the
+// frames' own time on the line aside: the fake line carries them in no time.
+TEST(Floors, AreWhatEachOperationTakesOnAMonitorThatAnswersAtOnce) {
+    const std::string STATUS[] = {"001!", "HD1!", "SOK!", "001.02!"};
+    const auto askAll = [](Monitor& m, bool unitKnown) {
+        return [&m, unitKnown](Query query) {
+            MonitorStatus status;
+            return (unitKnown && query == Query::UnitId) ||
+                   m.core.Ask(query, '1', status) == CMD_ACK;
+        };
+    };
+    const struct {
+        const char* operation;
+        std::vector<std::string> answers;
+        std::function<void(Monitor&)> run;
+        double floorMs;
+    } cases[] = {
+        {"status",
+         {STATUS, STATUS + 4},
+         [](Monitor& m) { m.core.ReadStatus(std::nullopt); },
+         StatusFloorMs(true)},
+        {"status of a known unit",
+         {STATUS + 1, STATUS + 4},
+         [](Monitor& m) { m.core.ReadStatus(1); },
+         StatusFloorMs(false)},
+        {"switch",
+         {"001!", "!", "SOK!"},
+         [](Monitor& m) {
+             m.core.ReadUnitId();
+             m.core.SwitchSource('1', 0);
+         },
+         SwitchFloorMs(true)},
+        {"switch of a known unit",
+         {"!", "SOK!"},
+         [](Monitor& m) { m.core.SwitchSource('1', 0); },
+         SwitchFloorMs(false)},
+        {"reset",
+         {"001!", "!", "SOK!", "HD1!", "SOK!", "001!", "001.02!"},
+         [&](Monitor& m) {
+             m.core.ReadUnitId();
+             m.core.RestoreDefaults('1', askAll(m, false));
+         },
+         ResetFloorMs(true)},
+        {"reset of a known unit",
+         {"!", "SOK!", "HD1!", "SOK!", "001.02!"},
+         [&](Monitor& m) { m.core.RestoreDefaults('1', askAll(m, true)); },
+         ResetFloorMs(false)},
+        {"diagnostic",
+         {"001!", "!", "!", "!"},
+         [](Monitor& m) {
+             m.core.ReadUnitId();
+             m.core.StartDiagnostic('1');
+         },
+         DiagnosticFloorMs(true)},
+        {"diagnostic of a known unit",
+         {"!", "!", "!"},
+         [](Monitor& m) { m.core.StartDiagnostic('1'); },
+         DiagnosticFloorMs(false)},
+        {"probe of a unit ID where nothing answers",
+         {},
+         [](Monitor& m) { m.core.ProbeUnit('1'); },
+         SilentProbeMs()},
+    };
+    for (const auto& c : cases) {
+        Monitor m(c.answers);
+        c.run(m);
+        EXPECT_TRUE(m.line.answers.empty()) << c.operation;
+        EXPECT_DOUBLE_EQ(m.time.Now() + m.line.frames.size() * WireTimeMs(FRAME_SIZE), c.floorMs)
+            << c.operation;
+    }
 }
 
 } // namespace
