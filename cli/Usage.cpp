@@ -1,10 +1,12 @@
 #include "cli/Usage.h"
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <sstream>
+#include "cli/Remote.h"
 #include "core/ProtocolRules.h"
 #include "options/OptionRules.h"
 #include "res/Version.h"
@@ -60,16 +62,27 @@ stay (the switch's, the reset's settling, the diagnostic's pauses). Leave --fast
 or a converter that needs a pause between commands.
 
 A daisy chain (several monitors on one line) needs --unit N: without it every command asks the
-unit ID at address "0", where all the monitors of the chain answer at once. scan lists the units
-of a chain.
+unit ID at address "0", where all the monitors of the chain answer at once, and stops with
+several-answers. scan lists the units of a chain.
+
+Through kelvaned: where kelvaned holds the lines (it holds each line and device server alone),
+give --server URL (or KELVANE_SERVER) and name the monitors as its configuration does, or @GROUP
+for each monitor of a group. status then shows kelvaned's last poll; the operations run on its
+lines and answer as here. --unit and --fast belong to kelvaned's configuration, and
+scan needs the line itself. An operation needs kelvaned's token when it has one: --token-file
+FILE (or KELVANE_TOKEN_FILE), a file that neither others nor the group may write or others read;
+its first line is TOKEN or LABEL TOKEN. https:// URLs are verified against the system's
+certificates, or those of --ca-file.
 
 "Permission denied" on a serial line: add the user to the dialout group
 (sudo usermod -aG dialout USER), then log out and in again.
 
-Exit status: 0 every target succeeded; 1 a monitor failed (no answer, a refusal, a failed write);
-2 a usage error (nothing was opened or sent); 3 a line could not be opened or set up (wins over
-1); 130 Ctrl-C (wins over 1 and 3): finished targets print as usual, the others as
-"interrupted", and a second Ctrl-C ends the program at once.)";
+Exit status: 0 every target succeeded; 1 a monitor failed (no answer, a refusal, a failed write,
+several answers; through kelvaned also a line too busy); 2 a usage error (nothing was opened or
+sent); 3 a line could not be opened or set up, or through kelvaned: kelvaned cannot be reached,
+refuses the token, or knows no such monitor or group (wins over 1); 130 Ctrl-C (wins over 1 and
+3): finished targets print as usual, the others as "interrupted", and a second Ctrl-C ends the
+program at once (an operation kelvaned runs goes on there).)";
     return text;
 }
 
@@ -105,13 +118,25 @@ CLI::Validator IdRange() {
         "");
 }
 
-// A target as this platform names lines.
-CLI::Validator TargetRule() {
+// kelvaned's address: an http:// or https:// URL with a host; its closing "/" is dropped.
+CLI::Validator ServerUrl() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            line::Target target;
-            std::string error;
-            return line::ParseTarget(text, target, error) ? "" : "\"" + text + "\": " + error;
+            const std::string lower = [&] {
+                std::string l = text.substr(0, 8);
+                std::transform(l.begin(), l.end(), l.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                return l;
+            }();
+            const size_t scheme = lower.rfind("http://", 0) == 0    ? 7
+                                  : lower.rfind("https://", 0) == 0 ? 8
+                                                                    : 0;
+            while (text.size() > scheme && text.back() == '/')
+                text.pop_back();
+            if (scheme == 0 || text.size() == scheme)
+                return "wants kelvaned's URL, http://HOST:PORT or https://HOST:PORT, not \"" +
+                       text + "\"";
+            return "";
         },
         "");
 }
@@ -153,13 +178,14 @@ std::string Reason(const CLI::Error& error, const std::vector<std::string>& args
 } // namespace
 
 Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
-                       std::vector<line::Target>& targets, std::string& text) {
+                       std::vector<line::Target>& targets, Through& through, std::string& text) {
     CLI::App app("kelvanectl: display monitors on RS-232 lines and device servers, from a script",
                  "kelvanectl");
     // The options go anywhere after the command, and the parser takes them there (a script that
     // puts them first still works, but the help does not teach it).
     app.formatter(std::make_shared<options::UsageFormatter>(
         " COMMAND [IN] TARGET... [OPTIONS]\n"
+        "       kelvanectl COMMAND [IN] MONITOR|@GROUP... --server URL [OPTIONS]\n"
         "       (the options go anywhere after the command)\n\n"));
     app.get_formatter()->label("SUBCOMMANDS", "COMMAND");
     app.get_formatter()->column_width(24);
@@ -181,8 +207,20 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
                                ->transform(IdRange());
     app.add_flag("--json", request.json, "one JSON object per target and line");
     bool fast = false;
-    app.add_flag("--fast", fast,
-                 "read each answer as it arrives instead of waiting the paced times (below)");
+    CLI::Option* fastFlag =
+        app.add_flag("--fast", fast,
+                     "read each answer as it arrives instead of waiting the paced times (below)");
+    through = Through{};
+    app.add_option("--server", through.server,
+                   "send the commands to kelvaned at URL instead of opening the lines (below)")
+        ->type_name("URL")
+        ->envname("KELVANE_SERVER")
+        ->transform(ServerUrl());
+    app.add_option("--token-file", through.tokenFile, "the file of kelvaned's token (below)")
+        ->type_name("FILE")
+        ->envname("KELVANE_TOKEN_FILE");
+    app.add_option("--ca-file", through.caFile, "https: the certificates kelvaned's is signed by")
+        ->type_name("FILE");
 
     std::string sourceName;
     for (size_t i = 0; i < std::size(COMMAND_NAMES); ++i) {
@@ -195,7 +233,7 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
             command->add_option("IN", sourceName)
                 ->required()
                 ->transform(CLI::IsMember(SourceNames(), CLI::ignore_case));
-        command->add_option("TARGET", request.targets)->required()->check(TargetRule());
+        command->add_option("TARGET", request.targets)->required();
         if (static_cast<Command>(i) == Command::Scan)
             command->excludes(unit);
         else
@@ -225,9 +263,41 @@ Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
         request.source = SourceByName(sourceName);
 
     targets.clear();
+    if (through.Kelvaned()) {
+        // What kelvaned's configuration holds; a scan needs the line that kelvaned holds.
+        const char* refused = request.command == Command::Scan
+                                  ? "scan needs the line itself: it does not go through kelvaned"
+                              : unit->count() != 0 ? "--unit goes with a line: kelvaned's "
+                                                     "configuration gives each monitor's unit"
+                              : fastFlag->count() != 0
+                                  ? "--fast goes with a line: kelvaned's configuration gives its "
+                                    "timing"
+                                  : nullptr;
+        if (refused != nullptr) {
+            text = refused;
+            return Parsed::UsageError;
+        }
+        for (size_t i = 0; i < request.targets.size(); ++i) {
+            const std::string& name = request.targets[i];
+            if (name.empty() || name == std::string(1, GROUP_PREFIX)) {
+                text = "TARGET: a monitor's name, or @ and a group's name";
+                return Parsed::UsageError;
+            }
+            if (std::find(request.targets.begin(), request.targets.begin() + i, name) !=
+                request.targets.begin() + i) {
+                text = "\"" + name + "\" is given twice";
+                return Parsed::UsageError;
+            }
+        }
+        text.clear();
+        return Parsed::Run;
+    }
     for (const std::string& name : request.targets) {
         line::Target target;
-        line::ParseTarget(name, target, text);
+        if (!line::ParseTarget(name, target, text)) {
+            text = "TARGET: \"" + name + "\": " + text;
+            return Parsed::UsageError;
+        }
         for (const line::Target& earlier : targets) {
             if (line::SameLine(earlier, target)) {
                 text = "\"" + name + "\" is the line of \"" + earlier.text + "\" again";

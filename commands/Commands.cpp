@@ -5,24 +5,11 @@
 
 namespace {
 
-const char* ErrorOf(CommandResult result) {
-    switch (result) {
-    case CMD_NAK:
-        return "refused";
-    case CMD_SEND_FAILED:
-        return "write";
-    case CMD_ACK:
-        return "";
-    default:
-        return "no-answer";
-    }
-}
-
 // Keeps the first failure: the one that says what went wrong.
 void Fail(Outcome& outcome, CommandResult result, const std::string& step) {
-    if (!outcome.error.empty())
+    if (!outcome.ok())
         return;
-    outcome.error = ErrorOf(result);
+    outcome.error = protocol::FailureOf(result);
     if (result == CMD_SEND_FAILED)
         outcome.message = "cannot write to the line (" + step + ")";
     else if (result == CMD_NAK)
@@ -35,9 +22,21 @@ void Fail(Outcome& outcome, CommandResult result, const std::string& step) {
 constexpr const char* QUERY_NAMES[] = {"the unit-ID query", "the source query", "the signal query",
                                        "the firmware query"};
 
-// The first query that failed says what went wrong.
+// Several monitors answered at address "0": whatever they said is no monitor's, and nothing that
+// would change a monitor may follow.
+void FailSeveral(Outcome& outcome) {
+    if (!outcome.ok())
+        return;
+    outcome.error = protocol::Failure::SeveralAnswers;
+    outcome.message = protocol::FailureWords(outcome.error);
+}
+
+// Several answers at "0" explain whatever else went wrong; otherwise the first query that failed
+// says what did.
 void FailOn(const MonitorStatus& status, Outcome& outcome) {
-    if (!status.Answered())
+    if (status.severalAnswers)
+        FailSeveral(outcome);
+    else if (!status.Answered())
         Fail(outcome, status.failure, QUERY_NAMES[static_cast<int>(status.failedQuery)]);
 }
 
@@ -79,7 +78,10 @@ void Source(const Request& request, MonitorProtocol& monitor, Outcome& outcome) 
         return;
     }
     outcome.source = request.source;
-    if (Answered(result.signal.result))
+    // A switch at "0" that several monitors answered switched them all.
+    if (result.signal.severalAnswers)
+        FailSeveral(outcome);
+    else if (Answered(result.signal.result))
         outcome.signal = result.signal.signal;
 }
 
@@ -103,15 +105,18 @@ void Reset(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
             address = AddressOf(asked.unit);
             if (asked.unit)
                 reread.unit = asked.unit;
+            reread.severalAnswers = asked.severalAnswers;
         }
         // What follows a frame that could not be written would fail the same way.
-        return answer != CMD_SEND_FAILED;
+        return answer != CMD_SEND_FAILED && !reread.severalAnswers;
     });
     if (result.result != CMD_ACK) {
         Fail(outcome, result.result, "the reset");
         return;
     }
     static_cast<MonitorStatus&>(outcome) = reread;
+    if (reread.severalAnswers)
+        FailSeveral(outcome);
 }
 
 void Diagnostic(const Request& request, MonitorProtocol& monitor, Outcome& outcome) {
@@ -142,7 +147,7 @@ void Scan(const Request& request, MonitorProtocol& monitor, Outcome& outcome,
             tried(id, outcome.units);
     }
     if (outcome.units.empty()) {
-        outcome.error = "no-answer";
+        outcome.error = protocol::Failure::NoAnswer;
         outcome.message = "no unit answered";
     }
 }
@@ -177,6 +182,6 @@ Outcome RunCommand(const Request& request, MonitorProtocol& monitor,
 }
 
 void MarkInterrupted(Outcome& outcome) {
-    outcome.error = "interrupted";
+    outcome.error = protocol::Failure::Interrupted;
     outcome.message = "interrupted before it finished";
 }

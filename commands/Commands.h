@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 #include "core/MonitorProtocol.h"
+#include "core/Vocabulary.h"
 
 // In the order of their names in COMMAND_NAMES.
 enum class Command { Status, Source, Reset, Diagnostic, Scan };
@@ -34,13 +35,12 @@ struct Request {
 // The values are the core's status: unit, source (a code that is none of the four stays unknown),
 // signal, firmware (unset also when the monitor refused the query).
 struct Outcome : MonitorStatus {
-    // Empty when the command succeeded; else "open", "no-answer", "refused", "write" or
-    // "interrupted".
-    std::string error;
+    // None when the command succeeded.
+    protocol::Failure error = protocol::Failure::None;
     std::string message;    // why, for a person: the open failure, the step that failed
     std::vector<int> units; // Scan
     int step = 0;           // Diagnostic: the frame that was not acknowledged
-    bool ok() const { return error.empty(); }
+    bool ok() const { return error == protocol::Failure::None; }
 };
 
 // Runs the request's command on the monitor behind one line; never shows or prints anything.

@@ -51,11 +51,9 @@ std::string Shown(std::string_view text) {
     return shown;
 }
 
-// The text as a JSON string that any dump takes: nlohmann-json's own strict reading of UTF-8
-// replaces each ill-formed byte with U+FFFD.
+// The text as a JSON string that any dump takes.
 Json CleanString(const std::string& text) {
-    const std::string dumped = Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
-    return Json::parse(dumped);
+    return ValidUtf8(text);
 }
 
 std::string UnitsText(const std::vector<int>& units) {
@@ -65,10 +63,6 @@ std::string UnitsText(const std::vector<int>& units) {
     return text + " answered";
 }
 
-std::string SignalText(bool signal) {
-    return signal ? "ok" : "none";
-}
-
 std::string Values(Command command, const Outcome& o) {
     auto unknown = [](bool known, const std::string& value) {
         return known ? value : "?";
@@ -76,7 +70,8 @@ std::string Values(Command command, const Outcome& o) {
     const std::string unit = unknown(o.unit.has_value(), o.unit ? std::to_string(*o.unit) : "");
     const std::string source =
         unknown(o.source.has_value(), o.source ? protocol::SourceName(*o.source) : "");
-    const std::string signal = unknown(o.signal.has_value(), SignalText(o.signal.value_or(false)));
+    const std::string signal =
+        unknown(o.signal.has_value(), protocol::SignalName(o.signal.value_or(false)));
     const std::string firmware =
         o.firmwareRefused ? "refused"
                           : unknown(o.firmware.has_value(), Shown(o.firmware.value_or("")));
@@ -106,7 +101,7 @@ std::string ValuesRead(Command command, const Outcome& o) {
         known.push_back((command == Command::Source ? "switched to " : "source ") +
                         std::string(protocol::SourceName(*o.source)));
     if (o.signal)
-        known.push_back("signal " + SignalText(*o.signal));
+        known.push_back(std::string("signal ") + protocol::SignalName(*o.signal));
     if (o.firmware)
         known.push_back("firmware " + Shown(*o.firmware));
     else if (o.firmwareRefused)
@@ -125,6 +120,12 @@ Json Nullable(bool known, Json value) {
 
 } // namespace
 
+std::string ValidUtf8(const std::string& text) {
+    // nlohmann-json's own strict reading of UTF-8 replaces each ill-formed byte with U+FFFD.
+    const std::string dumped = Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+    return Json::parse(dumped).get<std::string>();
+}
+
 std::string TextReport(const std::string& target, Command command, const Outcome& outcome) {
     const std::string name = Shown(target);
     if (outcome.ok())
@@ -138,11 +139,12 @@ Json ReportJson(const std::string& target, Command command, const Outcome& o) {
     json["target"] = CleanString(target);
     json["command"] = CommandName(command);
     json["ok"] = o.ok();
-    json["error"] = Nullable(!o.ok(), o.error);
+    json["error"] = Nullable(!o.ok(), protocol::FailureName(o.error));
     json["message"] = Nullable(!o.ok(), CleanString(o.message));
     const Json unit = Nullable(o.unit.has_value(), o.unit.value_or(0));
     const Json source = Nullable(o.source.has_value(), protocol::SourceName(o.source.value_or(-1)));
-    const Json signal = Nullable(o.signal.has_value(), SignalText(o.signal.value_or(false)));
+    const Json signal =
+        Nullable(o.signal.has_value(), protocol::SignalName(o.signal.value_or(false)));
     switch (command) {
     case Command::Status:
     case Command::Reset:

@@ -47,6 +47,29 @@ bool IsFirmwareCommand(const CommandFrame& frame) {
     return DataBytes(std::string_view(frame.command, 3)) == FIRMWARE_DATA_BYTES;
 }
 
+bool AllOf(const std::uint8_t (&data)[6], bool (*fits)(std::uint8_t)) {
+    return std::all_of(data, data + QUERY_DATA_BYTES, fits);
+}
+
+// Whether the data bytes are what the frame's query answers: a unit ID's three characters as
+// UnitIdOf reads them (digits, blanks, a sign), a source's code of three capitals or digits, the
+// signal's "SOK" or "NOS", "FV" before the firmware's version. A command has none to judge.
+bool DataFitQuery(const CommandFrame& frame, const std::uint8_t (&data)[6]) {
+    const std::string_view command(frame.command, 3);
+    if (command == UNIT_ID_QUERY.command)
+        return AllOf(data, [](std::uint8_t c) {
+            return IsBlank(c) || c == '+' || c == '-' || (c >= '0' && c <= '9');
+        });
+    if (command == SOURCE_QUERY.command)
+        return AllOf(
+            data, [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+    if (command == SIGNAL_QUERY.command)
+        return DataIs(data, SIGNAL_OK) || DataIs(data, NO_SIGNAL);
+    if (IsFirmwareCommand(frame))
+        return data[0] == 'F' && data[1] == 'V';
+    return true;
+}
+
 } // namespace
 
 Exchange MonitorProtocol::Transact(const CommandFrame& frame, bool readData) {
@@ -73,7 +96,25 @@ Exchange MonitorProtocol::Transact(const CommandFrame& frame, bool readData) {
     }
     exchange.result = ReadAcknowledge(exchange);
     m_answerComplete = exchange.received == exchange.dataRead + 1;
+    exchange.severalAnswers = SeveralAnswers(frame, exchange);
     return exchange;
+}
+
+// Only a whole answer is judged: one that did not come, or not wholly, is no answer whoever sent
+// it. A byte more after it is another monitor's; it is taken off the line, so the next exchange
+// drains in full.
+bool MonitorProtocol::SeveralAnswers(const CommandFrame& frame, const Exchange& exchange) {
+    if (m_atZero != AnswersAtZero::Checked || frame.address != ANY_UNIT_ADDRESS ||
+        !m_answerComplete)
+        return false;
+    if ((exchange.ack != ACK_BYTE && exchange.ack != REFUSAL_BYTE) ||
+        (exchange.dataRead != 0 && !DataFitQuery(frame, exchange.data)))
+        return true;
+    std::uint8_t more = 0;
+    if (m_line.ReadByteWithin(&more, QUIET_CHECK_MS) != MonitorLine::READ_BYTE)
+        return false;
+    m_answerComplete = false;
+    return true;
 }
 
 void MonitorProtocol::DrainBeforeFrame() {
@@ -167,58 +208,71 @@ CommandResult MonitorProtocol::ReadAcknowledge(Exchange& exchange) {
 
 UnitIdReading MonitorProtocol::ReadUnitId() {
     const Exchange exchange = Transact(CodeOf(Query::UnitId).For(ANY_UNIT_ADDRESS), true);
-    return {exchange.result, Answered(exchange.result) ? UnitIdOf(exchange.data) : 0};
+    return {exchange.result, Answered(exchange.result) ? UnitIdOf(exchange.data) : 0,
+            exchange.severalAnswers};
 }
 
 SourceReading MonitorProtocol::ReadSource(char address) {
     const Exchange exchange = Transact(CodeOf(Query::Source).For(address), true);
-    return {exchange.result, Answered(exchange.result) ? SourceOf(exchange.data) : -1};
+    return {exchange.result, Answered(exchange.result) ? SourceOf(exchange.data) : -1,
+            exchange.severalAnswers};
 }
 
 SignalReading MonitorProtocol::ReadSignal(char address) {
     const Exchange exchange = Transact(CodeOf(Query::Signal).For(address), true);
-    return {exchange.result, DataIs(exchange.data, SIGNAL_OK)};
+    return {exchange.result, DataIs(exchange.data, SIGNAL_OK), exchange.severalAnswers};
 }
 
 FirmwareReading MonitorProtocol::ReadFirmware(char address) {
     // The exchange reads the six data bytes of an "FV" command by itself.
     const Exchange exchange = Transact(CodeOf(Query::Firmware).For(address), false);
-    return {exchange.result, exchange.result == CMD_ACK ? FirmwareOf(exchange.data) : ""};
+    return {exchange.result, exchange.result == CMD_ACK ? FirmwareOf(exchange.data) : "",
+            exchange.severalAnswers};
 }
 
 CommandResult MonitorProtocol::Ask(Query query, char address, MonitorStatus& status) {
     CommandResult result = CMD_ACK;
+    bool several = false;
     switch (query) {
     case Query::UnitId: {
         const UnitIdReading reading = ReadUnitId();
         result = reading.result;
-        if (Answered(result))
+        several = reading.severalAnswers;
+        if (Answered(result) && !several)
             status.unit = reading.unitId;
         break;
     }
     case Query::Source: {
         const SourceReading reading = ReadSource(address);
         result = reading.result;
-        if (Answered(result) && reading.source >= 0)
+        several = reading.severalAnswers;
+        if (Answered(result) && !several && reading.source >= 0)
             status.source = reading.source;
         break;
     }
     case Query::Signal: {
         const SignalReading reading = ReadSignal(address);
         result = reading.result;
-        if (Answered(result))
+        several = reading.severalAnswers;
+        if (Answered(result) && !several)
             status.signal = reading.signal;
         break;
     }
     case Query::Firmware: {
         const FirmwareReading reading = ReadFirmware(address);
         result = reading.result;
-        if (result == CMD_ACK)
+        several = reading.severalAnswers;
+        if (result == CMD_ACK && !several)
             status.firmware = reading.version;
         // A monitor without the query refuses it: its firmware is unknown, nothing failed.
-        status.firmwareRefused = result == CMD_NAK;
+        status.firmwareRefused = result == CMD_NAK && !several;
         break;
     }
+    }
+    // What several monitors said at once is neither a value, a refusal nor a failure of one.
+    if (several) {
+        status.severalAnswers = true;
+        return result;
     }
     if (result == CMD_NAK && query != Query::Firmware && status.refusal == CMD_ACK) {
         status.refusal = result;
@@ -234,7 +288,7 @@ CommandResult MonitorProtocol::Ask(Query query, char address, MonitorStatus& sta
 MonitorStatus MonitorProtocol::ReadStatus(std::optional<int> unit, bool stopAtFailure) {
     MonitorStatus status;
     status.unit = unit;
-    if (!unit && !Answered(Ask(Query::UnitId, ANY_UNIT_ADDRESS, status)))
+    if (!unit && (!Answered(Ask(Query::UnitId, ANY_UNIT_ADDRESS, status)) || status.severalAnswers))
         return status;
     const char address = AddressOf(status.unit);
     for (Query query : CONNECT_QUERIES) {
@@ -242,7 +296,8 @@ MonitorStatus MonitorProtocol::ReadStatus(std::optional<int> unit, bool stopAtFa
             continue;
         const CommandResult result = Ask(query, address, status);
         // What follows a frame that could not be written would fail the same way.
-        if (result == CMD_SEND_FAILED || (stopAtFailure && !status.Answered()))
+        if (result == CMD_SEND_FAILED || status.severalAnswers ||
+            (stopAtFailure && !status.Answered()))
             break;
     }
     return status;

@@ -2,6 +2,7 @@
 // and the steps of the source switch, the default setting and the diagnostic mode. It reports
 // what happened as values and shows nothing; the panel and the command line decide what to say.
 //   Exchange           what one exchange brought: its result and the data bytes
+//   AnswersAtZero      whether an exchange at address "0" checks it heard one monitor alone
 //   Query, RESET_REREADS  the four queries, and the order a reset reads them afresh in
 //   ...Reading         what the answer to each query said
 //   SwitchOutcome, ResetOutcome, DiagnosticOutcome  what the longer operations came to
@@ -25,7 +26,18 @@ struct Exchange {
     unsigned dataRead = 0;     // how many data bytes the exchange read: 0, 3 or 6
     unsigned received = 0;     // how many bytes came while it read, data and acknowledge
     std::uint8_t ack = 0;      // the byte read as the acknowledge; 0 when none came
+    // Checked, at address "0": the bytes were more than one answer holds, or cannot be one
+    // monitor's answer. Whatever they seem to say is no monitor's value.
+    bool severalAnswers = false;
 };
+
+// Every monitor of a daisy chain answers a frame at address "0", all at once, and their answers
+// garble each other. Trusted: the exchange reads such an answer as the panel always has. Checked:
+// it also judges whether the bytes can be one monitor's answer (the acknowledge where it belongs,
+// data bytes the query can answer) and, after a whole answer, whether a byte more follows within
+// QUIET_CHECK_MS; the console programs check, since a chain without a unit given is a mistake
+// they must not carry on with.
+enum class AnswersAtZero { Trusted, Checked };
 
 // The queries take an answer whatever its acknowledge byte: a NAK reads like an ACK.
 constexpr bool Answered(CommandResult result) {
@@ -56,21 +68,25 @@ inline constexpr Query RESET_REREADS[] = {Query::Source, Query::Signal, Query::U
 struct UnitIdReading {
     CommandResult result = CMD_LINK_ERROR;
     int unitId = 0; // the number the data bytes spell; 0 when the monitor did not answer
+    bool severalAnswers = false; // as Exchange's: the number is no monitor's
 };
 
 struct SourceReading {
     CommandResult result = CMD_LINK_ERROR;
     int source = -1; // 0 HDMI 1 to 3 VGA; -1 unanswered, or a code that is none of the four
+    bool severalAnswers = false;
 };
 
 struct SignalReading {
     CommandResult result = CMD_LINK_ERROR;
     bool signal = false; // the data bytes are "SOK", whatever the acknowledge
+    bool severalAnswers = false;
 };
 
 struct FirmwareReading {
     CommandResult result = CMD_LINK_ERROR; // CMD_NAK: the monitor refused the query
     std::string version;                   // data bytes 2 to 5 of an acknowledged answer
+    bool severalAnswers = false;
 };
 
 struct SwitchOutcome {
@@ -108,7 +124,11 @@ struct MonitorStatus {
     // data bytes are read all the same, as the panel reads them. refusal stays CMD_ACK without one.
     Query refusedQuery = Query::UnitId;
     CommandResult refusal = CMD_ACK;
-    bool Answered() const { return failure == CMD_ACK; }
+    // A query met the answers of several monitors at address "0" (AnswersAtZero::Checked): its
+    // value stays unset, and the reading stops there.
+    bool severalAnswers = false;
+    // Every query asked was answered, each by one monitor.
+    bool Answered() const { return failure == CMD_ACK && !severalAnswers; }
 };
 
 // Paced: the panel's fixed waits, which are upper bounds on when an answer is certain to be on
@@ -119,8 +139,9 @@ enum class Timing { Paced, AnswerDriven };
 // The protocol over one line as it was opened: a line opened again gets a new object.
 class MonitorProtocol {
 public:
-    MonitorProtocol(MonitorLine& line, ProtocolClock& clock, Timing timing = Timing::Paced)
-        : m_line(line), m_clock(clock), m_timing(timing) {}
+    MonitorProtocol(MonitorLine& line, ProtocolClock& clock, Timing timing = Timing::Paced,
+                    AnswersAtZero atZero = AnswersAtZero::Trusted)
+        : m_line(line), m_clock(clock), m_timing(timing), m_atZero(atZero) {}
     virtual ~MonitorProtocol() = default;
     Timing GetTiming() const { return m_timing; }
     MonitorProtocol(const MonitorProtocol&) = delete;
@@ -144,7 +165,7 @@ public:
     // The connect's queries: the unit ID at "0" when unit is not given (on a daisy chain every
     // monitor would answer there), then source, signal and firmware at the unit's address. Stops
     // where the unit ID went unanswered or a frame could not be written; with stopAtFailure also
-    // at the first query that went unanswered.
+    // at the first query that went unanswered. Stops at a query that met several answers.
     MonitorStatus ReadStatus(std::optional<int> unit, bool stopAtFailure = false);
 
     // Whether a unit answers at the address: the signal query's three data bytes come, followed by
@@ -172,10 +193,12 @@ private:
     MonitorLine::ReadResult ReadAnswerByte(std::uint8_t& byte);
     void ReadData(Exchange& exchange, unsigned count);
     CommandResult ReadAcknowledge(Exchange& exchange);
+    bool SeveralAnswers(const CommandFrame& frame, const Exchange& exchange);
 
     MonitorLine& m_line;
     ProtocolClock& m_clock;
     Timing m_timing;
+    AnswersAtZero m_atZero;
     // Answer-driven: whether the last exchange read its whole answer (a line just opened counts
     // as one that did), and when the paced exchange would start its next read.
     bool m_answerComplete = true;

@@ -7,6 +7,7 @@
 //   OpenSerial, OpenTcp   the two kinds: a serial line of this machine, a device server
 //   ReleaseExclusiveLines lets go of the serial lines' exclusive use before an abrupt end
 //   TCP_CONNECT_LIMIT_MS, WRITE_LIMIT_MS  how long a connect and a frame's write may take
+//   IN_USE                the reason of a serial line another program holds
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,7 @@
 namespace line {
 
 inline constexpr std::uint32_t TCP_CONNECT_LIMIT_MS = 5000;
+inline constexpr const char* IN_USE = "in use by another program";
 // A frame that the line does not take within this long has failed: a serial line without flow
 // control takes it at once, a device server whose window stays shut is gone. The bound is on the
 // whole frame, so that a stalled connection cannot hold one exchange past its own bound.

@@ -123,7 +123,7 @@ std::unique_ptr<Line> OpenSerial(const Target& target, std::string& error) {
     const int fd = ::open(target.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno == EBUSY)
-            error = "in use by another program";
+            error = IN_USE;
         else if (errno == EACCES)
             error = Reason("cannot open", errno) +
                     " (add this user to the dialout group, then log in again)";
@@ -134,7 +134,7 @@ std::unique_ptr<Line> OpenSerial(const Target& target, std::string& error) {
     // The line is ours alone: TIOCEXCL refuses other openers (but not root), the lock tells
     // every program that asks for it, root included.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? "in use by another program" : Reason("cannot lock", errno);
+        error = errno == EWOULDBLOCK ? IN_USE : Reason("cannot lock", errno);
         ::close(fd);
         return nullptr;
     }

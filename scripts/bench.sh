@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times 50 query transactions of the panel, the panel's operations clicked in the real program,
-# kelvanectl status on one and on eight monitors, kelvaned with 64 monitors and its page in
-# headless Chromium with 256, against the simulated monitor, and prints the figures. Installs and
-# builds what is missing first.
+# kelvanectl status on one and on eight monitors, kelvaned with 64 monitors (alone, beside a crowd
+# of idle and dripping connections, and after the hostile clients' table), its check and reload of
+# 10,000 and its page in headless Chromium with 256, against the simulated monitor, and prints the
+# figures. Installs and builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -41,8 +42,12 @@ wine "$KELVANE_BIN/operation_bench.exe"
 # kelvanectl, the native program, against simulated monitors on the cable and over TCP.
 python3 tests/bench/kelvanectl_bench.py
 
-# kelvaned, the native service, against a simulated fleet of 64 monitors on 8 device servers.
+# kelvaned, the native service, against a simulated fleet of 64 monitors on 8 device servers, and
+# against hostile clients.
 python3 tests/bench/kelvaned_bench.py
+
+# kelvaned --check and a reload of generated files of 10,000 monitors.
+python3 tests/bench/config_bench.py
 
 # kelvaned's page in headless Chromium with 256 monitors on 32 device servers. Debian's Selenium
 # is for Debian's Python.

@@ -129,16 +129,19 @@ deb="$out/kelvanectl_${version}_$(dpkg --print-architecture).deb"
 dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
 echo "$deb"
 
-# The Debian package of the service, made the same way: the program in /usr/sbin, its unit, the
+# The Debian package of the service, made the same way: the program in /usr/sbin, its unit and the
+# template unit that runs one kelvanectl command through it (kelvanectl is a dependency), the
 # example configuration as a conffile (no monitors: it starts with an empty fleet), the manual
-# page, and the maintainer scripts that make its system user and look after the unit.
+# page, a Prometheus configuration and alert rules as examples, and the maintainer scripts that
+# make its system user and token and look after the unit.
 root="$work/debian/kelvaned"
 doc="$root/usr/share/doc/kelvaned"
-mkdir -p "$root/DEBIAN" "$root/usr/sbin" "$root/usr/share/man/man8" "$doc" "$root/etc/kelvaned" \
-    "$root/lib/systemd/system"
+mkdir -p "$root/DEBIAN" "$root/usr/sbin" "$root/usr/share/man/man8" "$doc/examples" \
+    "$root/etc/kelvaned" "$root/lib/systemd/system"
 install -m 755 "$KELVANE_NATIVE/bin/kelvaned" "$root/usr/sbin/kelvaned"
 strip --remove-section=.comment --remove-section=.note --strip-unneeded "$root/usr/sbin/kelvaned"
 install -m 644 packaging/kelvaned.service "$root/lib/systemd/system/kelvaned.service"
+install -m 644 "packaging/kelvane-run@.service" "$root/lib/systemd/system/kelvane-run@.service"
 install -m 644 packaging/kelvaned.toml "$root/etc/kelvaned/kelvaned.toml"
 echo /etc/kelvaned/kelvaned.toml > "$root/DEBIAN/conffiles"
 for script in postinst prerm postrm; do
@@ -146,6 +149,7 @@ for script in postinst prerm postrm; do
 done
 sed "s/@VERSION@/$version/g" docs/kelvaned.8 | gzip -9n > "$root/usr/share/man/man8/kelvaned.8.gz"
 cp packaging/kelvaned.copyright "$doc/copyright"
+install -m 644 examples/prometheus.yml examples/kelvane.rules.yml "$doc/examples/"
 cp packaging/kelvaned.control "$work/debian/control"
 cat > "$work/debian/changelog" <<EOF
 kelvaned ($version) unstable; urgency=medium

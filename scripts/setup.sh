@@ -11,14 +11,15 @@ source "$(dirname "$0")/wine-env.sh"
 # Wine with Debian's Marlett (fonts-wine) and a Korean font for the dialogs; Xvfb (xvfb-run
 # needs xauth) for a private display; GoogleTest's sources, and its Linux build for the Linux
 # build's tests; the header-only libraries of the
-# console programs and the service (CLI11 for switches, nlohmann-json, cpp-httplib, toml++) and
-# zlib's headers (the service's gzip answers); for the packages, wixl (the Windows Installer
+# console programs and the service (CLI11 for switches, nlohmann-json, toml++), libmicrohttpd
+# (the service's HTTP server), zlib's headers (the service's gzip answers) and libcurl's
+# (kelvanectl's HTTP client on Linux); for the packages, wixl (the Windows Installer
 # package), msitools, dpkg-dev (the Debian packages' control data), lintian and systemd (systemd-analyze checks the service's unit); for the tests
 # of the service and its page, Prometheus (a real server scraping it, and promtool), wrk (load),
 # Chromium with its driver and Selenium (the page in a real browser).
 packages=(cmake make g++ g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth python3
-          fonts-nanum fonts-wine googletest libgtest-dev libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
-          libtomlplusplus-dev zlib1g-dev wixl msitools dpkg-dev lintian systemd prometheus wrk
+          fonts-nanum fonts-wine googletest libgtest-dev libcli11-dev nlohmann-json3-dev libmicrohttpd-dev
+          libtomlplusplus-dev zlib1g-dev libcurl4-openssl-dev wixl msitools dpkg-dev lintian systemd prometheus wrk
           chromium chromium-driver python3-selenium)
 
 missing=()

@@ -1,15 +1,17 @@
 // Each route is one row of ROUTES; a handler reads the request, asks the fleet or a worker, and
-// writes the answer. Errors are {"error": "..."} with a fitting status.
+// replies. Everything but an operation's body is judged from the request's head, before the body
+// is read. Errors are {"error": "..."} with a fitting status.
 #include "service/Api.h"
 #include <chrono>
-#include <ctime>
 #include <regex>
 #include "commands/Report.h"
 #include "res/Version.h"
 #include "service/Events.h"
+#include "service/HostRules.h"
 #include "service/Metrics.h"
 #include "service/Page.h"
 #include "service/Security.h"
+#include "service/View.h"
 
 namespace service {
 
@@ -17,24 +19,17 @@ namespace {
 
 constexpr const char* JSON_TYPE = "application/json";
 
-void Answer(httplib::Response& response, int status, const nlohmann::json& body) {
+http::Response Json(int status, const nlohmann::json& body) {
+    http::Response response;
     response.status = status;
-    response.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                         JSON_TYPE);
+    response.type = JSON_TYPE;
+    response.body = std::make_shared<const std::string>(
+        body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    return response;
 }
 
-void Fail(httplib::Response& response, int status, const std::string& reason) {
-    Answer(response, status, {{"error", reason}});
-}
-
-// "2026-03-01T12:00:05Z".
-std::string Rfc3339(std::int64_t wallMs) {
-    const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
-    std::tm utc{};
-    ::gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+http::Reply Fail(int status, const std::string& reason) {
+    return http::Reply::Now(http::ErrorAnswer(status, reason));
 }
 
 // "HDMI1, HDMI2, HDMI3 or VGA".
@@ -79,41 +74,34 @@ bool ReadBody(Command command, const std::string& body, Request& request, std::s
     return true;
 }
 
-// The text of an error the library answers by itself (a body too large, a request it cannot
-// read), and of the routing's own.
-std::string StatusText(int status) {
-    switch (status) {
-    case 400:
-        return "the request cannot be read";
-    case 404:
-        return "no such path";
-    case 413:
-        return "the body is over " + std::to_string(MAX_BODY_BYTES) + " bytes";
-    case 414:
-        return "the path is too long";
-    default:
-        return "HTTP status " + std::to_string(status);
-    }
+// What an operation came to, as its request's answer.
+http::Response OperationAnswer(const OperationRecord& record) {
+    if (record.cut)
+        return http::ErrorAnswer(503, "kelvaned is stopping: the operation did not run to its end");
+    http::Response response;
+    response.status = record.outcome.ok() ? 200 : 502;
+    response.type = JSON_TYPE;
+    response.body = std::make_shared<const std::string>(
+        JsonReport(record.target, record.command, record.outcome));
+    return response;
 }
+
+// The fleet's event stream, as the HTTP layer asks for its text.
+class FleetEvents final : public http::EventSource {
+public:
+    explicit FleetEvents(const Fleet& fleet) : m_stream(fleet) {}
+    std::string Next() override {
+        const std::int64_t wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count();
+        return m_stream.Next(std::chrono::steady_clock::now(), wallMs);
+    }
+
+private:
+    EventStream m_stream;
+};
 
 } // namespace
-
-nlohmann::json MonitorJson(const MonitorState& m) {
-    using nlohmann::json;
-    return {
-        {"name", m.name},
-        {"target", m.target},
-        {"unit", m.unit ? json(*m.unit) : json(nullptr)},
-        {"reachable", m.reachable},
-        {"source", m.source ? json(protocol::SourceName(*m.source)) : json(nullptr)},
-        {"signal", m.signal ? json(*m.signal ? "ok" : "none") : json(nullptr)},
-        {"firmware", m.firmware ? json(*m.firmware) : json(nullptr)},
-        {"last_ok", m.lastOkMs ? json(Rfc3339(*m.lastOkMs)) : json(nullptr)},
-        {"error", m.error == PollError::None ? json(nullptr) : json(POLL_ERRORS[int(m.error)])},
-        {"polls", m.polls},
-        {"failures", m.Failures()},
-    };
-}
 
 const Api::Route Api::ROUTES[] = {
     {"GET", "/api/monitors", &Api::ListMonitors},
@@ -127,42 +115,11 @@ const Api::Route Api::ROUTES[] = {
     {"GET", "/(|page\\.css|page\\.js|favicon\\.ico)", &Api::Page},
 };
 
-Api::Api(Fleet& fleet, Service& service) : m_fleet(fleet), m_service(service) {
+Api::Api(Fleet& fleet, Service& service, Operations& operations)
+    : m_fleet(fleet), m_service(service), m_operations(operations) {
     for (const PageFile& file : PageFiles())
         m_page.push_back(
             {std::string(file.path), std::string(file.type), Pack(std::string(file.bytes))});
-}
-
-void Api::Install(httplib::Server& server) {
-    const auto dispatch = [this](const httplib::Request& request, httplib::Response& response) {
-        Dispatch(request, response);
-    };
-    // Every method reaches the one table, so that a known path with another method is a 405.
-    server.Get(".*", dispatch);
-    server.Post(".*", dispatch);
-    server.Put(".*", dispatch);
-    server.Patch(".*", dispatch);
-    server.Delete(".*", dispatch);
-    server.Options(".*", dispatch);
-    // A request without Content-Length and not chunked has no body; the library would read one
-    // until the client closes the connection (curl -X POST sends such a request). It is answered
-    // before the library gets to reading.
-    server.set_pre_routing_handler(
-        [dispatch](const httplib::Request& request, httplib::Response& response) {
-            if (request.method == "GET" || request.method == "HEAD" ||
-                request.has_header("Content-Length") || request.has_header("Transfer-Encoding"))
-                return httplib::Server::HandlerResponse::Unhandled;
-            dispatch(request, response);
-            return httplib::Server::HandlerResponse::Handled;
-        });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
-        if (response.body.empty())
-            Fail(response, response.status, StatusText(response.status));
-    });
-    server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-            Fail(response, 500, "kelvaned could not answer this request");
-        });
 }
 
 void Api::SetToken(const std::string& token) {
@@ -170,12 +127,24 @@ void Api::SetToken(const std::string& token) {
     m_token = token;
 }
 
-std::string Api::Token() const {
+void Api::SetHosts(const ListenAddress& listen, const std::vector<std::string>& allowedHosts) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_token;
+    m_listen = listen;
+    m_allowedHosts = allowedHosts;
 }
 
-void Api::Dispatch(const httplib::Request& request, httplib::Response& response) {
+http::Reply Api::Answer(const http::Request& head) {
+    http::Verdict host;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        host = JudgeHost(head.Header("Host"), m_listen, m_allowedHosts);
+    }
+    if (host.status != 0)
+        return Fail(host.status, host.reason);
+    return Dispatch(head);
+}
+
+http::Reply Api::Dispatch(const http::Request& request) {
     static const std::vector<std::regex> patterns = [] {
         std::vector<std::regex> compiled;
         for (const Route& route : ROUTES)
@@ -189,18 +158,20 @@ void Api::Dispatch(const httplib::Request& request, httplib::Response& response)
         if (!std::regex_match(request.path, match, patterns[i]))
             continue;
         if (method == ROUTES[i].method)
-            return (this->*ROUTES[i].handler)(request, response,
-                                              match.size() > 1 ? match.str(1) : "");
+            return (this->*ROUTES[i].handler)(request, match.size() > 1 ? match.str(1) : "");
         allowed += std::string(allowed.empty() ? "" : ", ") + ROUTES[i].method;
     }
     if (allowed.empty())
-        return Fail(response, 404, StatusText(404));
-    response.set_header("Allow", allowed);
-    Fail(response, 405, request.method + " is not taken here; " + allowed + " is");
+        return Fail(404, "no such path");
+    http::Response refusal =
+        http::ErrorAnswer(405, request.method + " is not taken here; " + allowed + " is");
+    refusal.headers.emplace_back("Allow", allowed);
+    return http::Reply::Now(refusal);
 }
 
-void Api::Render(Rendered& cache, std::string (*render)(const std::vector<MonitorState>&),
-                 const httplib::Request& request, httplib::Response& response, const char* type) {
+http::Reply Api::Render(Rendered& cache,
+                        const std::function<std::string(const std::vector<MonitorState>&)>& render,
+                        const http::Request& request, const char* type) {
     Rendered rendered;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -214,12 +185,11 @@ void Api::Render(Rendered& cache, std::string (*render)(const std::vector<Monito
         std::lock_guard<std::mutex> lock(m_mutex);
         cache = rendered;
     }
-    SendPacked(request, response, rendered.body, type);
+    return http::Reply::Now(PackedAnswer(request, rendered.body, type));
 }
 
-void Api::ListMonitors(const httplib::Request& request, httplib::Response& response,
-                       const std::string&) {
-    Render(
+http::Reply Api::ListMonitors(const http::Request& request, const std::string&) {
+    return Render(
         m_monitors,
         [](const std::vector<MonitorState>& all) {
             nlohmann::json monitors = nlohmann::json::array();
@@ -228,100 +198,105 @@ void Api::ListMonitors(const httplib::Request& request, httplib::Response& respo
             return nlohmann::json{{"monitors", monitors}}.dump(
                 -1, ' ', false, nlohmann::json::error_handler_t::replace);
         },
-        request, response, JSON_TYPE);
+        request, JSON_TYPE);
 }
 
-void Api::ShowMonitor(const httplib::Request&, httplib::Response& response,
-                      const std::string& name) {
-    const std::optional<MonitorState> monitor = m_fleet.Find(name);
+http::Reply Api::ShowMonitor(const http::Request&, const std::string& name) {
+    const std::optional<Fleet::Found> monitor = m_fleet.Find(name);
     if (!monitor)
-        return Fail(response, 404, "no monitor is named \"" + name + "\"");
-    Answer(response, 200, MonitorJson(*monitor));
+        return Fail(404, "no monitor is named \"" + name + "\"");
+    return http::Reply::Now(Json(200, MonitorJson(monitor->state)));
 }
 
 template <Command command>
-void Api::Operate(const httplib::Request& request, httplib::Response& response,
-                  const std::string& name) {
-    const PostVerdict verdict =
-        JudgePost(Token(), request.remote_addr, request.get_header_value("Authorization"),
-                  request.get_header_value("Content-Type"));
-    if (verdict.status != 0) {
-        if (verdict.status == 401)
-            response.set_header("WWW-Authenticate", "Bearer");
-        return Fail(response, verdict.status, verdict.reason);
+http::Reply Api::Operate(const http::Request& head, const std::string& name) {
+    const http::Verdict origin = JudgeOrigin(head.Header("Origin"), head.Header("Host"));
+    if (origin.status != 0)
+        return Fail(origin.status, origin.reason);
+    std::string token;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        token = m_token;
     }
-    const std::optional<MonitorState> monitor = m_fleet.Find(name);
-    const std::shared_ptr<LineWorker> worker = m_service.WorkerOf(name);
-    if (!monitor || !worker)
-        return Fail(response, 404, "no monitor is named \"" + name + "\"");
-    Request operation;
-    operation.command = command;
-    std::string error;
-    if (!ReadBody(command, request.body, operation, error))
-        return Fail(response, 400, error);
-
-    const OperationResult result = worker->Submit(name, operation).get();
-    if (result.cut)
-        return Fail(response, 503, "kelvaned is stopping: the operation did not run to its end");
-    response.status = result.outcome.ok() ? 200 : 502;
-    response.set_content(JsonReport(monitor->target, command, result.outcome), JSON_TYPE);
+    const http::Verdict verdict =
+        JudgePost(token, head.client, head.Header("Authorization"), head.Header("Content-Type"));
+    if (verdict.status != 0) {
+        http::Response refusal = http::ErrorAnswer(verdict.status, verdict.reason);
+        if (verdict.status == 401)
+            refusal.headers.emplace_back("WWW-Authenticate", "Bearer");
+        return http::Reply::Now(refusal);
+    }
+    if (!m_fleet.Find(name))
+        return Fail(404, "no monitor is named \"" + name + "\"");
+    const Requester requester{"api", head.client, ""};
+    return http::Reply::AfterBody([this, name, requester](const http::Request& request) {
+        Request operation;
+        operation.command = command;
+        std::string error;
+        if (!ReadBody(command, request.body, operation, error))
+            return Fail(400, error);
+        // Accepted, the operation runs to its end even when its client leaves; the answer then
+        // finds no one.
+        return http::Reply::Later([this, name, requester, operation](http::Completion done) {
+            const Started started = m_operations.Start(
+                name, operation, requester,
+                [done](const OperationRecord& record) { done(OperationAnswer(record)); });
+            if (started == Started::Busy) {
+                http::Response busy = http::ErrorAnswer(
+                    429, "too many operations wait on this monitor's line: at most " +
+                             std::to_string(MAX_WAITING_OPERATIONS));
+                busy.headers.emplace_back("Retry-After", std::to_string(BUSY_RETRY_AFTER_S));
+                done(busy);
+            } else if (started == Started::NoSuchMonitor) {
+                // A reload took it away while the body came.
+                done(http::ErrorAnswer(404, "no monitor is named \"" + name + "\""));
+            } else if (started == Started::Stopping) {
+                OperationRecord cut;
+                cut.cut = true;
+                done(OperationAnswer(cut));
+            }
+        });
+    });
 }
 
-void Api::Metrics(const httplib::Request& request, httplib::Response& response,
-                  const std::string&) {
-    Render(
+http::Reply Api::Metrics(const http::Request& request, const std::string&) {
+    return Render(
         m_metrics,
-        [](const std::vector<MonitorState>& all) {
-            return RenderMetrics(all, KELVANE_VERSION_TEXT);
+        [this](const std::vector<MonitorState>& all) {
+            return RenderMetrics(all, m_fleet.Lines(), KELVANE_VERSION_TEXT);
         },
-        request, response, METRICS_CONTENT_TYPE);
+        request, METRICS_CONTENT_TYPE);
 }
 
-void Api::Health(const httplib::Request&, httplib::Response& response, const std::string&) {
-    if (m_service.Healthy())
-        response.set_content("ok", "text/plain");
-    else
-        Fail(response, 503, "a line's worker has stopped");
+http::Reply Api::Health(const http::Request&, const std::string&) {
+    if (!m_service.Healthy())
+        return Fail(503, "a line's worker has stopped");
+    http::Response ok;
+    ok.type = "text/plain";
+    ok.body = std::make_shared<const std::string>("ok");
+    return http::Reply::Now(ok);
 }
 
-void Api::Page(const httplib::Request& request, httplib::Response& response, const std::string&) {
+http::Reply Api::Page(const http::Request& request, const std::string&) {
     for (const PageAnswer& file : m_page) {
         if (file.path != request.path)
             continue;
-        response.set_header("Content-Security-Policy", PAGE_POLICY);
-        response.set_header("X-Content-Type-Options", "nosniff");
+        // A Range is not read: the file goes whole.
+        http::Response response = PackedAnswer(request, file.body, file.type.c_str());
+        response.headers.emplace_back("Content-Security-Policy", PAGE_POLICY);
+        response.headers.emplace_back("X-Content-Type-Options", "nosniff");
         // Asked again each time: a kelvaned upgraded serves its own page at once.
-        response.set_header("Cache-Control", "no-cache");
-        return SendPacked(request, response, file.body, file.type.c_str());
+        response.headers.emplace_back("Cache-Control", "no-cache");
+        return http::Reply::Now(response);
     }
-    Fail(response, 404, StatusText(404));
+    return Fail(404, "no such path");
 }
 
-void Api::Events(const httplib::Request&, httplib::Response& response, const std::string&) {
-    // Each stream holds a connection's thread for as long as its page is open.
-    if (++m_streams > MAX_EVENT_STREAMS) {
-        --m_streams;
-        return Fail(response, 503,
-                    "too many event streams: at most " + std::to_string(MAX_EVENT_STREAMS));
-    }
-    // Given back when the response, and so the provider that holds it, is gone.
-    const std::shared_ptr<void> slot(nullptr, [this](void*) { --m_streams; });
-    const auto stream = std::make_shared<EventStream>(m_fleet);
-    response.set_header("Cache-Control", "no-cache");
-    response.set_chunked_content_provider(
-        EVENT_STREAM_TYPE, [stream, slot](size_t, httplib::DataSink& sink) {
-            while (!ResponseShouldEnd()) {
-                const std::int64_t wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::system_clock::now().time_since_epoch())
-                                                .count();
-                const std::string text = stream->Next(std::chrono::steady_clock::now(), wallMs);
-                if (!text.empty())
-                    return sink.write(text.data(), text.size());
-                stream->Wait(EVENT_WAIT);
-            }
-            sink.done();
-            return true;
-        });
+http::Reply Api::Events(const http::Request&, const std::string&) {
+    http::Response head;
+    head.type = EVENT_STREAM_TYPE;
+    head.headers.emplace_back("Cache-Control", "no-cache");
+    return http::Reply::Stream(head, std::make_shared<FleetEvents>(m_fleet));
 }
 
 } // namespace service

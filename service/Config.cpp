@@ -1,16 +1,21 @@
 // The configuration file: every key known, every value checked, every error at its line.
 #include "service/Config.h"
 #include <arpa/inet.h>
-#include <fstream>
+#include <map>
 #include <set>
-#include <sstream>
 #include <toml++/toml.h>
+#include <algorithm>
+#include "service/Files.h"
+#include "service/Text.h"
 
 namespace service {
 
 namespace {
 
-constexpr const char* TOP_KEYS[] = {"listen", "poll_interval_s", "timing", "token_file", "monitor"};
+constexpr const char* TOP_KEYS[] = {"listen",     "poll_interval_s", "timing",
+                                    "token_file", "allowed_hosts",   "monitor"};
+constexpr std::size_t MAX_HOST_NAME_LENGTH = 253;
+constexpr std::size_t MAX_LABEL_LENGTH = 63;
 constexpr const char* MONITOR_KEYS[] = {"name", "target", "unit"};
 
 // The names of the timings, in the order of Timing.
@@ -100,9 +105,33 @@ bool ReadMonitor(const toml::table& table, const std::string& key, Errors& error
     return true;
 }
 
-// The rules across monitors: names unique, units unique on a line, and a monitor whose unit is
-// asked at "0" alone on its line (every monitor of a chain would answer there).
+// " (A and B are one line)" when two monitors of a line name it differently, else nothing.
+std::string Spellings(const MonitorConfig& monitor, const MonitorConfig& other) {
+    if (monitor.target.text == other.target.text)
+        return "";
+    return " (" + monitor.target.text + " and " + other.target.text + " are one line)";
+}
+
+// The lines of the monitors, each computed once here for the rest of kelvaned.
+void FindLines(Config& config) {
+    std::vector<line::Target> targets;
+    for (const MonitorConfig& monitor : config.monitors)
+        targets.push_back(monitor.target);
+    const std::vector<std::size_t> lines = line::LinesOf(targets);
+    for (std::size_t i = 0; i < config.monitors.size(); ++i) {
+        config.monitors[i].lineIndex = lines[i];
+        if (lines[i] == config.lines.size())
+            config.lines.push_back({config.monitors[i].target});
+    }
+}
+
+// The rules across monitors: names unique, units unique on a line, and a monitor asked at "0"
+// (no unit given, or unit 0) alone on its line, since every monitor of a chain answers there.
 bool CheckFleet(const Config& config, Errors& errors) {
+    std::vector<std::vector<std::size_t>> members(config.lines.size());
+    for (std::size_t i = 0; i < config.monitors.size(); ++i)
+        members[config.monitors[i].lineIndex].push_back(i);
+    std::vector<std::map<int, std::size_t>> units(config.lines.size());
     std::set<std::string> names;
     for (size_t i = 0; i < config.monitors.size(); ++i) {
         const MonitorConfig& monitor = config.monitors[i];
@@ -110,18 +139,26 @@ bool CheckFleet(const Config& config, Errors& errors) {
         if (!names.insert(monitor.name).second)
             return errors.At(monitor.line, key + ".name",
                              "\"" + monitor.name + "\" names another monitor already");
-        for (size_t k = 0; k < config.monitors.size(); ++k) {
-            const MonitorConfig& other = config.monitors[k];
-            if (k == i || !line::SameLine(monitor.target, other.target))
-                continue;
-            if (!monitor.unit)
-                return errors.At(monitor.line, key + ".unit",
-                                 "missing: " + monitor.name + " shares its line with " +
-                                     other.name + ", so its unit must be given");
-            if (k < i && other.unit == monitor.unit)
-                return errors.At(monitor.line, key + ".unit",
-                                 "unit " + std::to_string(*monitor.unit) + " on " +
-                                     monitor.target.text + " is " + other.name + " already");
+        const std::vector<std::size_t>& mates = members[monitor.lineIndex];
+        const bool askedAtZero = !monitor.unit || *monitor.unit == 0;
+        if (askedAtZero && mates.size() > 1) {
+            const MonitorConfig& other = config.monitors[mates[0] == i ? mates[1] : mates[0]];
+            const std::string shared =
+                monitor.name + " shares its line with " + other.name + Spellings(monitor, other);
+            return errors.At(monitor.line, key + ".unit",
+                             monitor.unit ? "0 is where every monitor of a line answers, and " +
+                                                shared + ": give it its own unit"
+                                          : "missing: " + shared + ", so its unit must be given");
+        }
+        if (!monitor.unit)
+            continue;
+        const auto [held, fresh] = units[monitor.lineIndex].emplace(*monitor.unit, i);
+        if (!fresh) {
+            const MonitorConfig& other = config.monitors[held->second];
+            return errors.At(monitor.line, key + ".unit",
+                             "unit " + std::to_string(*monitor.unit) + " on " +
+                                 monitor.target.text + " is " + other.name + " already" +
+                                 Spellings(monitor, other));
         }
     }
     return true;
@@ -133,8 +170,8 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
         if (!Known(key, TOP_KEYS))
             return errors.At(node, key,
                              "unknown key (known: listen, poll_interval_s, timing, token_file, "
-                             "[[monitor]])");
-        config.lines[key] = static_cast<int>(node.source().begin.line);
+                             "allowed_hosts, [[monitor]])");
+        config.keyLines[key] = static_cast<int>(node.source().begin.line);
     }
     std::string text;
     std::string reason;
@@ -168,6 +205,20 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
             return errors.At(*node, "token_file", "an absolute path is wanted");
         config.tokenFile = text;
     }
+    if (const toml::node* node = root.get("allowed_hosts")) {
+        const toml::array* names = node->as_array();
+        if (names == nullptr)
+            return errors.At(*node, "allowed_hosts", "a list of host names is wanted");
+        for (const toml::node& name : *names) {
+            if (!ReadString(name, "allowed_hosts", errors, text))
+                return false;
+            if (!ValidHostName(text))
+                return errors.At(name, "allowed_hosts",
+                                 "\"" + text +
+                                     "\" is not a host name (such as screens.example.org)");
+            config.allowedHosts.push_back(Lower(text));
+        }
+    }
     if (const toml::node* node = root.get("monitor")) {
         const toml::array* monitors = node->as_array();
         if (monitors == nullptr || !monitors->is_array_of_tables())
@@ -180,10 +231,29 @@ bool ReadTop(const toml::table& root, Config& config, Errors& errors) {
             config.monitors.push_back(std::move(monitor));
         }
     }
+    FindLines(config);
     return CheckFleet(config, errors);
 }
 
 } // namespace
+
+bool ValidHostName(const std::string& name) {
+    if (name.empty() || name.size() > MAX_HOST_NAME_LENGTH)
+        return false;
+    size_t begin = 0;
+    while (true) {
+        const size_t end = std::min(name.find('.', begin), name.size());
+        const std::string label = name.substr(begin, end - begin);
+        if (label.empty() || label.size() > MAX_LABEL_LENGTH || label.front() == '-' ||
+            label.back() == '-' ||
+            Lower(label).find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-") !=
+                std::string::npos)
+            return false;
+        if (end == name.size())
+            return true;
+        begin = end + 1;
+    }
+}
 
 bool ListenAddress::Loopback() const {
     in_addr v4{};
@@ -235,8 +305,8 @@ bool ParseListen(const std::string& text, ListenAddress& address, std::string& e
 }
 
 std::string Config::Where(const std::string& key) const {
-    const auto found = lines.find(key);
-    return file + ":" + std::to_string(found == lines.end() ? 0 : found->second) + ": " + key +
+    const auto found = keyLines.find(key);
+    return file + ":" + std::to_string(found == keyLines.end() ? 0 : found->second) + ": " + key +
            ": ";
 }
 
@@ -255,14 +325,13 @@ bool ParseConfig(std::string_view text, const std::string& file, Config& config,
 }
 
 bool ReadConfig(const std::string& file, Config& config, std::string& error) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = file + ": cannot be read";
+    std::string text;
+    struct stat info {};
+    if (!ReadRegularFile(file, text, info, error)) {
+        error = file + ": " + error;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseConfig(text.str(), file, config, error);
+    return ParseConfig(text, file, config, error);
 }
 
 } // namespace service

@@ -1,7 +1,9 @@
 // kelvaned's configuration: one TOML file, read whole and checked before anything is opened.
 //   ListenAddress    where the HTTP API listens: a numeric IPv4 or IPv6 address and a port
-//   MonitorConfig    one [[monitor]]: its name, its line and its unit (when given)
-//   Config           the whole file, with the line each setting was read from
+//   MonitorConfig    one [[monitor]]: its name, its target, its unit (when given) and its line
+//   LineConfig       one line: the monitors whose targets name one endpoint share it
+//   ValidHostName    whether a text is a host name allowed_hosts takes
+//   Config           the whole file, with its lines and the file line each setting was read from
 //   ReadConfig, ParseConfig  read and check a file, or a text (for the tests)
 //   DEFAULT_CONFIG_FILE, DEFAULT_LISTEN, DEFAULT_POLL_INTERVAL_S, POLL_INTERVAL_LIMITS_S
 // An error names the file, the line and the key: "FILE:LINE: KEY: what is wrong".
@@ -38,9 +40,14 @@ bool ParseListen(const std::string& text, ListenAddress& address, std::string& e
 
 struct MonitorConfig {
     std::string name;
-    line::Target target;
-    std::optional<int> unit; // unset: asked at address "0", as Connect does
-    int line = 0;            // of its [[monitor]] in the file
+    line::Target target;       // as the user wrote it, for the page and the metrics
+    std::optional<int> unit;   // unset: asked at address "0", as Connect does
+    int line = 0;              // of its [[monitor]] in the file
+    std::size_t lineIndex = 0; // its line in Config::lines
+};
+
+struct LineConfig {
+    line::Target target; // as the line's first monitor names it
 };
 
 struct Config {
@@ -49,11 +56,17 @@ struct Config {
     int pollIntervalS = DEFAULT_POLL_INTERVAL_S;
     Timing timing = Timing::Paced;
     std::optional<std::string> tokenFile;
-    std::vector<MonitorConfig> monitors; // in the file's order
-    std::map<std::string, int> lines;    // the line of each top-level key given
+    std::vector<std::string> allowedHosts; // lower case; the names kelvaned answers to besides
+                                           // loopback's and the listening address
+    std::vector<MonitorConfig> monitors;   // in the file's order
+    std::vector<LineConfig> lines;         // in the order of each line's first monitor
+    std::map<std::string, int> keyLines;   // the file line of each top-level key given
     // "FILE:LINE: KEY: " for errors found after reading (the token file, for one).
     std::string Where(const std::string& key) const;
 };
+
+// Letters, digits and hyphens in dot-separated labels of 1-63, 253 in all: "screens.example.org".
+bool ValidHostName(const std::string& name);
 
 // Reads and checks the file; false with the error, which names the file, the line and the key.
 bool ReadConfig(const std::string& file, Config& config, std::string& error);

@@ -1,5 +1,5 @@
 // The fleet as Server-Sent Events, for the page: what changes, as it changes.
-//   EVENT_STREAM_TYPE, EVENT_KEEP_ALIVE, EVENT_WAIT, EVENT_RETRY_MS, MAX_EVENT_STREAMS
+//   EVENT_STREAM_TYPE, EVENT_KEEP_ALIVE, EVENT_RETRY_MS
 //   EventStream   one client's stream: the whole fleet first (and again after a reload), then
 //                 each monitor that changed, and a comment line every EVENT_KEEP_ALIVE
 #pragma once
@@ -8,22 +8,14 @@
 #include <cstdint>
 #include <string>
 #include "service/Fleet.h"
-#include "service/HttpServer.h"
 
 namespace service {
 
-// Exactly this: the library compresses any other text type (this one with a charset too), and
-// a compressor holds events back until it has enough to squeeze.
 inline constexpr const char* EVENT_STREAM_TYPE = "text/event-stream";
 // A proxy between the page and kelvaned closes a connection that stays silent for long.
 inline constexpr std::chrono::seconds EVENT_KEEP_ALIVE{15};
-// How long a stream waits for a change before it looks whether its client has gone or kelvaned
-// is stopping: a stop must not wait for the next change.
-inline constexpr std::chrono::milliseconds EVENT_WAIT{100};
 // How long a browser waits before it opens a lost stream again.
 inline constexpr int EVENT_RETRY_MS = 2000;
-// Half the connections: however many pages are open, operations and scrapes keep the other half.
-inline constexpr int MAX_EVENT_STREAMS = MAX_CONNECTIONS / 2;
 
 class EventStream {
 public:
@@ -35,8 +27,6 @@ public:
     // when the configuration was taken again; and a comment line when EVENT_KEEP_ALIVE has
     // passed since the last. Empty when nothing is due. wallMs is now in ms since 1970 (UTC).
     std::string Next(std::chrono::steady_clock::time_point now, std::int64_t wallMs);
-    // Waits until the fleet changes after what Next last took, or the time is up.
-    void Wait(std::chrono::milliseconds timeout) const;
 
 private:
     const Fleet& m_fleet;

@@ -2,35 +2,32 @@
 // reader something changed.
 #include "service/Fleet.h"
 #include <algorithm>
-#include <nlohmann/json.hpp>
+#include "commands/Report.h"
 #include "service/Log.h"
+#include "service/View.h"
 
 namespace service {
 
+using protocol::Failure;
+
 namespace {
 
-PollError ErrorOf(CommandResult result) {
-    return result == CMD_SEND_FAILED ? PollError::Write
-           : result == CMD_NAK       ? PollError::Refused
-                                     : PollError::NoAnswer;
-}
-
-// A monitor's bytes as valid UTF-8, a stray byte as U+FFFD: the JSON library's own replacement,
-// so that the API, the metrics and the log all show one text.
-std::string Utf8(const std::string& text) {
-    const std::string json =
-        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return nlohmann::json::parse(json).get<std::string>();
+// Whether the line carried the last exchange and its answer: the monitor answered, if only to
+// refuse, or its data bytes did not name anything known.
+bool LineAnswered(Failure failure) {
+    return failure != Failure::Open && failure != Failure::NoAnswer && failure != Failure::Write;
 }
 
 } // namespace
 
-PollError PollErrorOf(const MonitorStatus& status) {
+Failure PollFailureOf(const MonitorStatus& status) {
+    if (status.severalAnswers)
+        return Failure::SeveralAnswers;
     if (!status.Answered())
-        return ErrorOf(status.failure);
+        return protocol::FailureOf(status.failure);
     if (status.refusal != CMD_ACK)
-        return PollError::Refused;
-    return PollError::None;
+        return Failure::Refused;
+    return Failure::None;
 }
 
 int OperationIndex(Command command) {
@@ -51,7 +48,7 @@ void MonitorState::Record(const PollResult& poll) {
     ++polls;
     lastPollSeconds = poll.seconds;
     error = poll.error;
-    reachable = poll.error == PollError::None;
+    reachable = poll.error == Failure::None;
     if (!reachable) {
         ++failures[static_cast<int>(poll.error)];
         return;
@@ -61,7 +58,7 @@ void MonitorState::Record(const PollResult& poll) {
         unit = read.unit;
     source = read.source;
     signal = read.signal;
-    firmware = read.firmware ? std::optional<std::string>(Utf8(*read.firmware)) : std::nullopt;
+    firmware = read.firmware ? std::optional<std::string>(ValidUtf8(*read.firmware)) : std::nullopt;
     lastOkMs = poll.wallMs;
 }
 
@@ -85,50 +82,83 @@ void MonitorState::Record(Command command, const Outcome& outcome) {
         if (outcome.signal)
             signal = outcome.signal;
         if (outcome.firmware)
-            firmware = Utf8(*outcome.firmware);
+            firmware = ValidUtf8(*outcome.firmware);
     }
 }
 
-std::string MonitorState::Describe() const {
-    if (!reachable)
-        return std::string("not answering (") +
-               (error == PollError::None ? "not polled yet" : POLL_ERRORS[int(error)]) + ")";
-    return "answering: unit " + (unit ? std::to_string(*unit) : std::string("?")) + ", source " +
-           (source ? protocol::SourceName(*source) : "?") + ", signal " +
-           (signal ? (*signal ? "ok" : "none") : "?") + ", firmware " + firmware.value_or("?");
-}
-
-void Fleet::Configure(const std::vector<MonitorConfig>& monitors) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<MonitorState> next;
-    for (const MonitorConfig& config : monitors) {
-        const auto kept = std::find_if(m_monitors.begin(), m_monitors.end(), [&](auto& state) {
-            return state.name == config.name && state.target == config.target.text &&
-                   state.unitConfigured == config.unit.has_value() &&
-                   (!config.unit || state.unit == config.unit);
-        });
-        if (kept != m_monitors.end()) {
-            next.push_back(*kept);
-            continue;
+void Fleet::Configure(const std::vector<MonitorConfig>& monitors,
+                      const std::vector<LineConfig>& lines,
+                      const std::vector<std::shared_ptr<LineWorker>>& workers) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<Line> nextLines;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            Line line;
+            line.worker = i < workers.size() ? workers[i] : nullptr;
+            const auto kept = std::find_if(m_lines.begin(), m_lines.end(), [&](const Line& old) {
+                return old.worker != nullptr && old.worker == line.worker;
+            });
+            if (kept != m_lines.end())
+                line.state = kept->state;
+            line.state.target = lines[i].target.text;
+            line.state.name = line.state.target;
+            nextLines.push_back(std::move(line));
         }
-        MonitorState state;
-        state.name = config.name;
-        state.target = config.target.text;
-        state.unit = config.unit;
-        state.unitConfigured = config.unit.has_value();
-        state.version = m_version + 1;
-        next.push_back(std::move(state));
+        std::vector<Member> next;
+        std::unordered_map<std::string, std::size_t> index;
+        next.reserve(monitors.size());
+        for (const MonitorConfig& config : monitors) {
+            Member member;
+            if (config.lineIndex < nextLines.size()) {
+                member.line = config.lineIndex;
+                member.worker = nextLines[config.lineIndex].worker;
+            }
+            const auto kept = m_index.find(config.name);
+            const MonitorState* before =
+                kept == m_index.end() ? nullptr : &m_members[kept->second].state;
+            if (before != nullptr && before->target == config.target.text &&
+                before->unitConfigured == config.unit.has_value() &&
+                (!config.unit || before->unit == config.unit)) {
+                member.state = *before;
+            } else {
+                member.state.name = config.name;
+                member.state.target = config.target.text;
+                member.state.unit = config.unit;
+                member.state.unitConfigured = config.unit.has_value();
+                member.state.version = m_version + 1;
+            }
+            member.state.line = config.lineIndex < nextLines.size()
+                                    ? nextLines[config.lineIndex].state.name
+                                    : config.target.text;
+            index[config.name] = next.size();
+            next.push_back(std::move(member));
+        }
+        m_lines = std::move(nextLines);
+        m_members = std::move(next);
+        m_index = std::move(index);
+        m_configured = ++m_version;
     }
-    m_monitors = std::move(next);
-    m_configured = ++m_version;
-    m_changed.notify_all();
+    Changed();
 }
 
 std::vector<MonitorState> Fleet::Snapshot(std::uint64_t* version) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (version != nullptr)
         *version = m_version;
-    return m_monitors;
+    std::vector<MonitorState> states;
+    states.reserve(m_members.size());
+    for (const Member& member : m_members)
+        states.push_back(member.state);
+    return states;
+}
+
+std::vector<LineState> Fleet::Lines() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<LineState> states;
+    states.reserve(m_lines.size());
+    for (const Line& line : m_lines)
+        states.push_back(line.state);
+    return states;
 }
 
 std::uint64_t Fleet::Version() const {
@@ -139,23 +169,19 @@ std::uint64_t Fleet::Version() const {
 Fleet::Changes Fleet::ChangedSince(std::uint64_t since) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     Changes changes{{}, m_version, m_configured > since};
-    for (const MonitorState& state : m_monitors)
-        if (changes.reconfigured || state.version > since)
-            changes.monitors.push_back(state);
+    for (const Member& member : m_members)
+        if (changes.reconfigured || member.state.version > since)
+            changes.monitors.push_back(member.state);
     return changes;
 }
 
-std::optional<MonitorState> Fleet::Find(const std::string& name) const {
+std::optional<Fleet::Found> Fleet::Find(const std::string& name) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const MonitorState& state : m_monitors)
-        if (state.name == name)
-            return state;
-    return std::nullopt;
-}
-
-std::optional<int> Fleet::UnitOf(const std::string& name) const {
-    const std::optional<MonitorState> state = Find(name);
-    return state ? state->unit : std::nullopt;
+    const auto found = m_index.find(name);
+    if (found == m_index.end())
+        return std::nullopt;
+    const Member& member = m_members[found->second];
+    return Found{member.state, member.worker};
 }
 
 template <typename Change>
@@ -163,21 +189,35 @@ void Fleet::Update(const std::string& name, Change change) {
     std::string logged;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (MonitorState& state : m_monitors) {
-            if (state.name != name)
-                continue;
-            const std::string before = state.Describe();
-            change(state);
-            state.version = ++m_version;
-            const std::string after = state.Describe();
-            if (after != before)
-                logged = state.name + " (" + state.target + "): " + after;
-            break;
-        }
+        const auto found = m_index.find(name);
+        // A monitor a reload removed while its last poll ran.
+        if (found == m_index.end())
+            return;
+        Member& member = m_members[found->second];
+        MonitorState& state = member.state;
+        const std::string before = MonitorText(state);
+        change(state);
+        if (member.line < m_lines.size())
+            m_lines[member.line].state.up = LineAnswered(state.error);
+        state.version = ++m_version;
+        const std::string after = MonitorText(state);
+        if (after != before)
+            logged = state.name + " (" + state.target + "): " + after;
     }
-    m_changed.notify_all();
+    Changed();
     if (!logged.empty())
         Log(logged);
+}
+
+void Fleet::Changed() {
+    m_changed.notify_all();
+    std::vector<std::shared_ptr<const std::function<void()>>> listeners;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        listeners = m_listeners;
+    }
+    for (const auto& listener : listeners)
+        (*listener)();
 }
 
 void Fleet::RecordPoll(const std::string& name, const PollResult& poll) {
@@ -188,10 +228,30 @@ void Fleet::RecordOperation(const std::string& name, Command command, const Outc
     Update(name, [&](MonitorState& state) { state.Record(command, outcome); });
 }
 
+void Fleet::RecordSweep(const LineWorker& worker, const SweepResult& sweep) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto line = std::find_if(m_lines.begin(), m_lines.end(), [&](const Line& line) {
+            return line.worker.get() == &worker;
+        });
+        if (line == m_lines.end())
+            return;
+        line->state.sweepSeconds = sweep.seconds;
+        line->state.overruns += sweep.overran ? 1 : 0;
+        ++m_version;
+    }
+    Changed();
+}
+
 std::uint64_t Fleet::WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait_for(lock, timeout, [&] { return m_version > since; });
     return m_version;
+}
+
+void Fleet::AddChangeListener(std::function<void()> listener) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_listeners.push_back(std::make_shared<const std::function<void()>>(std::move(listener)));
 }
 
 } // namespace service

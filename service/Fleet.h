@@ -1,50 +1,60 @@
-// The fleet's state in memory: what the workers last learned of each monitor. The API, the
-// metrics and the event stream read it; none of them ever waits for a monitor.
-//   PollError, POLL_ERRORS      what a failed poll met, and its name in the API and the metrics
-//   OPERATIONS                  the operations the API takes, in the order of their counters
-//   PollResult                  what one poll of one monitor came to
+// The fleet: every monitor kelvaned watches, with what its line's worker last learned of it and
+// the worker itself, under one version. A request finds a monitor and its worker with one lookup;
+// a reload swaps the monitors and their workers in one step. The API, the metrics and the event
+// stream read it; none of them ever waits for a monitor.
+//   PollResult, PollFailureOf, POLL_FAILURES  what one poll came to, and the failures it can meet
+//   OPERATIONS, OperationIndex  the operations kelvaned runs, in the order of their counters
 //   MonitorState                one monitor as the API shows it, with its counters
-//   Fleet                       every monitor's state in the configuration's order; a version
-//                               that grows with every change, the monitors changed since a
-//                               version, and a wait for the next change
+//   LineState, SweepResult      one line: whether it is up, its last sweep and its overruns
+//   LineReports                 what a line's worker tells of its monitors and its sweeps
+//   Fleet                       the monitors in the configuration's order, their workers, a
+//                               version that grows with every change, the monitors changed
+//                               since a version, and a wait for (or a call at) the next change
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 #include "commands/Commands.h"
+#include "core/Vocabulary.h"
 #include "service/Config.h"
 
 namespace service {
 
-enum class PollError { None, Open, NoAnswer, Refused, Write };
-// In the order of PollError; None has no name.
-inline constexpr const char* POLL_ERRORS[] = {"", "open", "no-answer", "refused", "write"};
-inline constexpr int POLL_ERROR_COUNT = 5;
+class LineWorker;
 
-// What the core's reading of a monitor came to: the first query unanswered or unwritten, else the
-// first refused. A refused firmware query is not among them: older monitors do not have it.
-PollError PollErrorOf(const MonitorStatus& status);
+struct PollResult {
+    MonitorStatus status; // what was read; nothing when the line did not open
+    protocol::Failure error = protocol::Failure::None;
+    double seconds = 0;      // how long the poll took
+    std::int64_t wallMs = 0; // when it ended, in ms since 1970 (UTC)
+};
+
+// What the core's reading of a monitor came to: several monitors answering at "0", else the first
+// query unanswered or unwritten, else the first refused. A refused firmware query is not among
+// them: older monitors do not have it.
+protocol::Failure PollFailureOf(const MonitorStatus& status);
+// The failures a poll can meet, in the order their counters are shown.
+inline constexpr protocol::Failure POLL_FAILURES[] = {
+    protocol::Failure::Open, protocol::Failure::NoAnswer, protocol::Failure::Refused,
+    protocol::Failure::Write, protocol::Failure::SeveralAnswers};
 
 inline constexpr Command OPERATIONS[] = {Command::Source, Command::Reset, Command::Diagnostic};
 inline constexpr int OPERATION_COUNT = 3;
 // The index of an operation in OPERATIONS; -1 for a command that is none.
 int OperationIndex(Command command);
 
-struct PollResult {
-    MonitorStatus status; // what was read; nothing when the line did not open
-    PollError error = PollError::None;
-    double seconds = 0;      // how long the poll took
-    std::int64_t wallMs = 0; // when it ended, in ms since 1970 (UTC)
-};
-
 struct MonitorState {
     std::string name;
     std::string target; // as configured
+    std::string line;   // the name of its line (its target until lines are named)
     std::optional<int> unit;
     bool unitConfigured = false;
     bool reachable = false; // the last poll succeeded
@@ -52,9 +62,9 @@ struct MonitorState {
     std::optional<bool> signal;
     std::optional<std::string> firmware; // valid UTF-8
     std::optional<std::int64_t> lastOkMs;
-    PollError error = PollError::None; // of the last poll
+    protocol::Failure error = protocol::Failure::None; // of the last poll
     std::uint64_t polls = 0;
-    std::uint64_t failures[POLL_ERROR_COUNT] = {}; // by reason; [None] stays 0
+    std::uint64_t failures[protocol::FAILURE_COUNT] = {}; // by failure; [None] stays 0
     std::optional<double> lastPollSeconds;
     std::uint64_t operations[OPERATION_COUNT][2] = {}; // [operation][0 ok, 1 failed]
     std::uint64_t version = 0; // the fleet's version at the last change of this monitor
@@ -66,18 +76,45 @@ struct MonitorState {
     // Takes in what an operation read: a switch's new source at once, a reset's values read
     // afresh, a unit ID learned on the way.
     void Record(Command command, const Outcome& outcome);
-    // "answering: unit 1, source HDMI1, signal ok, firmware 1.02", or "not answering (open)".
-    std::string Describe() const;
 };
 
-class Fleet {
+// A line is up while it is open and its last exchange was answered (a refusal is an answer).
+struct LineState {
+    std::string name;   // as shown: its target until lines are named
+    std::string target; // as its first monitor names it
+    bool up = false;
+    std::optional<double> sweepSeconds; // the last sweep: one poll of each of its monitors
+    std::uint64_t overruns = 0;         // sweeps longer than the poll interval
+};
+
+struct SweepResult {
+    double seconds = 0;
+    bool overran = false; // longer than the poll interval
+};
+
+class LineReports {
 public:
-    // Takes the monitors of a configuration in its order; a monitor that keeps its name, target
-    // and unit keeps its state and counters.
-    void Configure(const std::vector<MonitorConfig>& monitors);
+    virtual ~LineReports() = default;
+    virtual void RecordPoll(const std::string& monitor, const PollResult& poll) = 0;
+    virtual void RecordOperation(const std::string& monitor, Command command,
+                                 const Outcome& outcome) = 0;
+    virtual void RecordSweep(const LineWorker& line, const SweepResult& sweep) = 0;
+};
+
+class Fleet final : public LineReports {
+public:
+    // Takes the monitors and the lines of a configuration in its order, each line with its
+    // worker (workers[i] for lines[i]; none at all for a fleet without workers), in one step. A
+    // monitor that keeps its name, target and unit keeps its state and counters; a line that
+    // keeps its worker keeps its state.
+    void Configure(const std::vector<MonitorConfig>& monitors,
+                   const std::vector<LineConfig>& lines = {},
+                   const std::vector<std::shared_ptr<LineWorker>>& workers = {});
 
     // Every monitor's state, and the version it was taken at.
     std::vector<MonitorState> Snapshot(std::uint64_t* version = nullptr) const;
+    // Every line's state, in the configuration's order.
+    std::vector<LineState> Lines() const;
     // The version alone: whether anything changed since a snapshot, without taking one.
     std::uint64_t Version() const;
     struct Changes {
@@ -88,26 +125,45 @@ public:
     // The monitors that changed after version since; every monitor when a configuration was
     // taken after since.
     Changes ChangedSince(std::uint64_t since) const;
-    std::optional<MonitorState> Find(const std::string& name) const;
-    // The unit to address: the configured one, or the one learned; unset until then.
-    std::optional<int> UnitOf(const std::string& name) const;
 
-    void RecordPoll(const std::string& name, const PollResult& poll);
-    void RecordOperation(const std::string& name, Command command, const Outcome& outcome);
+    struct Found {
+        MonitorState state;
+        std::shared_ptr<LineWorker> worker; // null in a fleet without workers
+    };
+    std::optional<Found> Find(const std::string& name) const;
+
+    void RecordPoll(const std::string& name, const PollResult& poll) override;
+    void RecordOperation(const std::string& name, Command command, const Outcome& outcome) override;
+    void RecordSweep(const LineWorker& line, const SweepResult& sweep) override;
 
     // Waits until the version passes since, or the time is up; the version then.
     std::uint64_t WaitForChange(std::uint64_t since, std::chrono::milliseconds timeout) const;
+    // Calls listener after every change, outside the fleet's lock, on the thread that made it.
+    void AddChangeListener(std::function<void()> listener);
 
 private:
+    struct Member {
+        MonitorState state;
+        std::size_t line = 0; // in m_lines; none in a fleet without lines
+        std::shared_ptr<LineWorker> worker;
+    };
+    struct Line {
+        LineState state;
+        std::shared_ptr<LineWorker> worker;
+    };
     // Applies a change to the named monitor, logs a change of what it shows, and wakes waiters.
     template <typename Change>
     void Update(const std::string& name, Change change);
+    void Changed();
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
-    std::vector<MonitorState> m_monitors;
+    std::vector<Member> m_members;
+    std::vector<Line> m_lines;
+    std::unordered_map<std::string, std::size_t> m_index; // name -> its place in m_members
     std::uint64_t m_version = 0;
     std::uint64_t m_configured = 0; // the version the last configuration was taken at
+    std::vector<std::shared_ptr<const std::function<void()>>> m_listeners;
 };
 
 } // namespace service

@@ -43,22 +43,15 @@ Packed Pack(std::string text) {
     return {shared, std::make_shared<const std::string>(Gzip(*shared))};
 }
 
-void SendPacked(const httplib::Request& request, httplib::Response& response, const Packed& body,
-                const char* type) {
-    const bool packed =
-        !body.gzip->empty() && AcceptsGzip(request.get_header_value("Accept-Encoding"));
-    std::shared_ptr<const std::string> sent = packed ? body.gzip : body.text;
-    response.set_header("Vary", "Accept-Encoding");
+http::Response PackedAnswer(const http::Request& request, const Packed& body, const char* type) {
+    const bool packed = !body.gzip->empty() && AcceptsGzip(request.Header("Accept-Encoding"));
+    http::Response response;
+    response.type = type;
+    response.body = packed ? body.gzip : body.text;
+    response.headers.emplace_back("Vary", "Accept-Encoding");
     if (packed)
-        response.set_header("Content-Encoding", "gzip");
-    if (sent->empty()) {
-        response.set_content("", type);
-        return;
-    }
-    response.set_content_provider(sent->size(), type,
-                                  [sent](size_t offset, size_t length, httplib::DataSink& sink) {
-                                      return sink.write(sent->data() + offset, length);
-                                  });
+        response.headers.emplace_back("Content-Encoding", "gzip");
+    return response;
 }
 
 } // namespace service

@@ -4,12 +4,12 @@
 //   Gzip         the text in the gzip format
 //   AcceptsGzip  whether an Accept-Encoding header takes gzip
 //   Packed       a text with its gzip form, both shared by every answer that sends them
-//   SendPacked   answers with one of them, as the client takes it
+//   PackedAnswer an answer with one of them, as the client takes it
 #pragma once
 
-#include <httplib.h>
 #include <memory>
 #include <string>
+#include "service/http/Message.h"
 
 namespace service {
 
@@ -24,9 +24,8 @@ struct Packed {
 };
 Packed Pack(std::string text);
 
-// Sent from the shared text, without a copy, and past the HTTP library's own compression, which
-// would pack the same text again for every request.
-void SendPacked(const httplib::Request& request, httplib::Response& response, const Packed& body,
-                const char* type);
+// The gzip form when the request's Accept-Encoding takes it, else the text; either is sent from
+// the shared copy.
+http::Response PackedAnswer(const http::Request& request, const Packed& body, const char* type);
 
 } // namespace service

@@ -2,38 +2,81 @@
 // needed and let go when it is gone.
 #include "service/LineWorker.h"
 #include <algorithm>
+#include <cstdio>
+#include <utility>
+#include "line/Line.h"
 #include "service/Log.h"
 
 namespace service {
 
+using protocol::Failure;
+
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-std::int64_t WallMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-PollError ErrorNamed(const std::string& name) {
-    for (int i = 1; i < POLL_ERROR_COUNT; ++i)
-        if (name == POLL_ERRORS[i])
-            return static_cast<PollError>(i);
-    return PollError::None;
-}
+class SystemWorkerClock final : public WorkerClock {
+public:
+    Time Now() override { return std::chrono::steady_clock::now(); }
+    std::int64_t WallMs() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    }
+    void WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, Time until,
+                   const std::function<bool()>& ready) override {
+        wake.wait_until(lock, until, ready);
+    }
+};
 
 } // namespace
 
+WorkerClock& SystemClock() {
+    static SystemWorkerClock clock;
+    return clock;
+}
+
+std::unique_ptr<MonitorLine> OpenLine(const line::Target& target, const line::Cancel& stop,
+                                      std::string& error) {
+    std::unique_ptr<line::Line> opened = line::Open(target, error, &stop);
+    // A stop lets the exchange under way end: no half frame is left on the line.
+    if (opened)
+        opened->SetCancel(&stop, line::Line::CancelMode::BetweenExchanges);
+    return opened;
+}
+
+void LineWorker::ProtocolWaits::Sleep(std::uint32_t milliseconds) {
+    std::unique_lock<std::mutex> lock(m_worker.m_mutex);
+    m_worker.m_clock.WaitUntil(lock, m_worker.m_wake,
+                               m_worker.m_clock.Now() + std::chrono::milliseconds(milliseconds),
+                               [this] { return m_worker.m_stop; });
+    if (m_worker.m_stop)
+        m_cut = true;
+}
+
+std::uint64_t LineWorker::ProtocolWaits::NowMs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          m_worker.m_clock.Now().time_since_epoch())
+                                          .count());
+}
+
 LineWorker::LineWorker(const line::Target& target, std::vector<LineMonitor> monitors,
-                       LineSettings settings, Fleet& fleet)
-    : m_target(target), m_fleet(fleet), m_monitors(std::move(monitors)), m_settings(settings) {
-    m_thread = std::thread([this] { Run(); });
+                       LineSettings settings, LineReports& reports, LineOpener open,
+                       WorkerClock& clock)
+    : m_target(target), m_reports(reports), m_open(std::move(open)), m_clock(clock),
+      m_monitors(std::move(monitors)), m_settings(settings) {
 }
 
 LineWorker::~LineWorker() {
     Stop();
-    m_thread.join();
+    Join();
+}
+
+void LineWorker::Join() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void LineWorker::Start() {
+    m_thread = std::thread([this] { Run(); });
 }
 
 void LineWorker::Configure(std::vector<LineMonitor> monitors, LineSettings settings) {
@@ -44,22 +87,18 @@ void LineWorker::Configure(std::vector<LineMonitor> monitors, LineSettings setti
     m_wake.notify_all();
 }
 
-std::future<OperationResult> LineWorker::Submit(const std::string& monitor,
-                                                const Request& request) {
-    auto operation = std::make_unique<Operation>();
-    operation->monitor = monitor;
-    operation->request = request;
-    std::future<OperationResult> result = operation->result.get_future();
+Admission LineWorker::Submit(const std::string& monitor, const Request& request,
+                             OperationDone done) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stop || m_finished) {
-            operation->result.set_value({true, {}});
-            return result;
-        }
-        m_queue.push_back(std::move(operation));
+        if (m_stop || m_finished)
+            return Admission::Stopping;
+        if (m_queue.size() >= MAX_WAITING_OPERATIONS)
+            return Admission::Busy;
+        m_queue.push_back({monitor, request, std::move(done)});
     }
     m_wake.notify_all();
-    return result;
+    return Admission::Queued;
 }
 
 void LineWorker::Stop() {
@@ -71,9 +110,9 @@ void LineWorker::Stop() {
     m_wake.notify_all();
 }
 
-bool LineWorker::WaitForWork(SteadyClock::time_point nextPoll) {
+bool LineWorker::WaitForWork(Time nextPoll) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait_until(lock, nextPoll,
+    m_clock.WaitUntil(lock, m_wake, nextPoll,
                       [this] { return m_stop || !m_queue.empty() || m_pending.has_value(); });
     return !m_stop;
 }
@@ -85,6 +124,14 @@ bool LineWorker::TakeConfiguration() {
     m_monitors = std::move(m_pending->first);
     m_settings = m_pending->second;
     m_pending.reset();
+    m_reconfigured = true;
+    // A unit learned is kept for a monitor that is still asked at "0".
+    for (auto learned = m_learned.begin(); learned != m_learned.end();) {
+        const auto kept = std::find_if(m_monitors.begin(), m_monitors.end(), [&](auto& monitor) {
+            return monitor.name == learned->first && !monitor.unit;
+        });
+        learned = kept == m_monitors.end() ? m_learned.erase(learned) : std::next(learned);
+    }
     return true;
 }
 
@@ -92,14 +139,15 @@ void LineWorker::Run() {
     try {
         // A cycle starts every interval counted from the last start; one that ran longer than
         // the interval is followed by the next at once, and the count starts from there.
-        SteadyClock::time_point lastStart;
-        SteadyClock::time_point nextPoll = SteadyClock::now();
+        Time lastStart;
+        Time nextPoll = m_clock.Now();
         bool started = false;
         while (WaitForWork(nextPoll)) {
-            if (TakeConfiguration() && started)
+            TakeConfiguration();
+            if (std::exchange(m_reconfigured, false) && started)
                 nextPoll = lastStart + m_settings.interval;
             RunOperations();
-            const SteadyClock::time_point now = SteadyClock::now();
+            const Time now = m_clock.Now();
             if (now < nextPoll)
                 continue;
             lastStart = now - nextPoll < m_settings.interval ? nextPoll : now;
@@ -110,50 +158,68 @@ void LineWorker::Run() {
     } catch (const std::exception& e) {
         Log(m_target.text + ": the line's worker stopped: " + e.what());
     }
-    std::deque<std::unique_ptr<Operation>> left;
+    std::deque<Operation> left;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_finished = true;
         left.swap(m_queue);
     }
-    for (auto& operation : left)
-        operation->result.set_value({true, {}});
+    for (const Operation& operation : left)
+        operation.done({true, {}});
     Release();
 }
 
 void LineWorker::PollCycle() {
+    const Time began = m_clock.Now();
     bool openTried = false;
-    for (const LineMonitor& monitor : m_monitors) {
+    // A configuration taken by an operation between two polls applies from the next cycle.
+    const std::vector<LineMonitor> monitors = m_monitors;
+    for (const LineMonitor& monitor : monitors) {
         if (m_cancel.IsSet())
             return;
         Poll(monitor, openTried);
         RunOperations();
     }
+    const auto took = m_clock.Now() - began;
+    SweepResult sweep{std::chrono::duration<double>(took).count(), took > m_settings.interval};
+    // Once when a line's sweeps begin to outlast the interval, and once when they fit again.
+    if (sweep.overran != m_overrunning) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      sweep.overran ? "a sweep took %.1f s, longer than the %.0f s poll interval: "
+                                      "its monitors are polled less often"
+                                    : "a sweep took %.1f s, within the %.0f s poll interval again",
+                      sweep.seconds, std::chrono::duration<double>(m_settings.interval).count());
+        Log(m_target.text + ": " + text);
+        m_overrunning = sweep.overran;
+    }
+    m_reports.RecordSweep(*this, sweep);
 }
 
 void LineWorker::Poll(const LineMonitor& monitor, bool& openTried) {
-    const SteadyClock::time_point began = SteadyClock::now();
+    const Time began = m_clock.Now();
     PollResult poll;
     std::string reason;
     if (!EnsureOpen(openTried, reason)) {
-        poll.error = PollError::Open;
+        poll.error = Failure::Open;
     } else {
-        const std::optional<int> unit = monitor.unit ? monitor.unit : m_fleet.UnitOf(monitor.name);
-        poll.status = Protocol().ReadStatus(unit, true);
+        poll.status = Protocol().ReadStatus(UnitOf(monitor), true);
         // A poll cut short by the stop says nothing about the monitor.
         if (m_cancel.IsSet())
             return;
-        poll.error = PollErrorOf(poll.status);
+        poll.error = PollFailureOf(poll.status);
+        if (poll.error == Failure::None)
+            Learn(monitor, poll.status.unit);
         ReleaseAfter(poll.error);
     }
-    poll.seconds = std::chrono::duration<double>(SteadyClock::now() - began).count();
-    poll.wallMs = WallMs();
-    m_fleet.RecordPoll(monitor.name, poll);
+    poll.seconds = std::chrono::duration<double>(m_clock.Now() - began).count();
+    poll.wallMs = m_clock.WallMs();
+    m_reports.RecordPoll(monitor.name, poll);
 }
 
 void LineWorker::RunOperations() {
     while (true) {
-        std::unique_ptr<Operation> operation;
+        Operation operation;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stop || m_queue.empty())
@@ -161,7 +227,9 @@ void LineWorker::RunOperations() {
             operation = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        operation->result.set_value(RunOperation(*operation));
+        // A reload may have added the monitor after this cycle began.
+        TakeConfiguration();
+        operation.done(RunOperation(operation));
     }
 }
 
@@ -176,22 +244,40 @@ OperationResult LineWorker::RunOperation(const Operation& operation) {
         return result;
     }
     Request request = operation.request;
-    request.unit = monitor->unit ? monitor->unit : m_fleet.UnitOf(monitor->name);
+    request.unit = UnitOf(*monitor);
     bool openTried = false;
     std::string reason;
     if (!EnsureOpen(openTried, reason)) {
-        result.outcome.error = POLL_ERRORS[static_cast<int>(PollError::Open)];
+        result.outcome.error = Failure::Open;
         result.outcome.message = reason;
     } else {
+        m_waits.TakeCut();
         result.outcome = RunCommand(request, Protocol());
-        if (m_clock.WasCut() || m_line->WasCut()) {
+        // The stop cuts the monitor's own waits, lets the exchange under way end and refuses the
+        // next: what failed after it did not fail on its own, and what it cut did not run to its
+        // end.
+        if (m_waits.TakeCut() || (m_cancel.IsSet() && !result.outcome.ok())) {
             result.cut = true;
             return result;
         }
-        ReleaseAfter(ErrorNamed(result.outcome.error));
+        if (!monitor->unit && !request.unit)
+            Learn(*monitor, result.outcome.unit);
+        ReleaseAfter(result.outcome.error);
     }
-    m_fleet.RecordOperation(monitor->name, request.command, result.outcome);
+    m_reports.RecordOperation(monitor->name, request.command, result.outcome);
     return result;
+}
+
+std::optional<int> LineWorker::UnitOf(const LineMonitor& monitor) const {
+    if (monitor.unit)
+        return monitor.unit;
+    const auto learned = m_learned.find(monitor.name);
+    return learned == m_learned.end() ? std::nullopt : std::optional<int>(learned->second);
+}
+
+void LineWorker::Learn(const LineMonitor& monitor, const std::optional<int>& unit) {
+    if (!monitor.unit && unit)
+        m_learned[monitor.name] = *unit;
 }
 
 bool LineWorker::EnsureOpen(bool& openTried, std::string& reason) {
@@ -202,7 +288,7 @@ bool LineWorker::EnsureOpen(bool& openTried, std::string& reason) {
         return false;
     }
     openTried = true;
-    m_line = line::Open(m_target, reason, &m_cancel);
+    m_line = m_open(m_target, m_cancel, reason);
     if (!m_line) {
         if (!m_openFailed && !m_cancel.IsSet())
             Log(m_target.text + ": cannot open the line (" + reason +
@@ -210,16 +296,14 @@ bool LineWorker::EnsureOpen(bool& openTried, std::string& reason) {
         m_openFailed = true;
         return false;
     }
-    // A stop lets the exchange under way end: no half frame is left on the line.
-    m_line->SetCancel(&m_cancel, line::Line::CancelMode::BetweenExchanges);
     if (m_openFailed)
         Log(m_target.text + ": the line is open again");
     m_openFailed = false;
     return true;
 }
 
-void LineWorker::ReleaseAfter(PollError error) {
-    if (error == PollError::NoAnswer || error == PollError::Write)
+void LineWorker::ReleaseAfter(Failure failure) {
+    if (failure == Failure::NoAnswer || failure == Failure::Write)
         Release();
 }
 
@@ -230,7 +314,8 @@ void LineWorker::Release() {
 
 MonitorProtocol& LineWorker::Protocol() {
     if (!m_protocol || m_protocol->GetTiming() != m_settings.timing)
-        m_protocol = std::make_unique<MonitorProtocol>(*m_line, m_clock, m_settings.timing);
+        m_protocol = std::make_unique<MonitorProtocol>(*m_line, m_waits, m_settings.timing,
+                                                       AnswersAtZero::Checked);
     return *m_protocol;
 }
 

@@ -18,7 +18,8 @@ public:
         if (monitor != nullptr)
             labels = "monitor=\"" + EscapeLabelValue(monitor->name) + "\",target=\"" +
                      EscapeLabelValue(monitor->target) + "\",unit=\"" +
-                     (monitor->unit ? std::to_string(*monitor->unit) : "") + "\"";
+                     (monitor->unit ? std::to_string(*monitor->unit) : "") + "\",line=\"" +
+                     EscapeLabelValue(monitor->line) + "\"";
         if (!more.empty())
             labels += (labels.empty() ? "" : ",") + more;
         m_out += m_name + "{" + labels + "} " + value + "\n";
@@ -60,10 +61,28 @@ std::string EscapeLabelValue(const std::string& value) {
     return escaped;
 }
 
-std::string RenderMetrics(const std::vector<MonitorState>& monitors, const std::string& version) {
+std::string RenderMetrics(const std::vector<MonitorState>& monitors,
+                          const std::vector<LineState>& lines, const std::string& version) {
     std::string out;
     Family(out, "kelvane_build_info", "gauge", "The version of kelvaned serving these metrics.")
         .Series(nullptr, Label("version", version), "1");
+
+    const auto lineLabels = [](const LineState& line) {
+        return Label("line", line.name) + "," + Label("target", line.target);
+    };
+    Family lineUp(out, "kelvane_line_up", "gauge",
+                  "1 when the line is open and its last exchange was answered.");
+    for (const LineState& line : lines)
+        lineUp.Series(nullptr, lineLabels(line), line.up ? "1" : "0");
+    Family sweep(out, "kelvane_line_sweep_duration_seconds", "gauge",
+                 "How long the line's last sweep took: one poll of each of its monitors.");
+    for (const LineState& line : lines)
+        if (line.sweepSeconds)
+            sweep.Series(nullptr, lineLabels(line), Seconds(*line.sweepSeconds));
+    Family overruns(out, "kelvane_line_sweep_overruns_total", "counter",
+                    "Sweeps of the line that took longer than the poll interval.");
+    for (const LineState& line : lines)
+        overruns.Series(nullptr, lineLabels(line), Number(line.overruns));
 
     Family up(out, "kelvane_monitor_up", "gauge", "1 when the monitor's last poll succeeded.");
     for (const MonitorState& m : monitors)
@@ -101,8 +120,9 @@ std::string RenderMetrics(const std::vector<MonitorState>& monitors, const std::
     Family failures(out, "kelvane_monitor_poll_failures_total", "counter",
                     "Failed polls of the monitor, by what the poll met.");
     for (const MonitorState& m : monitors)
-        for (int reason = 1; reason < POLL_ERROR_COUNT; ++reason)
-            failures.Series(&m, Label("reason", POLL_ERRORS[reason]), Number(m.failures[reason]));
+        for (const protocol::Failure reason : POLL_FAILURES)
+            failures.Series(&m, Label("reason", protocol::FailureName(reason)),
+                            Number(m.failures[static_cast<int>(reason)]));
 
     Family duration(out, "kelvane_monitor_poll_duration_seconds", "gauge",
                     "How long the monitor's last poll took.");

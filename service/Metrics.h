@@ -16,8 +16,10 @@ inline constexpr const char* METRICS_CONTENT_TYPE = "text/plain; version=0.0.4; 
 // Backslash, double quote and line feed escaped with a backslash.
 std::string EscapeLabelValue(const std::string& value);
 
-// One series per monitor (labels monitor, target and unit, empty until learned) for each
-// metric, and kelvane_build_info; a value that is not known has no series.
-std::string RenderMetrics(const std::vector<MonitorState>& monitors, const std::string& version);
+// One series per line (labels line and target) and per monitor (labels monitor, target, unit,
+// empty until learned, and line) for each metric, and kelvane_build_info; a value that is not
+// known has no series.
+std::string RenderMetrics(const std::vector<MonitorState>& monitors,
+                          const std::vector<LineState>& lines, const std::string& version);
 
 } // namespace service

@@ -1,7 +1,7 @@
 #include "service/Security.h"
 #include <sys/stat.h>
 #include <algorithm>
-#include <fstream>
+#include "service/Files.h"
 #include "service/Text.h"
 
 namespace service {
@@ -16,23 +16,21 @@ bool LoopbackClient(const std::string& address) {
 } // namespace
 
 bool LoadToken(const std::string& path, std::string& token, std::string& error) {
+    std::string text;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = path + " is not a file kelvaned can read";
+    if (!ReadRegularFile(path, text, info, error)) {
+        error = path + ": " + error;
         return false;
     }
-    if ((info.st_mode & (S_IROTH | S_IWOTH)) != 0) {
-        error = path + " is readable or writable by others (chmod o-rw " + path + ")";
+    if ((info.st_mode & (S_IWGRP | S_IWOTH | S_IROTH)) != 0) {
+        error = path + " is open to others: only its owner may write it, and only its owner and " +
+                "group read it (chmod 640 " + path + ")";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + " cannot be read";
-        return false;
-    }
-    std::getline(in, token);
-    if (!token.empty() && token.back() == '\r')
-        token.pop_back();
+    std::string first = text.substr(0, text.find('\n'));
+    if (!first.empty() && first.back() == '\r')
+        first.pop_back();
+    token = Trimmed(first);
     if (token.empty()) {
         error = path + " holds no token on its first line";
         return false;
@@ -58,6 +56,17 @@ bool CheckAccess(const Config& config, std::string& token, std::string& error) {
     return true;
 }
 
+bool CheckReload(const Config& config, const ListenAddress& listening, std::string& token,
+                 std::string& error) {
+    if (!config.tokenFile && !listening.Loopback()) {
+        error = config.file + ": token_file is wanted while kelvaned listens on " +
+                listening.Text() + ", which is reachable from other machines (a new listen " +
+                "takes a restart)";
+        return false;
+    }
+    return CheckAccess(config, token, error);
+}
+
 bool SameToken(const std::string& a, const std::string& b) {
     unsigned char differ = a.size() == b.size() ? 0 : 1;
     const size_t length = std::max(a.size(), b.size());
@@ -69,8 +78,8 @@ bool SameToken(const std::string& a, const std::string& b) {
     return differ == 0;
 }
 
-PostVerdict JudgePost(const std::string& token, const std::string& remoteAddress,
-                      const std::string& authorization, const std::string& contentType) {
+http::Verdict JudgePost(const std::string& token, const std::string& remoteAddress,
+                        const std::string& authorization, const std::string& contentType) {
     if (token.empty() && !LoopbackClient(remoteAddress))
         return {403, "operations are taken only from this machine (no token_file is configured)"};
     if (!token.empty()) {

@@ -5,15 +5,17 @@
 #include <signal.h>
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <thread>
 #include "res/Version.h"
 #include "service/Api.h"
 #include "service/Config.h"
 #include "service/Fleet.h"
-#include "service/HttpServer.h"
 #include "service/Log.h"
+#include "service/Operations.h"
 #include "service/Security.h"
 #include "service/Service.h"
+#include "service/http/FileLimit.h"
+#include "service/http/Listener.h"
+#include "service/http/Server.h"
 
 namespace {
 
@@ -27,22 +29,10 @@ servers, keeps their state, takes operations over an HTTP JSON API and publishes
 Prometheus. It runs in the foreground and logs to stderr; SIGHUP reloads the file.)";
 
 std::string Summary(const service::Config& config) {
-    size_t lines = 0;
-    for (size_t i = 0; i < config.monitors.size(); ++i) {
-        bool first = true;
-        for (size_t k = 0; k < i && first; ++k)
-            first = !line::SameLine(config.monitors[k].target, config.monitors[i].target);
-        lines += first ? 1 : 0;
-    }
-    return std::to_string(config.monitors.size()) + " monitors on " + std::to_string(lines) +
-           " lines, polled every " + std::to_string(config.pollIntervalS) + " s, " +
+    return std::to_string(config.monitors.size()) + " monitors on " +
+           std::to_string(config.lines.size()) + " lines, polled every " +
+           std::to_string(config.pollIntervalS) + " s, " +
            (config.timing == Timing::AnswerDriven ? "fast" : "paced");
-}
-
-// Reads and checks the file with everything the start checks; false with the error.
-bool Load(const std::string& file, service::Config& config, std::string& token,
-          std::string& error) {
-    return service::ReadConfig(file, config, error) && service::CheckAccess(config, token, error);
 }
 
 } // namespace
@@ -64,8 +54,8 @@ int main(int argc, char** argv) {
     service::Config config;
     std::string token;
     std::string error;
-    if (!Load(file, config, token, error)) {
-        std::fprintf(stderr, "kelvaned: %s\n", error.c_str());
+    if (!service::ReadConfig(file, config, error) || !service::CheckAccess(config, token, error)) {
+        service::Log(error);
         return EXIT_BAD_CONFIG;
     }
     if (check) {
@@ -80,23 +70,37 @@ int main(int argc, char** argv) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaddset(&signals, signal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    // The connections' threads each would get a heap of their own; two are plenty here.
+    // The lines' threads each would get a heap of their own; two are plenty here.
     mallopt(M_ARENA_MAX, 2);
 
+    if (!service::http::RaiseOpenFileLimit(error)) {
+        service::Log(error);
+        return EXIT_CANNOT_LISTEN;
+    }
+    int port = config.listen.port;
+    const int listening = service::http::Listen(config.listen.host, port, error);
+    if (listening < 0) {
+        service::Log(error);
+        return EXIT_CANNOT_LISTEN;
+    }
     service::Fleet fleet;
     service::Service workers(fleet);
-    service::HttpServer http;
-    service::Api api(fleet, workers);
+    service::Operations operations(fleet);
+    service::Api api(fleet, workers, operations);
     api.SetToken(token);
-    api.Install(http.Routes());
-    if (!http.Bind(config.listen.host, config.listen.port, error)) {
+    api.SetHosts(config.listen, config.allowedHosts);
+    service::http::Server http(api);
+    // Every change may be news for the event streams.
+    fleet.AddChangeListener([&http] { http.WakeStreams(); });
+    if (!http.Start(listening, error)) {
         service::Log(error);
         return EXIT_CANNOT_LISTEN;
     }
     workers.Apply(config);
     service::Log(std::string("kelvaned ") + KELVANE_VERSION_TEXT + ": " + Summary(config));
-    std::thread serving([&http] { http.Run(); });
-    service::Log("listening on " + service::ListenAddress{config.listen.host, http.Port()}.Text());
+    // What a reload is judged by: the address in use, which a reload does not change.
+    const service::ListenAddress inUse{config.listen.host, port};
+    service::Log("listening on " + inUse.Text());
 
     while (true) {
         int signal = 0;
@@ -108,7 +112,9 @@ int main(int argc, char** argv) {
             break;
         }
         service::Config next;
-        if (!Load(file, next, token, error)) {
+        std::string nextToken;
+        if (!service::ReadConfig(file, next, error) ||
+            !service::CheckReload(next, inUse, nextToken, error)) {
             service::Log("reload refused, the configuration in force goes on: " + error);
             continue;
         }
@@ -117,15 +123,15 @@ int main(int argc, char** argv) {
                          config.listen.Text());
         next.listen = config.listen;
         config = next;
-        api.SetToken(token);
+        api.SetToken(nextToken);
+        api.SetHosts(config.listen, config.allowedHosts);
         workers.Apply(config);
         service::Log("reloaded: " + Summary(config));
     }
     // The workers first: an operation cut short answers its request (503) before the server
-    // waits for its connections to end.
+    // closes its connections.
     workers.Stop();
     http.Stop();
-    serving.join();
     service::Log("stopped; every line is let go");
     return EXIT_DONE;
 }

@@ -2,35 +2,35 @@
 // operations of each monitor posted to the API. Every value from a monitor goes in as text.
 "use strict";
 
-// What kelvaned's errors (a poll's, an operation's) mean, in words.
-const ERRORS = {
-    "open": "cannot open the line",
-    "no-answer": "no answer",
-    "refused": "refused",
-    "write": "cannot write to the line",
-    "interrupted": "interrupted",
-};
+// The words of kelvaned's failures and the sources' names come with the first "fleet" event: the
+// page keeps no copy of them.
+let words = { failures: {}, sources: [] };
 
-const OPERATIONS = [
-    ...["HDMI1", "HDMI2", "HDMI3", "VGA"].map((source) => ({
-        label: source,
-        path: "source",
-        body: { source },
-        busy: "switching to " + source + "…",
-    })),
-    {
-        label: "Reset",
-        path: "reset",
-        busy: "resetting…",
-        confirm: (name) => "Reset " + name + " to its factory settings?",
-    },
-    {
-        label: "Diagnostic",
-        path: "diagnostic",
-        busy: "starting the diagnostic…",
-        confirm: (name) => "Start the diagnostic on " + name + "? Its screen shows test patterns.",
-    },
-];
+// The operations' buttons, in the order they show: a switch to each source, Reset, Diagnostic.
+let OPERATIONS = [];
+
+function makeOperations(sources) {
+    return [
+        ...sources.map((source) => ({
+            label: source,
+            path: "source",
+            body: { source },
+            busy: "switching to " + source + "…",
+        })),
+        {
+            label: "Reset",
+            path: "reset",
+            busy: "resetting…",
+            confirm: (name) => "Reset " + name + " to its factory settings?",
+        },
+        {
+            label: "Diagnostic",
+            path: "diagnostic",
+            busy: "starting the diagnostic…",
+            confirm: (name) => "Start the diagnostic on " + name + "? Its screen shows test patterns.",
+        },
+    ];
+}
 
 const TOKEN_KEY = "kelvaned-token";
 // How long the page waits before it opens a stream that kelvaned turned away or that failed.
@@ -46,7 +46,7 @@ function byId(id) {
 }
 
 function errorWords(code) {
-    return ERRORS[code] || code;
+    return words.failures[code] || code;
 }
 
 // "12 s ago", "4 min ago", "3 h ago", "2 d ago"; "never".
@@ -73,8 +73,13 @@ function stateOf(m) {
     return { text: "not answering", why: errorWords(m.error), kind: "down" };
 }
 
-// The operations' buttons go into the row's template once; each row is a copy of it.
-function prepareTemplate() {
+// The operations' buttons go into the row's template once, when kelvaned has named the sources;
+// each row is a copy of it.
+function prepareTemplate(fleetWords) {
+    if (OPERATIONS.length > 0)
+        return;
+    words = fleetWords;
+    OPERATIONS = makeOperations(words.sources);
     const actions = byId("monitor").content.querySelector(".actions");
     OPERATIONS.forEach((operation, i) => {
         const button = document.createElement("button");
@@ -175,6 +180,7 @@ function showSummaries() {
 // The whole fleet: rows kept for the monitors that stay (with an operation under way and its
 // result), grouped by line in the configuration's order.
 function showFleet(fleet) {
+    prepareTemplate(fleet.words);
     skewMs = Date.parse(fleet.now) - Date.now();
     sections.clear();
     const kept = new Map();
@@ -354,7 +360,6 @@ function tick() {
         setText(row.cells.last, ago(row.monitor.last_ok));
 }
 
-prepareTemplate();
 byId("lines").addEventListener("click", onClick);
 byId("filter").addEventListener("input", applyFilter);
 setInterval(tick, 1000);

@@ -1,5 +1,6 @@
 // kelvanectl's command line, case by case: what runs, what is refused and why, and the help.
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <string>
 #include <vector>
 #include "cli/Usage.h"
@@ -13,7 +14,8 @@ struct Case {
 };
 
 // What a run was asked, in one line to compare.
-std::string Describe(const Request& r, const std::vector<line::Target>& targets) {
+std::string Describe(const Request& r, const std::vector<line::Target>& targets,
+                     const Through& through) {
     std::string text = CommandName(r.command);
     if (r.command == Command::Source)
         text += " source=" + std::to_string(r.source);
@@ -29,6 +31,13 @@ std::string Describe(const Request& r, const std::vector<line::Target>& targets)
         text += t.kind == line::Target::Kind::Tcp
                     ? " tcp(" + t.host + "," + std::to_string(t.port) + ")"
                     : " serial(" + t.path + ")";
+    if (through.Kelvaned()) {
+        text += " server=" + through.server;
+        if (!through.tokenFile.empty())
+            text += " token=" + through.tokenFile;
+        for (const std::string& name : r.targets)
+            text += " name(" + name + ")";
+    }
     return text;
 }
 
@@ -44,11 +53,12 @@ TEST_P(CommandLine, IsReadAsTheTableSays) {
     const Case& c = GetParam();
     Request request;
     std::vector<line::Target> targets;
+    Through through;
     std::string text;
-    const Parsed parsed = ReadCommandLine(c.args, request, targets, text);
+    const Parsed parsed = ReadCommandLine(c.args, request, targets, through, text);
     ASSERT_EQ(parsed, c.parsed) << text;
     if (parsed == Parsed::Run) {
-        EXPECT_EQ(Describe(request, targets), c.expect);
+        EXPECT_EQ(Describe(request, targets, through), c.expect);
     }
     if (parsed == Parsed::UsageError) {
         EXPECT_NE(text.find(c.expect), std::string::npos) << text;
@@ -108,6 +118,25 @@ INSTANTIATE_TEST_SUITE_P(
         Case{{"status", "tcp:host"}, Parsed::UsageError, "tcp:HOST:PORT"},
         Case{{"status", "tcp:h:1", "TCP:H:1"}, Parsed::UsageError, "again"},
         Case{{"status", "/dev/a", "--bogus"}, Parsed::UsageError, "--bogus"},
+        // Through kelvaned: names and groups, the switches before the command or after it.
+        Case{{"status", "lobby", "--server", "http://127.0.0.1:9420/"},
+             Parsed::Run,
+             "status server=http://127.0.0.1:9420 name(lobby)"},
+        Case{{"--server", "HTTPS://k:1", "--token-file", "/t", "source", "vga", "@hall", "/dev/a"},
+             Parsed::Run,
+             "source source=3 server=HTTPS://k:1 token=/t name(@hall) name(/dev/a)"},
+        Case{{"scan", "a", "--server", "http://h:1"}, Parsed::UsageError, "scan needs the line"},
+        Case{{"status", "a", "--unit", "1", "--server", "http://h:1"},
+             Parsed::UsageError,
+             "--unit goes with a line"},
+        Case{{"status", "a", "--fast", "--server", "http://h:1"},
+             Parsed::UsageError,
+             "--fast goes with a line"},
+        Case{{"status", "a", "--server", "ftp://h"}, Parsed::UsageError, "kelvaned's URL"},
+        Case{{"status", "a", "--server", "http:///"}, Parsed::UsageError, "kelvaned's URL"},
+        Case{{"status", "a", "a", "--server", "http://h:1"}, Parsed::UsageError, "given twice"},
+        Case{{"status", "@", "--server", "http://h:1"}, Parsed::UsageError, "a group's name"},
+        Case{{"status", "", "--server", "http://h:1"}, Parsed::UsageError, "a monitor's name"},
         // The help and the version, wherever they stand.
         Case{{"--help"}, Parsed::Help, ""}, Case{{"source", "VGA", "-h"}, Parsed::Help, ""},
         Case{{"status", "/dev/a", "--version"}, Parsed::Version, ""}));
@@ -115,14 +144,54 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CommandLineHelp, SaysWhereOptionsGoHowLongCommandsTakeAndWhatAChainAndDialoutNeed) {
     Request request;
     std::vector<line::Target> targets;
+    Through through;
     std::string help;
-    ASSERT_EQ(ReadCommandLine({"--help"}, request, targets, help), Parsed::Help);
-    for (const char* part :
-         {"anywhere after the command", "--unit", "--ids", "--json", "--fast", "--version",
-          "a pause between commands", "daisy chain", "dialout", "status      about 1.2 s",
-          "source      about 3.9 s", "reset       about 4.6 s", "diagnostic  about 4.2 s",
-          "scan        about 0.3 s", "1.3 s for each that does not", "130"})
+    ASSERT_EQ(ReadCommandLine({"--help"}, request, targets, through, help), Parsed::Help);
+    for (const char* part : {"anywhere after the command",
+                             "--unit",
+                             "--ids",
+                             "--json",
+                             "--fast",
+                             "--version",
+                             "--server URL",
+                             "KELVANE_SERVER",
+                             "--token-file",
+                             "KELVANE_TOKEN_FILE",
+                             "@GROUP",
+                             "scan needs the line itself",
+                             "refuses the token",
+                             "a pause between commands",
+                             "daisy chain",
+                             "dialout",
+                             "status      about 1.2 s",
+                             "source      about 3.9 s",
+                             "reset       about 4.6 s",
+                             "diagnostic  about 4.2 s",
+                             "scan        about 0.3 s",
+                             "1.3 s for each that does not",
+                             "130"})
         EXPECT_NE(help.find(part), std::string::npos) << part << " in\n" << help;
+}
+
+TEST(CommandLineEnvironment, NamesTheServerAndTheTokenFileUnlessTheCommandLineDoes) {
+    ::setenv("KELVANE_SERVER", "http://10.0.0.9:9420", 1);
+    ::setenv("KELVANE_TOKEN_FILE", "/etc/token", 1);
+    Request request;
+    std::vector<line::Target> targets;
+    Through through;
+    std::string text;
+    ASSERT_EQ(ReadCommandLine({"reset", "hall"}, request, targets, through, text), Parsed::Run);
+    EXPECT_EQ(Describe(request, targets, through),
+              "reset server=http://10.0.0.9:9420 token=/etc/token name(hall)");
+    ASSERT_EQ(ReadCommandLine({"reset", "hall", "--server", "http://h:2"}, request, targets,
+                              through, text),
+              Parsed::Run);
+    EXPECT_EQ(through.server, "http://h:2");
+    ::setenv("KELVANE_SERVER", "", 1);
+    ASSERT_EQ(ReadCommandLine({"reset", "/dev/a"}, request, targets, through, text), Parsed::Run);
+    EXPECT_FALSE(through.Kelvaned()) << "an empty KELVANE_SERVER is none";
+    ::unsetenv("KELVANE_SERVER");
+    ::unsetenv("KELVANE_TOKEN_FILE");
 }
 
 } // namespace

@@ -62,7 +62,7 @@ TEST(Commands, ScanCountsNoUnitOnALineThatEchoesOrBabbles) {
     for (Monitor* m : {&echo, &noise}) {
         const Outcome outcome = m->Run(Asking(Command::Scan));
         EXPECT_EQ(outcome.units, std::vector<int>{});
-        EXPECT_EQ(outcome.error, "no-answer");
+        EXPECT_STREQ(protocol::FailureName(outcome.error), "no-answer");
         EXPECT_EQ(nlohmann::json::parse(JsonReport("t", Command::Scan, outcome))["units"],
                   nlohmann::json::array());
     }
@@ -95,7 +95,7 @@ class CommandsSwitch : public ::testing::TestWithParam<SwitchCase> {};
 TEST_P(CommandsSwitch, SaysWhatBecameOfEachTry) {
     Monitor m(GetParam().answers);
     const Outcome outcome = m.Run(Asking(Command::Source));
-    EXPECT_EQ(outcome.error, GetParam().error);
+    EXPECT_EQ(protocol::FailureName(outcome.error), GetParam().error);
     EXPECT_EQ(outcome.message, GetParam().message);
     EXPECT_EQ(outcome.unit, 1) << "the unit read before the switch stays";
 }
@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Commands, AStatusThatFailsHalfwayKeepsWhatItRead) {
     Monitor m({"003!", "VGA!"});
     const Outcome outcome = m.Run(Asking(Command::Status));
-    EXPECT_EQ(outcome.error, "no-answer");
+    EXPECT_STREQ(protocol::FailureName(outcome.error), "no-answer");
     EXPECT_EQ(TextReport("t", Command::Status, outcome),
               "t: error: no answer to the signal query (unit 3, source VGA)");
 }
@@ -122,10 +122,46 @@ TEST(Commands, AFrameThatCannotBeWrittenIsAWriteFailureAndNothingFollowsIt) {
     Monitor m({"003!"});
     m.line.failingWrites = {1};
     const Outcome outcome = m.Run(Asking(Command::Status, 3));
-    EXPECT_EQ(outcome.error, "write");
+    EXPECT_STREQ(protocol::FailureName(outcome.error), "write");
     EXPECT_EQ(outcome.message.rfind("cannot write to the line", 0), 0u) << outcome.message;
     EXPECT_TRUE(m.line.frames.empty());
 }
+
+// Several monitors answering at "0": each command stops there with several-answers, and nothing
+// that changes a monitor follows.
+struct SeveralCase {
+    Command command;
+    std::optional<int> unit;
+    std::vector<std::string> answers;
+    Frames frames;
+};
+
+class CommandsSeveral : public ::testing::TestWithParam<SeveralCase> {};
+
+TEST_P(CommandsSeveral, StopWithSeveralAnswersAndChangeNothingMore) {
+    const SeveralCase& c = GetParam();
+    Monitor m(c.answers);
+    const Outcome outcome = m.Run(Asking(c.command, c.unit));
+    EXPECT_STREQ(protocol::FailureName(outcome.error), "several-answers");
+    EXPECT_EQ(outcome.message, "more than one monitor answered at address 0: give --unit");
+    EXPECT_EQ(m.line.frames, c.frames);
+    EXPECT_EQ(ExitStatus({outcome}, false), EXIT_MONITOR_FAILED);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandsSeveral,
+    ::testing::Values(
+        SeveralCase{Command::Status, {}, {"000012!!"}, {"@@0UIG000"}},
+        SeveralCase{Command::Source, {}, {"000012!!"}, {"@@0UIG000"}},
+        SeveralCase{Command::Diagnostic, {}, {"001!001!"}, {"@@0UIG000"}},
+        // Unit 0 given: the switch went out at "0", and its re-check tells that several took it.
+        SeveralCase{Command::Source, 0, {"!", "SSOOKK!!"}, {"@@0SSSVGA", "@@0SIG000"}},
+        // The reset's own reading of the unit ID meets the chain: the rest is not asked.
+        SeveralCase{
+            Command::Reset,
+            {},
+            {"001!", "!", "SOK!", "HD2!", "SOK!", "000012!!"},
+            {"@@0UIG000", "@@1DSSEXE", "@@1SIG000", "@@1SSG000", "@@1SIG000", "@@0UIG000"}}));
 
 struct ExitCase {
     std::vector<std::string> errors; // each target's error, in order; "" succeeded
@@ -139,7 +175,7 @@ TEST_P(CommandsExit, ThreeWinsOverOneAndCtrlCOverBoth) {
     std::vector<Outcome> outcomes;
     for (const std::string& error : GetParam().errors) {
         outcomes.emplace_back();
-        outcomes.back().error = error;
+        outcomes.back().error = protocol::FailureNamed(error).value_or(protocol::Failure::None);
     }
     EXPECT_EQ(ExitStatus(outcomes, GetParam().interrupted), GetParam().status);
 }
@@ -157,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Commands, AThreadThatCannotStartIsItsTargetsOpenFailure) {
     const Outcome outcome = ThreadFailed(
         std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)));
-    EXPECT_EQ(outcome.error, "open");
+    EXPECT_STREQ(protocol::FailureName(outcome.error), "open");
     EXPECT_NE(outcome.message.find("cannot start a thread"), std::string::npos);
     EXPECT_EQ(ExitStatus({Outcome{}, outcome}, false), EXIT_CANNOT_OPEN);
 }

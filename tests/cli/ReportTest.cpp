@@ -20,7 +20,7 @@ Outcome StatusRead(int unit, int source, bool signal, const std::string& firmwar
 }
 
 Outcome Failed(Outcome o, const std::string& error, const std::string& message) {
-    o.error = error;
+    o.error = protocol::FailureNamed(error).value_or(protocol::Failure::None);
     o.message = message;
     return o;
 }

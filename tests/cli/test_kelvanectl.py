@@ -152,6 +152,20 @@ class OneMonitorOverTheCable(Kelvanectl):
         self.assertEqual(monitor.frames()[-1], "@@1SSSVGA", "no re-check after Ctrl-C")
 
 
+class ADaisyChainWithoutAUnit(Kelvanectl):
+    def test_status_and_source_stop_with_several_answers_and_nothing_switches(self):
+        chain = self.monitor("--unit-id", "1-4")
+        for args in (["status"], ["source", "hdmi2", "--fast"]):
+            run = Run([*args, chain.target, "--json"])
+            self.assertEqual(run.status, 1, run.stderr)
+            self.assertEqual([(r["ok"], r["error"], r["unit"]) for r in run.json()],
+                             [(False, "several-answers", None)], args)
+        self.assertEqual(Run(["status", chain.target]).lines, [
+            chain.target + ": error: more than one monitor answered at address 0: give --unit"])
+        self.assertEqual(chain.frames(), ["@@0UIG000"] * 3, "no SSS frame reached address 0")
+        self.assertIn("1,2,3,4 answer at once", "\n".join(chain.read_log()))
+
+
 class ManyMonitors(Kelvanectl):
     def test_three_device_servers_at_once_take_as_long_as_one_and_a_silent_one_fails_alone(self):
         first = self.monitor("--unit-id", "1", tcp=True)

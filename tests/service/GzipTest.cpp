@@ -14,6 +14,7 @@ TEST(Gzip, IsTakenOnlyWhereTheHeaderAcceptsItWithAWeightAboveZero) {
     } cases[] = {
         {"gzip", true},
         {"deflate, gzip;q=0.8", true},
+        {"gzip;q=1", true},
         {" GZIP ", true},
         {"*", true},
         {"br;q=1.0, gzip; q=0.5", true},

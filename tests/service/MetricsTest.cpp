@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include "service/Metrics.h"
 
+using protocol::Failure;
 using service::MonitorState;
-using service::PollError;
 using service::PollResult;
 using service::RenderMetrics;
 
@@ -14,6 +14,7 @@ MonitorState Monitor(const std::string& name, std::optional<int> unit) {
     MonitorState m;
     m.name = name;
     m.target = "tcp:127.0.0.1:7001";
+    m.line = "Lobby rack";
     m.unit = unit;
     m.unitConfigured = unit.has_value();
     return m;
@@ -31,7 +32,7 @@ PollResult Answered(int unit, int source, bool signal, std::optional<std::string
     return poll;
 }
 
-PollResult Failed(PollError error) {
+PollResult Failed(Failure error) {
     PollResult poll;
     poll.error = error;
     poll.seconds = 0.5;
@@ -53,12 +54,13 @@ std::vector<std::string> Series(const std::string& text, const std::string& metr
     return found;
 }
 
-const std::string LABELS = "monitor=\"a\",target=\"tcp:127.0.0.1:7001\",unit=\"2\"";
+const std::string LABELS =
+    "monitor=\"a\",target=\"tcp:127.0.0.1:7001\",unit=\"2\",line=\"Lobby rack\"";
 
 } // namespace
 
 TEST(Metrics, AMonitorNotYetPolledIsDownWithNoValuesAndZeroCounts) {
-    const std::string text = RenderMetrics({Monitor("a", 2)}, "1.0.0.1");
+    const std::string text = RenderMetrics({Monitor("a", 2)}, {}, "1.0.0.1");
     EXPECT_EQ(Series(text, "kelvane_build_info"),
               std::vector<std::string>{"kelvane_build_info{version=\"1.0.0.1\"} 1"});
     EXPECT_EQ(Series(text, "kelvane_monitor_up"),
@@ -69,7 +71,7 @@ TEST(Metrics, AMonitorNotYetPolledIsDownWithNoValuesAndZeroCounts) {
         EXPECT_TRUE(Series(text, absent).empty()) << absent;
     EXPECT_EQ(Series(text, "kelvane_monitor_info"),
               std::vector<std::string>{"kelvane_monitor_info{" + LABELS + ",firmware=\"\"} 1"});
-    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total").size(), 4u);
+    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total").size(), 5u);
     EXPECT_EQ(Series(text, "kelvane_operations_total").size(), 6u);
     EXPECT_NE(text.find("# TYPE kelvane_monitor_polls_total counter\n"), std::string::npos);
     EXPECT_NE(text.find("# TYPE kelvane_monitor_up gauge\n"), std::string::npos);
@@ -78,7 +80,7 @@ TEST(Metrics, AMonitorNotYetPolledIsDownWithNoValuesAndZeroCounts) {
 TEST(Metrics, AReachableMonitorHasOneSeriesPerSourceAndItsSignalAndTimes) {
     MonitorState m = Monitor("a", 2);
     m.Record(Answered(2, 1, true, "1.02"));
-    const std::string text = RenderMetrics({m}, "1.0.0.1");
+    const std::string text = RenderMetrics({m}, {}, "1.0.0.1");
     EXPECT_EQ(Series(text, "kelvane_monitor_up"),
               std::vector<std::string>{"kelvane_monitor_up{" + LABELS + "} 1"});
     EXPECT_EQ(Series(text, "kelvane_monitor_signal"),
@@ -104,10 +106,10 @@ TEST(Metrics, AReachableMonitorHasOneSeriesPerSourceAndItsSignalAndTimes) {
 TEST(Metrics, AnUnreachableMonitorKeepsItsFirmwareAndLastSuccessButNotSignalOrSource) {
     MonitorState m = Monitor("a", 2);
     m.Record(Answered(2, 3, false, "2.00"));
-    m.Record(Failed(PollError::NoAnswer));
-    m.Record(Failed(PollError::Open));
-    m.Record(Failed(PollError::Open));
-    const std::string text = RenderMetrics({m}, "1.0.0.1");
+    m.Record(Failed(Failure::NoAnswer));
+    m.Record(Failed(Failure::Open));
+    m.Record(Failed(Failure::Open));
+    const std::string text = RenderMetrics({m}, {}, "1.0.0.1");
     EXPECT_EQ(Series(text, "kelvane_monitor_up"),
               std::vector<std::string>{"kelvane_monitor_up{" + LABELS + "} 0"});
     EXPECT_TRUE(Series(text, "kelvane_monitor_signal").empty());
@@ -117,26 +119,30 @@ TEST(Metrics, AnUnreachableMonitorKeepsItsFirmwareAndLastSuccessButNotSignalOrSo
     EXPECT_EQ(Series(text, "kelvane_monitor_last_success_timestamp_seconds").size(), 1u);
     EXPECT_EQ(Series(text, "kelvane_monitor_polls_total"),
               std::vector<std::string>{"kelvane_monitor_polls_total{" + LABELS + "} 4"});
-    EXPECT_EQ(Series(text, "kelvane_monitor_poll_failures_total"),
-              (std::vector<std::string>{
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"open\"} 2",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"no-answer\"} 1",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"refused\"} 0",
-                  "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"write\"} 0"}));
+    EXPECT_EQ(
+        Series(text, "kelvane_monitor_poll_failures_total"),
+        (std::vector<std::string>{
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"open\"} 2",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"no-answer\"} 1",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"refused\"} 0",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"write\"} 0",
+            "kelvane_monitor_poll_failures_total{" + LABELS + ",reason=\"several-answers\"} 0"}));
 }
 
 TEST(Metrics, AUnitIsEmptyUntilLearnedAndLabelValuesAreEscaped) {
     MonitorState m = Monitor("b", std::nullopt);
     m.target = "/dev/serial/by-id/odd\"name\\with\nbreak";
-    EXPECT_EQ(Series(RenderMetrics({m}, "1"), "kelvane_monitor_up"),
-              std::vector<std::string>{"kelvane_monitor_up{monitor=\"b\",target=\"/dev/serial/"
-                                       "by-id/odd\\\"name\\\\with\\nbreak\",unit=\"\"} 0"});
+    EXPECT_EQ(Series(RenderMetrics({m}, {}, "1"), "kelvane_monitor_up"),
+              std::vector<std::string>{
+                  "kelvane_monitor_up{monitor=\"b\",target=\"/dev/serial/"
+                  "by-id/odd\\\"name\\\\with\\nbreak\",unit=\"\",line=\"Lobby rack\"} 0"});
     m.target = "t";
     m.Record(Answered(7, 0, true, std::string("1\"\\\n")));
-    const std::string text = RenderMetrics({m}, "1");
+    const std::string text = RenderMetrics({m}, {}, "1");
     EXPECT_EQ(Series(text, "kelvane_monitor_info"),
-              std::vector<std::string>{"kelvane_monitor_info{monitor=\"b\",target=\"t\",unit=\"7\","
-                                       "firmware=\"1\\\"\\\\\\n\"} 1"});
+              std::vector<std::string>{
+                  "kelvane_monitor_info{monitor=\"b\",target=\"t\",unit=\"7\",line=\"Lobby rack\","
+                  "firmware=\"1\\\"\\\\\\n\"} 1"});
 }
 
 TEST(Metrics, OperationsCountByOperationAndResult) {
@@ -144,11 +150,11 @@ TEST(Metrics, OperationsCountByOperationAndResult) {
     Outcome ok;
     ok.source = 2;
     Outcome refused;
-    refused.error = "refused";
+    refused.error = Failure::Refused;
     m.Record(Command::Source, ok);
     m.Record(Command::Source, refused);
     m.Record(Command::Diagnostic, refused);
-    const std::string text = RenderMetrics({m}, "1");
+    const std::string text = RenderMetrics({m}, {}, "1");
     EXPECT_EQ(
         Series(text, "kelvane_operations_total"),
         (std::vector<std::string>{
@@ -160,4 +166,21 @@ TEST(Metrics, OperationsCountByOperationAndResult) {
             "kelvane_operations_total{" + LABELS +
                 ",operation=\"diagnostic\",result=\"failed\"} 1"}));
     EXPECT_EQ(m.source, 2) << "a switch shows at once";
+}
+
+TEST(Metrics, EachLineSaysWhetherItIsUpItsLastSweepAndItsOverruns) {
+    service::LineState up{"Lobby rack", "tcp:10.0.0.7:4001", true, 0.4321, 0};
+    service::LineState down{"tcp:10.0.0.8:4001", "tcp:10.0.0.8:4001", false, std::nullopt, 3};
+    const std::string text = RenderMetrics({}, {up, down}, "1");
+    const std::string lobby = "{line=\"Lobby rack\",target=\"tcp:10.0.0.7:4001\"}";
+    const std::string other = "{line=\"tcp:10.0.0.8:4001\",target=\"tcp:10.0.0.8:4001\"}";
+    EXPECT_EQ(Series(text, "kelvane_line_up"),
+              (std::vector<std::string>{"kelvane_line_up" + lobby + " 1",
+                                        "kelvane_line_up" + other + " 0"}));
+    EXPECT_EQ(Series(text, "kelvane_line_sweep_duration_seconds"),
+              std::vector<std::string>{"kelvane_line_sweep_duration_seconds" + lobby + " 0.432"})
+        << "a line not swept yet has no duration";
+    EXPECT_EQ(Series(text, "kelvane_line_sweep_overruns_total"),
+              (std::vector<std::string>{"kelvane_line_sweep_overruns_total" + lobby + " 0",
+                                        "kelvane_line_sweep_overruns_total" + other + " 3"}));
 }

@@ -1,6 +1,6 @@
 """kelvaned's configuration as the program takes it: kelvaned --check on bad files (a table), the
-token file's rules, the help and the version. Nothing here starts a monitor: --check connects to
-nothing."""
+token file's rules, the help and the version, and the token across reloads of a kelvaned without
+monitors. Nothing here starts a monitor: --check connects to nothing."""
 
 import os
 import re
@@ -11,13 +11,40 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from kelvaned import PROGRAM  # noqa: E402
+from kelvaned import PROGRAM, Kelvaned, config_text  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 GOOD_MONITOR = '[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4001"\nunit = 1\n'
+# Root reads a file of any mode: the paths that are no file to read are tried by this user then.
+NOBODY = 65534
 
-# (the file's text, the line, the key, words of the message)
+
+def a_directory(folder):
+    return folder
+
+
+def a_device(folder):
+    return "/dev/null"
+
+
+def an_unreadable_file(folder):
+    os.chmod(folder, 0o711)
+    path = os.path.join(folder, "kelvaned.toml")
+    with open(path, "w") as out:
+        out.write(GOOD_MONITOR)
+    os.chmod(path, 0)
+    return path
+
+
+def second(old, new, unit="unit = 1"):
+    """GOOD_MONITOR, then a monitor b with old in its target written as new, and unit."""
+    return GOOD_MONITOR + GOOD_MONITOR.replace('"a"', '"b"').replace(old, new).replace(
+        "unit = 1", unit)
+
+
+# (the file's text, the line, the key, words of the message); for a path that is no file to read
+# (what makes it, None, None, words)
 BAD_FILES = [
     ('listen = "127.0.0.1:9420"\nport = 1\n', 2, "port", "unknown key"),
     ('[[monitor]]\nname = "a"\ntarget = "tcp:127.0.0.1:4001"\ncolour = "red"\n', 4,
@@ -51,15 +78,33 @@ BAD_FILES = [
     ('# a site\n\nlisten = "0.0.0.0:9420"\n', 3, "listen", "token_file"),
     ('\nlisten = "[::]:9420"\n', 2, "listen", "token_file"),
     ('token_file = "token"\n', 1, "token_file", "absolute path"),
+    ('allowed_hosts = "screens.example.org"\n', 1, "allowed_hosts", "list of host names"),
+    ('allowed_hosts = [\n  "screens.example.org",\n  "http://screens.example.org",\n]\n', 3,
+     "allowed_hosts", "not a host name"),
     ('monitor = "a"\n', 1, "monitor", "[[monitor]]"),
     ('[monitor]\nname = "a"\n', 1, "monitor", "[[monitor]]"),
     ('listen = "127.0.0.1:9420\n', 1, "syntax", ""),
+    # Targets that name one endpoint are one line, however they are written.
+    (second("127.0.0.1", "localhost"), 5, "monitor[2].unit",
+     "is a already (tcp:localhost:4001 and tcp:127.0.0.1:4001 are one line)"),
+    (second("127.0.0.1", "127.1"), 5, "monitor[2].unit",
+     "is a already (tcp:127.1:4001 and tcp:127.0.0.1:4001 are one line)"),
+    (second("127.0.0.1", "[::ffff:127.0.0.1]"), 5, "monitor[2].unit",
+     "is a already (tcp:[::ffff:127.0.0.1]:4001 and tcp:127.0.0.1:4001 are one line)"),
+    (second("127.0.0.1", "localhost", unit=""), 5, "monitor[2].unit",
+     "missing: b shares its line with a (tcp:localhost:4001 and tcp:127.0.0.1:4001 are one "
+     "line)"),
+    (second("127.0.0.1", "127.1", unit="unit = 0"), 5, "monitor[2].unit",
+     "0 is where every monitor of a line answers, and b shares its line with a"),
+    (a_directory, None, None, "is a directory, not a file"),
+    (a_device, None, None, "is a device, a pipe or a socket, not a file"),
+    (an_unreadable_file, None, None, "cannot be read: Permission denied"),
 ]
 
 
-def check(path):
+def check(path, user=None):
     return subprocess.run([PROGRAM, "--config", path, "--check"], capture_output=True, text=True,
-                          timeout=30)
+                          timeout=30, user=user)
 
 
 class TheConfiguration(unittest.TestCase):
@@ -78,21 +123,29 @@ class TheConfiguration(unittest.TestCase):
     def test_a_bad_file_stops_it_with_2_naming_the_file_the_line_and_the_key(self):
         for text, line, key, words in BAD_FILES:
             with self.subTest(text=text):
-                path = self.write(text)
-                done = check(path)
+                if callable(text):
+                    path = text(self.folder)
+                    done = check(path, NOBODY if os.geteuid() == 0 else None)
+                    where = path
+                else:
+                    path = self.write(text)
+                    done = check(path)
+                    where = "%s:%d: %s" % (path, line, key)
                 self.assertEqual(done.returncode, 2, done.stdout)
-                self.assertTrue(done.stderr.startswith("kelvaned: %s:%d: %s: " % (path, line, key)),
-                                done.stderr)
+                self.assertTrue(done.stderr.startswith("kelvaned: %s: " % where), done.stderr)
                 self.assertIn(words, done.stderr)
                 self.assertEqual(done.stderr.count("\n"), 1, "one line")
 
     def test_the_token_file_must_exist_hold_a_token_and_be_closed_to_others(self):
-        cases = [("missing", None, None, "not a file"),
+        cases = [("missing", None, None, "cannot be read"),
                  ("empty", "", 0o600, "no token"),
                  ("blank first line", "\nsecret\n", 0o600, "no token"),
-                 ("readable by others", "secret\n", 0o644, "readable or writable by others"),
-                 ("writable by others", "secret\n", 0o602, "readable or writable by others"),
-                 ("good", "secret\n", 0o640, None)]
+                 ("blanks alone", " \t\r\nsecret\n", 0o600, "no token"),
+                 ("readable by others", "secret\n", 0o604, "open to others"),
+                 ("writable by others", "secret\n", 0o602, "open to others"),
+                 ("writable by its group", "secret\n", 0o660, "open to others"),
+                 ("good", "secret\n", 0o640, None),
+                 ("good with blanks around it", " \tsecret \r\n", 0o640, None)]
         for name, content, mode, words in cases:
             with self.subTest(name):
                 token = os.path.join(self.folder, name.replace(" ", "-"))
@@ -143,6 +196,54 @@ class TheConfiguration(unittest.TestCase):
         wrong = subprocess.run([PROGRAM, "--no-such-switch"], capture_output=True, text=True,
                                timeout=30)
         self.assertEqual(wrong.returncode, 2)
+
+
+class TheTokenAcrossReloads(unittest.TestCase):
+    """A kelvaned without monitors: what a POST meets before and after a SIGHUP."""
+
+    def setUp(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.folder = folder.name
+        self.token = os.path.join(self.folder, "token")
+        with open(self.token, "w") as out:
+            out.write("  secret \t\n")
+        os.chmod(self.token, 0o640)
+
+    def start(self, listen):
+        kelvaned = Kelvaned(self.folder, config_text([], listen=listen, token_file=self.token))
+        self.addCleanup(kelvaned.close)
+        return kelvaned
+
+    def post(self, kelvaned, token=None):
+        """The status of a POST with the token, or none: 404 when it is taken (no monitor)."""
+        headers = {"Authorization": "Bearer " + token} if token else {}
+        return kelvaned.post("/api/monitors/none/reset", {}, headers).status
+
+    def test_the_token_is_read_without_blanks_and_a_reload_without_token_file_drops_it(self):
+        kelvaned = self.start("127.0.0.1:0")
+        self.assertEqual((self.post(kelvaned), self.post(kelvaned, "secret")), (401, 404))
+        kelvaned.write_config(config_text([], listen="127.0.0.1:0"))
+        kelvaned.reload()
+        kelvaned.wait_for(r"reloaded: 0 monitors")
+        self.assertEqual(self.post(kelvaned), 404)
+
+    def test_a_reload_leaving_an_open_listener_without_a_token_or_a_file_is_refused(self):
+        kelvaned = self.start("0.0.0.0:0")
+        # Its own listen would be good; the listener in use is what counts.
+        kelvaned.write_config(config_text([], listen="127.0.0.1:0"))
+        kelvaned.reload()
+        kelvaned.wait_for(r"reload refused, the configuration in force goes on: .*kelvaned\.toml: "
+                          r"token_file is wanted while kelvaned listens on 0\.0\.0\.0:%d"
+                          % kelvaned.port)
+        self.assertEqual((self.post(kelvaned), self.post(kelvaned, "secret")), (401, 404))
+
+        os.remove(kelvaned.config)
+        os.mkdir(kelvaned.config)
+        kelvaned.reload()
+        kelvaned.wait_for(r"reload refused, the configuration in force goes on: .*kelvaned\.toml: "
+                          r"is a directory")
+        self.assertEqual(self.post(kelvaned, "secret"), 404)
 
 
 if __name__ == "__main__":

@@ -1,10 +1,10 @@
-"""kelvaned and Prometheus: a real Prometheus (Debian's) scrapes kelvaned on loopback and answers a
-query over its HTTP API for every monitor; promtool finds nothing to say about the metrics; and
-the README's prometheus.yml and alert rules pass promtool and load into Prometheus."""
+"""kelvaned and Prometheus: a real Prometheus (Debian's) with the shipped configuration and alert
+rules (examples/) scrapes kelvaned on loopback, answers a query over its HTTP API for every
+monitor and raises one alert per fault; promtool finds nothing to say about the metrics, and the
+shipped files pass its checks and the rules' unit tests (kelvane.rules.test.yml)."""
 
 import json
 import os
-import re
 import shutil
 import socket
 import subprocess
@@ -19,20 +19,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from fleet import SimulatedFleet  # noqa: E402
 from kelvaned import NATIVE_BIN, Kelvaned, config_text, fleet_monitors  # noqa: E402
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXAMPLES = os.path.join(HERE, "..", "..", "examples")
 # Prometheus's storage for the test, in the build tree.
 STORAGE = os.path.join(os.path.dirname(NATIVE_BIN), "prometheus-test")
 READY_S = 60
-
-
-def readme_file(name):
-    """The README's code block that begins with the comment "# NAME"."""
-    with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as readme:
-        text = readme.read()
-    match = re.search(r"```yaml\n(# %s\n.*?)```" % re.escape(name), text, re.DOTALL)
-    if not match:
-        raise AssertionError("README.md shows no %s" % name)
-    return match.group(1)
 
 
 def free_port():
@@ -46,18 +37,29 @@ def promtool(*args, stdin=None):
                           timeout=60)
 
 
-class Prometheus:
-    """prometheus on a free port of 127.0.0.1, scraping the targets every second, with the rule
-    files given; ready once /-/ready answers."""
+def shipped_config(targets):
+    """The shipped prometheus.yml with its rules, scraping the targets, every second instead of
+    every 15 s so that the test does not wait."""
+    with open(os.path.join(EXAMPLES, "prometheus.yml")) as shipped:
+        text = shipped.read()
+    for old, new in (("scrape_interval: 15s", "scrape_interval: 1s"),
+                     ("evaluation_interval: 15s", "evaluation_interval: 1s"),
+                     ("- kelvane.rules.yml", "- " + os.path.join(EXAMPLES, "kelvane.rules.yml")),
+                     ("- 127.0.0.1:9420", "- " + "\n          - ".join(targets))):
+        if text.count(old) != 1:
+            raise AssertionError("the shipped prometheus.yml no longer has " + old)
+        text = text.replace(old, new)
+    return text
 
-    def __init__(self, folder, targets, rule_files=()):
+
+class Prometheus:
+    """prometheus on a free port of 127.0.0.1 with the shipped configuration, scraping the
+    targets; ready once /-/ready answers."""
+
+    def __init__(self, folder, targets):
         config = os.path.join(folder, "prometheus.yml")
         with open(config, "w") as out:
-            out.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n")
-            if rule_files:
-                out.write("rule_files:\n" + "".join("  - %s\n" % f for f in rule_files))
-            out.write("scrape_configs:\n  - job_name: kelvaned\n    static_configs:\n"
-                      "      - targets: [%s]\n" % ", ".join("'%s'" % t for t in targets))
+            out.write(shipped_config(targets))
         shutil.rmtree(STORAGE, ignore_errors=True)
         self.port = free_port()
         self.log = open(os.path.join(folder, "prometheus.log"), "w")
@@ -108,28 +110,38 @@ class ScrapedByPrometheus(unittest.TestCase):
         cls.fleet.close()
         cls.folder.cleanup()
 
-    def test_a_query_returns_kelvane_monitor_up_for_every_monitor(self):
+    def test_a_query_returns_every_monitor_and_each_fault_raises_one_alert(self):
         self.kelvaned.wait_until(lambda ms: sum(m["reachable"] for m in ms.values()) == 4, 30,
                                  "the simulated monitors reachable")
-        for name in ("prometheus.yml", "kelvaned-alerts.yml"):
-            with open(os.path.join(self.folder.name, name), "w") as out:
-                out.write(readme_file(name))
-        prometheus = Prometheus(self.folder.name, ["127.0.0.1:%d" % self.kelvaned.port],
-                                [os.path.join(self.folder.name, "kelvaned-alerts.yml")])
+        # A second kelvaned that is not there: KelvanedDown.
+        gone = "127.0.0.1:%d" % free_port()
+        prometheus = Prometheus(self.folder.name, ["127.0.0.1:%d" % self.kelvaned.port, gone])
         self.addCleanup(prometheus.close)
         deadline = time.monotonic() + 30
         while True:
             result = prometheus.api("query", query="kelvane_monitor_up")["result"]
-            if len(result) == len(self.monitors) or time.monotonic() > deadline:
+            alerts = prometheus.api("alerts")["alerts"]
+            if (len(result) == len(self.monitors) and len(alerts) == 2 or
+                    time.monotonic() > deadline):
                 break
             time.sleep(0.2)
         up = {r["metric"]["monitor"]: r["value"][1] for r in result}
         self.assertEqual(up, {name: ("0" if name == "nowhere" else "1")
                               for name, _, _ in self.monitors})
         self.assertEqual({r["metric"]["unit"] for r in result}, {"1", "2", "5"})
-        rules = [rule["name"] for group in prometheus.api("rules")["groups"]
-                 for rule in group["rules"]]
-        self.assertEqual(sorted(rules), ["MonitorUnreachable", "MonitorWithoutSignal"])
+        rules = {rule["name"]: rule["health"] for group in prometheus.api("rules")["groups"]
+                 for rule in group["rules"]}
+        self.assertEqual(rules, {"KelvanedDown": "ok", "KelvaneLineDown": "ok",
+                                 "KelvaneMonitorUnreachable": "ok", "KelvaneMonitorNoSignal": "ok"})
+        # One alert per fault, pending for the minute of its `for:`. The dead target is alone on
+        # its line: its line's alert when kelvaned tells of its lines, else its monitor's.
+        lines = prometheus.api("query", query="kelvane_line_up")["result"]
+        line_alert = "KelvaneLineDown" if lines else "KelvaneMonitorUnreachable"
+        raised = sorted((a["labels"]["alertname"],
+                         a["labels"].get("target", a["labels"]["instance"]), a["state"])
+                        for a in alerts)
+        self.assertEqual(raised, [(line_alert, "tcp:127.0.0.1:9", "pending"),
+                                  ("KelvanedDown", gone, "pending")])
 
     def test_promtool_finds_nothing_to_say_about_the_metrics(self):
         self.kelvaned.polled(30)
@@ -138,16 +150,15 @@ class ScrapedByPrometheus(unittest.TestCase):
         checked = promtool("check", "metrics", stdin=answer.body)
         self.assertEqual((checked.returncode, checked.stdout + checked.stderr), (0, ""))
 
-    def test_the_readmes_configuration_and_alert_rules_pass_promtool(self):
-        for name in ("prometheus.yml", "kelvaned-alerts.yml"):
-            with open(os.path.join(self.folder.name, name), "w") as out:
-                out.write(readme_file(name))
-        rules = promtool("check", "rules", os.path.join(self.folder.name, "kelvaned-alerts.yml"))
-        self.assertEqual(rules.returncode, 0, rules.stdout + rules.stderr)
-        self.assertIn("SUCCESS: 2 rules found", rules.stdout)
-        config = promtool("check", "config", os.path.join(self.folder.name, "prometheus.yml"))
-        self.assertEqual(config.returncode, 0, config.stdout + config.stderr)
-        self.assertEqual(readme_file("prometheus.yml").count("9420"), 3, "three kelvaned")
+
+class TheShippedRules(unittest.TestCase):
+    def test_pass_promtools_checks_and_their_unit_tests(self):
+        for command in (("check", "config", os.path.join(EXAMPLES, "prometheus.yml")),
+                        ("check", "rules", os.path.join(EXAMPLES, "kelvane.rules.yml")),
+                        ("test", "rules", os.path.join(HERE, "kelvane.rules.test.yml"))):
+            done = promtool(*command)
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+            self.assertIn("SUCCESS", done.stdout)
 
 
 if __name__ == "__main__":

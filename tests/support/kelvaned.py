@@ -52,20 +52,23 @@ class Answer:
 
 
 class Kelvaned:
-    """kelvaned --config FOLDER/kelvaned.toml, started and ready (its "listening on" line read).
-    self.log holds its log lines so far."""
+    """kelvaned --config FOLDER/kelvaned.toml, started and ready (its "listening on" line read),
+    reached on 127.0.0.1; preexec run in its process before it starts. self.log holds its log
+    lines so far."""
 
-    def __init__(self, folder, text, *args):
+    def __init__(self, folder, text, *args, preexec=None):
         self.config = os.path.join(folder, "kelvaned.toml")
         self.write_config(text)
         self.process = subprocess.Popen([PROGRAM, "--config", self.config, *args],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                        text=True, errors="replace")
+                                        text=True, errors="replace", preexec_fn=preexec)
         self.log = []
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
-        self.port = int(self.wait_for(r"listening on 127\.0\.0\.1:(\d+)$", START_S).group(1))
+        # On 127.0.0.1, or on an address of every interface (0.0.0.0), loopback among them.
+        self.port = int(self.wait_for(r"listening on (?:127\.0\.0\.1|0\.0\.0\.0):(\d+)$",
+                                      START_S).group(1))
 
     def write_config(self, text):
         with open(self.config, "w") as out:
