@@ -84,22 +84,27 @@ inline constexpr std::uint32_t SETTLE_WAIT_MS = 2500;
 // The shortest each operation can take on a monitor that answers at once: its exchanges at their
 // floor and the waits it must keep. withUnitQuery: the unit-ID query at "0" comes first, as it
 // does unless the unit is known.
+// The unit-ID query at "0" as the console faces ask it: after a whole answer the line must stay
+// quiet a while, else a second monitor answered too.
+constexpr double UnitQueryFloorMs() {
+    return ExchangeFloorMs() + QUIET_CHECK_MS;
+}
 // The four queries of a status.
 constexpr double StatusFloorMs(bool withUnitQuery) {
-    return (withUnitQuery + 3) * ExchangeFloorMs();
+    return withUnitQuery * UnitQueryFloorMs() + 3 * ExchangeFloorMs();
 }
 // A switch acknowledged at once, the wait and the signal's re-check.
 constexpr double SwitchFloorMs(bool withUnitQuery) {
-    return (withUnitQuery + 2) * ExchangeFloorMs() + SWITCH_WAIT_MS;
+    return withUnitQuery * UnitQueryFloorMs() + 2 * ExchangeFloorMs() + SWITCH_WAIT_MS;
 }
 // The reset, one signal poll, the settling wait and the four queries read afresh; a known unit
 // is not asked its ID again either.
 constexpr double ResetFloorMs(bool withUnitQuery) {
-    return (withUnitQuery + 2 + 3 + withUnitQuery) * ExchangeFloorMs() + SETTLE_WAIT_MS;
+    return 2 * withUnitQuery * UnitQueryFloorMs() + 5 * ExchangeFloorMs() + SETTLE_WAIT_MS;
 }
 // The diagnostic frames and their pauses.
 constexpr double DiagnosticFloorMs(bool withUnitQuery) {
-    double floor = withUnitQuery * ExchangeFloorMs();
+    double floor = withUnitQuery * UnitQueryFloorMs();
     for (const DiagnosticFrame& frame : DIAGNOSTIC_FRAMES)
         floor += ExchangeFloorMs() + frame.waitAfterMs;
     return floor;
