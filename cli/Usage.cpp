@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <numeric>
 #include <sstream>
 #include "cli/Remote.h"
 #include "core/ProtocolRules.h"
+#include "options/OptionRules.h"
 #include "res/Version.h"
 
 using namespace protocol;
@@ -32,28 +32,6 @@ std::string Seconds(double ms) {
     return text;
 }
 
-// The help's usage line: the options go anywhere after the command, and the parser takes them
-// there (a script that puts them first still works, but the help does not teach it).
-class UsageFormatter : public CLI::Formatter {
-public:
-    std::string make_usage(const CLI::App*, std::string name) const override {
-        return "Usage: " + name + " COMMAND [IN] TARGET... [OPTIONS]\n" + "       " + name +
-               " COMMAND [IN] MONITOR|@GROUP... --server URL [OPTIONS]\n" +
-               "       (the options go anywhere after the command)\n";
-    }
-    // A command with what it takes: "source IN TARGET...".
-    std::string make_subcommand(const CLI::App* command) const override {
-        std::string name = command->get_name();
-        for (const CLI::Option* argument : command->get_options())
-            if (argument->get_positional())
-                name +=
-                    " " + argument->get_name() + (argument->get_expected_max() > 1 ? "..." : "");
-        std::stringstream out;
-        CLI::detail::format_help(out, name, command->get_description(), get_column_width());
-        return out.str();
-    }
-};
-
 std::string Footer() {
     std::string text = R"(
 TARGET is a serial line (on Linux a device such as /dev/ttyUSB0, on Windows COM1, COM2 ...) or a
@@ -62,19 +40,19 @@ line, so a call takes about as long as its slowest target; the results print in 
 
 How long a command takes on a monitor that answers:
 )";
-    auto row = [](const char* name, Command command) {
+    // Each operation's floor from the core, with the unit-ID query first and with --unit.
+    auto row = [](const char* name, double (*floorMs)(bool withUnitQuery)) {
         return "  " + std::string(name) + std::string(12 - std::strlen(name), ' ') + "about " +
-               Seconds(CommandFloorMs(command, false)) + " (" +
-               Seconds(CommandFloorMs(command, true)) + " with --unit)";
+               Seconds(floorMs(true)) + " (" + Seconds(floorMs(false)) + " with --unit)";
     };
-    text += row("status", Command::Status) + "\n";
-    text += row("source", Command::Source) + "\n";
-    text += row("reset", Command::Reset) + ", " + Seconds(ExchangeFloorMs()) +
+    text += row("status", StatusFloorMs) + "\n";
+    text += row("source", SwitchFloorMs) + "\n";
+    text += row("reset", ResetFloorMs) + ", " + Seconds(ExchangeFloorMs()) +
             " more for each further signal poll (" + std::to_string(SIGNAL_POLLS) +
             " polls at most)\n";
-    text += row("diagnostic", Command::Diagnostic) + "\n";
-    text += "  scan        about " + Seconds(CommandFloorMs(Command::Scan, false)) +
-            " for each unit ID that answers, " + Seconds(SilentIdMs()) +
+    text += row("diagnostic", DiagnosticFloorMs) + "\n";
+    text += "  scan        about " + Seconds(ExchangeFloorMs()) +
+            " for each unit ID that answers, " + Seconds(SilentProbeMs()) +
             " for each that does not\n";
     text += R"(
 These are the paced times: every exchange waits its fixed times, which are what a monitor may
@@ -108,18 +86,9 @@ program at once (an operation kelvaned runs goes on there).)";
     return text;
 }
 
-// A whole number in decimal digits, leading zeros dropped: CLI11 itself would read "010" as octal
-// and "0x10" as hex. The error, or "".
-std::string ReadDecimal(std::string& text) {
-    if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return "wants a whole number, not \"" + text + "\"";
-    text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
-    return "";
-}
-
+// A whole number, as the console programs read one.
 CLI::Validator Decimal() {
-    return CLI::Validator(ReadDecimal, "");
+    return CLI::Validator(options::ReadDecimal, "");
 }
 
 const CLI::Range UNIT_IDS(0, HIGHEST_UNIT);
@@ -135,7 +104,7 @@ CLI::Validator IdRange() {
             std::string first = text.substr(0, dash);
             std::string last = text.substr(dash + 1);
             for (std::string* id : {&first, &last}) {
-                std::string error = ReadDecimal(*id);
+                std::string error = options::ReadDecimal(*id);
                 if (error.empty())
                     error = UNIT_IDS(*id);
                 if (!error.empty())
@@ -208,42 +177,16 @@ std::string Reason(const CLI::Error& error, const std::vector<std::string>& args
 
 } // namespace
 
-double CommandFloorMs(Command command, bool unitGiven) {
-    const double exchange = ExchangeFloorMs();
-    const int unitQuery = unitGiven ? 0 : 1;
-    switch (command) {
-    case Command::Status:
-        return (unitQuery + std::size(CONNECT_QUERIES) - 1) * exchange;
-    case Command::Source:
-        // The switch and the signal's re-check.
-        return (unitQuery + 2) * exchange + SWITCH_WAIT_MS;
-    case Command::Reset:
-        // The reset, one signal poll, the values read again (the unit ID only when not given).
-        return (unitQuery + 2 + std::size(RESET_REREADS) - (unitGiven ? 1 : 0)) * exchange +
-               SETTLE_WAIT_MS;
-    case Command::Diagnostic:
-        return std::accumulate(std::begin(DIAGNOSTIC_FRAMES), std::end(DIAGNOSTIC_FRAMES),
-                               unitQuery * exchange, [&](double sum, const DiagnosticFrame& frame) {
-                                   return sum + exchange + frame.waitAfterMs;
-                               });
-    case Command::Scan:
-        return exchange;
-    }
-    return 0;
-}
-
-double SilentIdMs() {
-    // The data bytes' reads and the acknowledge's first read wait out their time, then the late
-    // wait and its read.
-    return ExchangeFloorMs() + (QUERY_DATA_BYTES + 1) * READ_TIMEOUT_MS + LATE_ACK_WAIT_MS +
-           READ_TIMEOUT_MS;
-}
-
 Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
                        std::vector<line::Target>& targets, Through& through, std::string& text) {
     CLI::App app("kelvanectl: display monitors on RS-232 lines and device servers, from a script",
                  "kelvanectl");
-    app.formatter(std::make_shared<UsageFormatter>());
+    // The options go anywhere after the command, and the parser takes them there (a script that
+    // puts them first still works, but the help does not teach it).
+    app.formatter(std::make_shared<options::UsageFormatter>(
+        " COMMAND [IN] TARGET... [OPTIONS]\n"
+        "       kelvanectl COMMAND [IN] MONITOR|@GROUP... --server URL [OPTIONS]\n"
+        "       (the options go anywhere after the command)\n\n"));
     app.get_formatter()->label("SUBCOMMANDS", "COMMAND");
     app.get_formatter()->column_width(24);
     app.footer(Footer());

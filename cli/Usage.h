@@ -2,7 +2,6 @@
 //   Parsed           what the command line asks for: a run, the help, the version, or nothing
 //   Through          whether the commands go to the lines or through kelvaned, and how
 //   ReadCommandLine  reads the arguments into a request and its targets
-//   CommandFloorMs, SilentIdMs  how long the commands take, as the help tells it
 #pragma once
 
 #include <string>
@@ -26,10 +25,3 @@ struct Through {
 // holds the lines to open, none through kelvaned.
 Parsed ReadCommandLine(const std::vector<std::string>& args, Request& request,
                        std::vector<line::Target>& targets, Through& through, std::string& text);
-
-// How long the command takes on one monitor that answers at once: its exchanges at their
-// shortest and the waits it must keep (a reset with one signal poll; a scan for each unit that
-// answers). Without --unit the unit-ID query comes first.
-double CommandFloorMs(Command command, bool unitGiven);
-// How long a scan spends on a unit ID where nothing answers: the reads wait out their time.
-double SilentIdMs();

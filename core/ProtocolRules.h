@@ -9,6 +9,7 @@
 //   QUIET_CHECK_MS                    the answer-driven exchange's check for stale bytes
 //   TransactionLimitMs                the longest one exchange can take
 //   ExchangeFloorMs                   the shortest one exchange can take
+//   ...FloorMs, SilentProbeMs         the shortest each operation can take, and a silent unit ID
 //   RESEND_WAIT_MS, SWITCH_WAIT_MS    the source switch
 //   SIGNAL_POLLS, SETTLE_WAIT_MS      the default setting
 //   ..._LIMIT_MS                      the longest each operation can take, boxes aside
@@ -79,6 +80,41 @@ inline constexpr std::uint32_t SWITCH_WAIT_MS = 3000;
 inline constexpr int SIGNAL_POLLS = 5;
 // Then it gets this long to settle before its state is read afresh.
 inline constexpr std::uint32_t SETTLE_WAIT_MS = 2500;
+
+// The shortest each operation can take on a monitor that answers at once: its exchanges at their
+// floor and the waits it must keep. withUnitQuery: the unit-ID query at "0" comes first, as it
+// does unless the unit is known.
+// The unit-ID query at "0" as the console faces ask it: after a whole answer the line must stay
+// quiet a while, else a second monitor answered too.
+constexpr double UnitQueryFloorMs() {
+    return ExchangeFloorMs() + QUIET_CHECK_MS;
+}
+// The four queries of a status.
+constexpr double StatusFloorMs(bool withUnitQuery) {
+    return withUnitQuery * UnitQueryFloorMs() + 3 * ExchangeFloorMs();
+}
+// A switch acknowledged at once, the wait and the signal's re-check.
+constexpr double SwitchFloorMs(bool withUnitQuery) {
+    return withUnitQuery * UnitQueryFloorMs() + 2 * ExchangeFloorMs() + SWITCH_WAIT_MS;
+}
+// The reset, one signal poll, the settling wait and the four queries read afresh; a known unit
+// is not asked its ID again either.
+constexpr double ResetFloorMs(bool withUnitQuery) {
+    return 2 * withUnitQuery * UnitQueryFloorMs() + 5 * ExchangeFloorMs() + SETTLE_WAIT_MS;
+}
+// The diagnostic frames and their pauses.
+constexpr double DiagnosticFloorMs(bool withUnitQuery) {
+    double floor = withUnitQuery * UnitQueryFloorMs();
+    for (const DiagnosticFrame& frame : DIAGNOSTIC_FRAMES)
+        floor += ExchangeFloorMs() + frame.waitAfterMs;
+    return floor;
+}
+// A probe of a unit ID where nothing answers: the data bytes' reads and the acknowledge's first
+// read wait out their time, then the late wait and its read.
+constexpr double SilentProbeMs() {
+    return ExchangeFloorMs() + (QUERY_DATA_BYTES + 1) * READ_TIMEOUT_MS + LATE_ACK_WAIT_MS +
+           READ_TIMEOUT_MS;
+}
 
 inline constexpr std::uint32_t COMMAND_LIMIT_MS = TransactionLimitMs(0);
 inline constexpr std::uint32_t QUERY_LIMIT_MS = TransactionLimitMs(QUERY_DATA_BYTES);

@@ -1,15 +1,44 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the unit tests under Wine, and the end-to-end tests of
-# Kelvane.exe and the simulated monitor over a virtual null-modem cable, on a private X display.
-# Installs what is missing first (scripts/setup.sh).
+# Builds everything and runs every test, the Linux build's and the Windows build's in one ctest
+# run, side by side: unit tests under Wine and end-to-end tests of the programs against the
+# simulated monitor, on a private X display. Installs what is missing first (scripts/setup.sh).
+#   scripts/test.sh [CTEST OPTIONS...]      e.g. -R 'unit.SourceSelection' to run some groups
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
 
+# Tests at once, and lanes: the tests that show windows or use the test cable run one to a lane,
+# each lane with a Wine prefix and a cable of its own. Most tests wait on the protocol's real-time
+# pacing most of the time, so more of them run at once than the machine has cores; six at once on
+# two busy cores starved the real-time ones past the protocol's waits.
+: "${KELVANE_TEST_JOBS:=4}"
+: "${KELVANE_TEST_LANES:=3}"
+
 on_private_display 1280x1024x24 "$@"
 trap end_wine_session EXIT
+
+# The ports the tests use beside the cable: COM2 leads to a device that is not there (Wine opens
+# it, and its line settings cannot be read); COM7 to the end that tests/e2e/test_tcp_bridge.py's
+# relay lays, mapped now, so that the relay need not restart the Wine server under the tests that
+# run beside it.
+map_test_ports() {
+    wine_map_ports COM2 "$KELVANE_BUILD/null-modem/no-such-device" \
+        COM7 "$KELVANE_BUILD/null-modem/COM7"
+}
 lay_cable
-# COM2 leads to a device that is not there: Wine opens it, and its line settings cannot be read.
-wine_map_ports COM2 "$KELVANE_BUILD/null-modem/no-such-device"
-ctest --test-dir "$KELVANE_NATIVE" --output-on-failure "$@"
-ctest --test-dir "$KELVANE_BUILD" --output-on-failure "$@"
+map_test_ports
+lay_lanes "$KELVANE_TEST_LANES" map_test_ports
+
+# Both builds' tests in one run, so that one schedule holds them all; the lanes are ctest's
+# resource "lanes" (tests/CMakeLists.txt says which tests take one).
+all="$KELVANE_BUILD/all-tests"
+mkdir -p "$all"
+printf 'subdirs("%s")\nsubdirs("%s")\n' "$KELVANE_NATIVE" "$KELVANE_BUILD" >"$all/CTestTestfile.cmake"
+lanes=""
+for n in $(seq 1 "$KELVANE_TEST_LANES"); do
+    lanes+="${lanes:+, }{\"id\": \"$n\", \"slots\": 1}"
+done
+printf '{"version": {"major": 1, "minor": 0}, "local": [{"lanes": [%s]}]}\n' "$lanes" \
+    >"$all/lanes.json"
+ctest --test-dir "$all" -j "$KELVANE_TEST_JOBS" --resource-spec-file "$all/lanes.json" \
+    --output-on-failure "$@"

@@ -42,9 +42,48 @@ lay_cable() {
     export KELVANE_CABLE
 }
 
-# Ends the cable and its relay, then the Wine server while its display still exists: left over,
-# the server would be hung up on when the private display goes.
+# Lays lanes 2 to COUNT beside the build folder, which is lane 1, for tests that run side by side:
+# each lane a build folder of its own, $KELVANE_BUILD/lanes/N, with the build's programs linked
+# in, a Wine prefix of its own (hard links to the build's files; the registry and the settings,
+# which Wine writes, copied) and a cable of its own with the same COM names. Then runs COMMAND in
+# each lane. A test runs in the lane ctest gives it through scripts/lib/in-lane.sh. Call it after
+# lay_cable, once the build's prefix holds its port mappings.
+#   lay_lanes COUNT [COMMAND...]
+lay_lanes() {
+    local count="$1" n lane file pids=()
+    shift
+    rm -rf "$KELVANE_BUILD/lanes"
+    for n in $(seq 2 "$count"); do
+        lane="$KELVANE_BUILD/lanes/$n"
+        mkdir -p "$lane"
+        ln -s "$KELVANE_BIN" "$lane/bin"
+        ln -s "$KELVANE_NATIVE" "$lane/native"
+        cp -al "$WINEPREFIX" "$lane/wineprefix"
+        for file in "$lane"/wineprefix/*.reg "$lane"/wineprefix/drive_c/windows/*.ini; do
+            cp "$file" "$file.copy" && mv "$file.copy" "$file"
+        done
+        (
+            export KELVANE_BUILD="$lane"
+            source "$KELVANE_ROOT/scripts/wine-env.sh"
+            bash "$KELVANE_ROOT/scripts/null-modem.sh" start COM1 COM16 >/dev/null
+            "$@"
+        ) &
+        pids+=($!)
+    done
+    for n in "${pids[@]}"; do
+        wait "$n"
+    done
+}
+
+# Ends the cables (lanes' too) and their relays, then the Wine servers while their display still
+# exists: left over, a server would be hung up on when the private display goes.
 end_wine_session() {
+    local lane
+    for lane in "$KELVANE_BUILD"/lanes/*; do
+        [ -d "$lane/null-modem" ] || continue
+        KELVANE_BUILD="$lane" bash "$KELVANE_ROOT/scripts/null-modem.sh" stop
+        WINEPREFIX="$lane/wineprefix" wineserver -k 2>/dev/null || true
+    done
     bash "$KELVANE_ROOT/scripts/null-modem.sh" stop
     wineserver -k 2>/dev/null || true
 }

@@ -6,14 +6,13 @@
 //   status_wire_ms     the four queries' frames and whole answers at the line's speed: the most
 //                      an answer-driven status can come to
 #include <cstdio>
-#include <iterator>
 #include "core/MonitorProtocol.h"
 #include "core/ProtocolRules.h"
 
 int main() {
     const double exchange = protocol::ExchangeFloorMs();
     std::printf("exchange_floor_ms %.17g\n", exchange);
-    std::printf("status_floor_ms %.17g\n", double(std::size(CONNECT_QUERIES)) * exchange);
+    std::printf("status_floor_ms %.17g\n", protocol::StatusFloorMs(true));
     std::printf("quiet_read_ms %u\n", unsigned(protocol::READ_TIMEOUT_MS));
     std::printf("frame_bytes %zu\n", FRAME_SIZE);
     std::printf("baud %u\n", protocol::BAUD_RATE);

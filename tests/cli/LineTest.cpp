@@ -7,10 +7,14 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
+#include "cli/Interrupt.h"
 #include "line/Cancel.h"
 #include "line/Line.h"
 #include "line/Target.h"
@@ -152,6 +156,29 @@ TEST(LineTcp, ARefusedConnectionSaysSoAtOnceAndKeepsNoSocket) {
     EXPECT_EQ(error, "cannot open the line: connection refused");
 }
 
+// No descriptor left for this process: the socket cannot be made, the system says why, and no
+// descriptor the process holds (0 above all) is taken for the connection or closed.
+TEST(LineTcp, ASocketTheSystemRefusesIsAnErrorAndTouchesNoDescriptor) {
+    LoopbackServer server(true);
+    const bool inputOpen = ::fcntl(0, F_GETFD) != -1;
+    const size_t before = OpenDescriptors();
+    const int lowestFree = ::dup(1);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit lowered{rlim_t(lowestFree), limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::string error;
+    std::unique_ptr<line::Line> opened = server.Open(error);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(error, std::strerror(EMFILE));
+    opened.reset();
+    EXPECT_EQ(::fcntl(0, F_GETFD) != -1, inputOpen);
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
 // A pseudo-terminal stands in for a serial device: its other end stays open, as a device
 // server's pty mode or a null-modem emulator keeps it.
 struct LineExclusive : ::testing::Test {
@@ -196,6 +223,31 @@ TEST_F(LineExclusive, IsLetGoOfByAProgramAboutToEndWithoutClosingItsLines) {
     const std::unique_ptr<line::Line> opened = line::OpenSerial(target, error);
     ASSERT_TRUE(opened) << error;
     line::ReleaseExclusiveLines();
+    EXPECT_FALSE(Exclusive());
+}
+
+// A second Ctrl-C ends the program at once, in the middle of its work: the line's exclusive use
+// goes with it. The program is a forked copy of this one, so the group runs alone: a fork wants
+// no other thread running.
+using SecondCtrlC = LineExclusive;
+TEST_F(SecondCtrlC, EndsTheProgramAndLetsGoOfTheLinesExclusiveUse) {
+    const auto interruptTwice = [this] {
+        line::Target target;
+        std::string error;
+        line::ParseTarget(slave, target, error);
+        WatchForInterrupt();
+        const std::unique_ptr<line::Line> opened = line::OpenSerial(target, error);
+        if (!opened || !Exclusive())
+            std::_Exit(1);
+        ::kill(::getpid(), SIGINT);
+        // The second comes apart from the first, which must not end the program.
+        for (int waited = 0; !Interrupted() && waited < 10000; ++waited)
+            ::usleep(1000);
+        ::kill(::getpid(), SIGINT);
+        ::sleep(10);
+        std::_Exit(2);
+    };
+    EXPECT_EXIT(interruptTwice(), ::testing::ExitedWithCode(EXIT_INTERRUPTED), "");
     EXPECT_FALSE(Exclusive());
 }
 

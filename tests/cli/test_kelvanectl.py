@@ -432,5 +432,21 @@ class AMonitorThatMisbehavesAtRandom(Kelvanectl):
         return exchanges
 
 
+# The classes that need no test cable; ctest runs them (--off-the-cable) beside the tests that do,
+# which run in a lane with a cable of its own (tests/CMakeLists.txt).
+OFF_THE_CABLE = ("ManyMonitors", "LinesTheTestHolds")
+
+
+def cable_classes(off_the_cable):
+    return [case for name, case in sorted(globals().items())
+            if isinstance(case, type) and issubclass(case, Kelvanectl) and case is not Kelvanectl
+            and (name in OFF_THE_CABLE) == off_the_cable]
+
+
 if __name__ == "__main__":
+    off = "--off-the-cable" in sys.argv[1:]
+    if off or len(sys.argv) == 1:
+        suite = unittest.TestSuite(map(unittest.defaultTestLoader.loadTestsFromTestCase,
+                                       cable_classes(off)))
+        sys.exit(0 if unittest.TextTestRunner().run(suite).wasSuccessful() else 1)
     unittest.main()

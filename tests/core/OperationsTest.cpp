@@ -1,6 +1,7 @@
 // The core's longer operations on the virtual clock: the source switch, the default setting and
-// the diagnostic mode, with their waits, polls and stops.
+// the diagnostic mode, with their waits, polls, stops and bounds, and each operation's floor.
 #include <gtest/gtest.h>
+#include <functional>
 #include <string>
 #include <vector>
 #include "core/MonitorProtocol.h"
@@ -31,7 +32,7 @@ TEST(SwitchSource, ARefusalGetsTheSameFrameAfter2000msAndTheSignalIsReadAgain300
     EXPECT_EQ(outcome.signal.result, CMD_ACK);
     EXPECT_FALSE(outcome.signal.signal);
     EXPECT_EQ(m.line.frames, (Frames{"@@2SSSHD3", "@@2SSSHD3", "@@2SIG000"}));
-    EXPECT_EQ(LongWaits(m.time), (Waits{RESEND_WAIT_MS, SWITCH_WAIT_MS}));
+    EXPECT_EQ(LongWaits(m.time), (Waits{2000, 3000}));
     const auto& at = m.line.frameTimes;
     EXPECT_GE(at[1] - at[0], RESEND_WAIT_MS + ANSWER_WAIT_MS);
     EXPECT_GE(at[2] - at[1], SWITCH_WAIT_MS + ANSWER_WAIT_MS);
@@ -48,6 +49,34 @@ TEST(SwitchSource, RefusedTwiceOrUnansweredStopsWithoutARecheck) {
     EXPECT_EQ(outcome.result, CMD_LINK_ERROR);
     EXPECT_EQ(silent.line.frames, (Frames{"@@1SSSVGA"}));
     EXPECT_EQ(LongWaits(silent.time), Waits{});
+}
+
+// Refused, resent and acknowledged, each exchange meeting a line that chatters until its drain
+// gives up, and each byte of its answer coming as its read would give up. The bound holds, and it
+// is short of this only by the read a real drain may be in when it reaches its limit.
+TEST(SwitchSource, AtItsLongestStaysWithinItsBoundAndComesCloseToIt) {
+    Monitor m({});
+    m.line.chattersUntilDrained = true;
+    // After the answer wait, a read of 100 ms for each data byte and the acknowledge, then the
+    // late wait and its read.
+    const std::uint64_t firstRead = ANSWER_WAIT_MS + READ_TIMEOUT_MS;
+    const auto lastRead = [&](std::uint64_t dataBytes) {
+        return firstRead + dataBytes * READ_TIMEOUT_MS + LATE_ACK_WAIT_MS + READ_TIMEOUT_MS;
+    };
+    m.line.answers = {{.lateBytes = "?", .lateDelay = lastRead(0)},
+                      {.lateBytes = "!", .lateDelay = lastRead(0)},
+                      {.bytes = "NOS",
+                       .delay = firstRead,
+                       .lateBytes = "!",
+                       .lateDelay = lastRead(QUERY_DATA_BYTES),
+                       .spacing = READ_TIMEOUT_MS}};
+    const SwitchOutcome outcome = m.core.SwitchSource('1', 1);
+    EXPECT_EQ(outcome.first, CMD_NAK);
+    EXPECT_TRUE(outcome.Switched());
+    EXPECT_EQ(outcome.signal.result, CMD_ACK);
+    EXPECT_EQ(m.line.frames, (Frames{"@@1SSSHD2", "@@1SSSHD2", "@@1SIG000"}));
+    EXPECT_LE(m.time.Now(), SWITCH_LIMIT_MS);
+    EXPECT_GE(m.time.Now(), SWITCH_LIMIT_MS - 3 * READ_TIMEOUT_MS);
 }
 
 TEST(SwitchSource, ASourceOutsideTheTableSendsNothing) {
@@ -130,6 +159,78 @@ TEST(StartDiagnostic, PausesAfterEachAcknowledgedFrameAndStopsAtTheFirstOneNotAc
     EXPECT_EQ(outcome.result, CMD_NAK);
     EXPECT_EQ(second.line.frames, (Frames{"@@3DCSPON", "@@3KESFAC"}));
     EXPECT_EQ(LongWaits(second.time), Waits{DIAGNOSTIC_FRAMES[0].waitAfterMs});
+}
+
+// The floors the help tells are what each operation takes on a monitor that answers at once, the
+// frames' own time on the line aside: the fake line carries them in no time.
+TEST(Floors, AreWhatEachOperationTakesOnAMonitorThatAnswersAtOnce) {
+    const std::string STATUS[] = {"001!", "HD1!", "SOK!", "001.02!"};
+    const auto askAll = [](Monitor& m, bool unitKnown) {
+        return [&m, unitKnown](Query query) {
+            MonitorStatus status;
+            return (unitKnown && query == Query::UnitId) ||
+                   m.core.Ask(query, '1', status) == CMD_ACK;
+        };
+    };
+    const struct {
+        const char* operation;
+        std::vector<std::string> answers;
+        std::function<void(Monitor&)> run;
+        double floorMs;
+    } cases[] = {
+        {"status",
+         {STATUS, STATUS + 4},
+         [](Monitor& m) { m.core.ReadStatus(std::nullopt); },
+         StatusFloorMs(true)},
+        {"status of a known unit",
+         {STATUS + 1, STATUS + 4},
+         [](Monitor& m) { m.core.ReadStatus(1); },
+         StatusFloorMs(false)},
+        {"switch",
+         {"001!", "!", "SOK!"},
+         [](Monitor& m) {
+             m.core.ReadUnitId();
+             m.core.SwitchSource('1', 0);
+         },
+         SwitchFloorMs(true)},
+        {"switch of a known unit",
+         {"!", "SOK!"},
+         [](Monitor& m) { m.core.SwitchSource('1', 0); },
+         SwitchFloorMs(false)},
+        {"reset",
+         {"001!", "!", "SOK!", "HD1!", "SOK!", "001!", "001.02!"},
+         [&](Monitor& m) {
+             m.core.ReadUnitId();
+             m.core.RestoreDefaults('1', askAll(m, false));
+         },
+         ResetFloorMs(true)},
+        {"reset of a known unit",
+         {"!", "SOK!", "HD1!", "SOK!", "001.02!"},
+         [&](Monitor& m) { m.core.RestoreDefaults('1', askAll(m, true)); },
+         ResetFloorMs(false)},
+        {"diagnostic",
+         {"001!", "!", "!", "!"},
+         [](Monitor& m) {
+             m.core.ReadUnitId();
+             m.core.StartDiagnostic('1');
+         },
+         DiagnosticFloorMs(true)},
+        {"diagnostic of a known unit",
+         {"!", "!", "!"},
+         [](Monitor& m) { m.core.StartDiagnostic('1'); },
+         DiagnosticFloorMs(false)},
+        {"probe of a unit ID where nothing answers",
+         {},
+         [](Monitor& m) { m.core.ProbeUnit('1'); },
+         SilentProbeMs()},
+    };
+    for (const auto& c : cases) {
+        Monitor m(c.answers);
+        c.run(m);
+        EXPECT_TRUE(m.line.answers.empty()) << c.operation;
+        EXPECT_DOUBLE_EQ(m.time.Now() + m.line.frames.size() * WireTimeMs(FRAME_SIZE), c.floorMs)
+            << c.operation;
+    }
 }
 
 } // namespace

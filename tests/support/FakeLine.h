@@ -35,6 +35,9 @@ public:
     explicit FakeLine(VirtualTime& time) : LineModel(time) {}
 
     std::set<int> failingWrites; // numbers (from 1) of the writes that fail
+    // Stale bytes keep coming before every frame, one a read time-out apart, until the drain
+    // gives up on them at its limit.
+    bool chattersUntilDrained = false;
 
     bool WriteByte(std::uint8_t byte) override {
         if (failingWrites.count(++m_writes) != 0)
@@ -51,9 +54,13 @@ public:
     }
     void Drain() override {
         const std::uint64_t start = m_time.Now();
+        if (chattersUntilDrained)
+            Babble(protocol::READ_TIMEOUT_MS);
         std::uint8_t byte = 0;
         while (TakeArrived(byte) && m_time.Now() - start < protocol::DRAIN_LIMIT_MS) {
         }
+        if (chattersUntilDrained)
+            Babble(0);
     }
 
 private:

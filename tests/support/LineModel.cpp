@@ -42,7 +42,8 @@ void LineModel::TakeWritten(char byte) {
         return;
     const Answer answer = answers.front();
     answers.pop_front();
-    Arrive(now + answer.delay, answer.bytes);
+    for (std::size_t i = 0; i < answer.bytes.size(); ++i)
+        Arrive(now + answer.delay + i * answer.spacing, answer.bytes.substr(i, 1));
     if (!answer.lateBytes.empty())
         Arrive(now + answer.lateDelay, answer.lateBytes);
 }

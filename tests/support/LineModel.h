@@ -28,16 +28,19 @@ public:
     // --- What the monitor does ---
     // Bytes that reach the line at a given time.
     void Arrive(std::uint64_t time, const std::string& bytes);
-    // Bytes that arrive every period ms from now on, for ever: a line that never falls quiet.
+    // Bytes that arrive every period ms from now on, for ever: a line that never falls quiet
+    // (period 0: quiet again).
     void Babble(std::uint64_t period);
     // The monitor's answer to each frame: after every ninth byte written, the next answer in
-    // line arrives delay ms later (bytes of one answer arrive together). No answers: silence.
+    // line arrives delay ms later (bytes of one answer arrive together, or one every spacing ms).
+    // No answers: silence.
     struct Answer {
-        std::string bytes;
+        std::string bytes = {};
         std::uint64_t delay = 0;
         // An acknowledge that comes on its own, this long after the frame (0: with the data).
         std::string lateBytes = {};
         std::uint64_t lateDelay = 0;
+        std::uint64_t spacing = 0;
     };
     std::deque<Answer> answers;
 

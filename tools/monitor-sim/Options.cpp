@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include "Console.h"
+#include "options/OptionRules.h"
 
 #include <CLI/CLI.hpp>
 
@@ -20,10 +21,9 @@ std::string upper(std::string text) {
     return text;
 }
 
-// Decimal digits only: CLI11 would read "010" as octal and "0x10" as hex.
-std::optional<unsigned> parseNumber(const std::string& text, unsigned low, unsigned high) {
-    if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+// A whole number from low to high, in decimal digits as the console programs read them.
+std::optional<unsigned> parseNumber(std::string text, unsigned low, unsigned high) {
+    if (!options::ReadDecimal(text).empty())
         return std::nullopt;
     const unsigned long number = std::stoul(text);
     if (number < low || number > high)
@@ -160,23 +160,6 @@ struct Given {
     bool cable = false;
 };
 
-// CLI11's help layout, with this program's usage line and one blank line between groups.
-class UsageFormatter : public CLI::Formatter {
-public:
-    UsageFormatter() { column_width(22); }
-
-    std::string make_usage(const CLI::App*, std::string name) const override {
-        return "Usage: " + name + " --port COMn | --listen [HOST:]PORTS [switches]\n\n";
-    }
-
-    // One blank line between groups: CLI11 puts one more before each.
-    std::string make_group(std::string group, bool positional,
-                           std::vector<const CLI::Option*> options) const override {
-        std::string text = CLI::Formatter::make_group(std::move(group), positional, options);
-        return text.substr(1);
-    }
-};
-
 const char* const kDescription = R"(monitor-sim: a simulated display monitor on a serial port.
 
 It opens a COM port at 19200 baud 8N1 (no flow control, DTR and RTS off) and
@@ -261,7 +244,9 @@ switches.)";
 void defineSwitches(CLI::App& app, Options& options, Given& given) {
     app.description(kDescription);
     app.footer(kFooter);
-    app.formatter(std::make_shared<UsageFormatter>());
+    app.formatter(std::make_shared<options::UsageFormatter>(
+        " --port COMn | --listen [HOST:]PORTS [switches]\n\n"));
+    app.get_formatter()->column_width(22);
     // Given twice, a switch keeps its last value; CLI11 refuses it by default.
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     // Added again below, at the end of the list.
