@@ -10,9 +10,10 @@ const std::wstring SEND_FAILED = L"Communication Error! Disconnect this connecti
 const std::wstring LINK_ERROR_OR_NAK = L"Communication Error or NAK from monitor";
 
 // Between an answered frame and the next one the panel waits for the answer (200 ms), then its
-// own pause, then drains the line (100 ms). Wine's reads may end a few ms early; a busy machine
-// may add to every step, so the upper bound is generous.
-constexpr ULONGLONG EARLY_MS = 20;
+// own pause, then drains the line (100 ms). Wine's reads may end a few ms early, and the simulator
+// stamps a frame when it reads it, so on a busy machine a late stamp of the first frame shortens
+// the gap by its delay; a busy machine may add to every step, so the upper bound is generous.
+constexpr ULONGLONG EARLY_MS = 60;
 constexpr ULONGLONG LATE_MS = 1500;
 
 struct Frame {

@@ -238,7 +238,7 @@ class TheConfiguration(unittest.TestCase):
         self.assertEqual(done.returncode, 2)
         self.assertTrue(done.stderr.startswith("kelvaned: %s:4: mqtt.password_file: " % path),
                         done.stderr)
-        self.assertIn("readable or writable by others", done.stderr)
+        self.assertIn("is open to others", done.stderr)
         os.chmod(password, 0o600)
         self.assertEqual(check(path).returncode, 0)
 
