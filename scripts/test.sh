@@ -8,11 +8,12 @@ cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
 
 # Tests at once, and lanes: the tests that show windows or use the test cable run one to a lane,
-# each lane with a Wine prefix and a cable of its own. Most tests wait on the protocol's real-time
-# pacing most of the time, so more of them run at once than the machine has cores; six at once on
-# two busy cores starved the real-time ones past the protocol's waits.
-: "${KELVANE_TEST_JOBS:=4}"
-: "${KELVANE_TEST_LANES:=3}"
+# each lane with a Wine prefix and a cable of its own. One at a time unless asked for more:
+# Debian's Wine server has been seen to fail an assertion and end (its clients left hanging)
+# when the service's tests run the simulator beside the panel's windows, and a test that fails
+# once in fifty runs fails CI. KELVANE_TEST_JOBS=4 KELVANE_TEST_LANES=3 run them side by side.
+: "${KELVANE_TEST_JOBS:=1}"
+: "${KELVANE_TEST_LANES:=1}"
 
 on_private_display 1280x1024x24 "$@"
 trap end_wine_session EXIT
