@@ -15,7 +15,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from fleet import SimulatedFleet  # noqa: E402
-from kelvaned import NATIVE_BIN, Kelvaned, config_text  # noqa: E402
+from kelvaned import NATIVE_BIN, FleetAndKelvaned, config_text  # noqa: E402
 from simulator import BUILD  # noqa: E402
 
 NATIVE = os.path.join(NATIVE_BIN, "kelvanectl")
@@ -52,7 +52,7 @@ def write_token(path, text, mode=0o600):
     return path
 
 
-class ThroughKelvaned(unittest.TestCase):
+class ThroughKelvaned(FleetAndKelvaned):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
@@ -63,20 +63,8 @@ class ThroughKelvaned(unittest.TestCase):
                         [("chain", targets[1], None)] +
                         [("m3-%d" % u, targets[2], u) for u in (1, 2)])
         cls.token_file = write_token(os.path.join(cls.folder.name, "token"), TOKEN + "\n")
-        try:
-            cls.kelvaned = Kelvaned(cls.folder.name, config_text(cls.monitors, 1,
-                                                                 token_file=cls.token_file))
-            cls.url = "http://127.0.0.1:%d" % cls.kelvaned.port
-            cls.kelvaned.polled(30)
-        except Exception:
-            cls.fleet.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.kelvaned.close()
-        cls.fleet.close()
-        cls.folder.cleanup()
+        cls.start_kelvaned(config_text(cls.monitors, 1, token_file=cls.token_file), polled_s=30)
+        cls.url = "http://127.0.0.1:%d" % cls.kelvaned.port
 
     def call(self, *args, token=True, env=None):
         return Run(["--server", self.url, *args, *(["--token-file", self.token_file] if token

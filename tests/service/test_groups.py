@@ -10,7 +10,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from fleet import SimulatedFleet  # noqa: E402
-from kelvaned import Kelvaned, config_text, fleet_monitors  # noqa: E402
+from kelvaned import FleetAndKelvaned, config_text, fleet_monitors  # noqa: E402
 
 LABELLED = "k1-labelled-token"
 BARE = "k2-bare-token"
@@ -28,7 +28,7 @@ def units_between(frames, command):
     return [frame[2] for _, frame in frames[marked[0]:marked[-1] + 1]]
 
 
-class Groups(unittest.TestCase):
+class Groups(FleetAndKelvaned):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
@@ -38,19 +38,8 @@ class Groups(unittest.TestCase):
         with open(token_file, "w") as out:
             out.write("ops-phone %s\n%s\n" % (LABELLED, BARE))
         os.chmod(token_file, 0o600)
-        try:
-            cls.kelvaned = Kelvaned(cls.folder.name, config_text(
-                fleet_monitors(cls.fleet), 2, token_file=token_file) + GROUPS)
-            cls.kelvaned.polled(30)
-        except Exception:
-            cls.fleet.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.kelvaned.close()
-        cls.fleet.close()
-        cls.folder.cleanup()
+        cls.start_kelvaned(config_text(fleet_monitors(cls.fleet), 2, token_file=token_file) +
+                           GROUPS, polled_s=30)
 
     def test_a_group_runs_its_lines_at_once_and_a_lines_monitors_one_after_another(self):
         self.assertEqual(self.kelvaned.get("/api/groups").json(), {"groups": [

@@ -17,7 +17,7 @@ import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from fleet import SimulatedFleet  # noqa: E402
-from kelvaned import NATIVE_BIN, Kelvaned, config_text, fleet_monitors  # noqa: E402
+from kelvaned import NATIVE_BIN, FleetAndKelvaned, config_text, fleet_monitors  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXAMPLES = os.path.join(HERE, "..", "..", "examples")
@@ -92,23 +92,13 @@ class Prometheus:
         shutil.rmtree(STORAGE, ignore_errors=True)
 
 
-class ScrapedByPrometheus(unittest.TestCase):
+class ScrapedByPrometheus(FleetAndKelvaned):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.TemporaryDirectory()
         cls.fleet = SimulatedFleet(2, 2)
-        try:
-            cls.monitors = fleet_monitors(cls.fleet) + [("nowhere", "tcp:127.0.0.1:9", 5)]
-            cls.kelvaned = Kelvaned(cls.folder.name, config_text(cls.monitors, interval=1))
-        except Exception:
-            cls.fleet.close()
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.kelvaned.close()
-        cls.fleet.close()
-        cls.folder.cleanup()
+        cls.monitors = fleet_monitors(cls.fleet) + [("nowhere", "tcp:127.0.0.1:9", 5)]
+        cls.start_kelvaned(config_text(cls.monitors, interval=1))
 
     def test_a_query_returns_every_monitor_and_each_fault_raises_one_alert(self):
         self.kelvaned.wait_until(lambda ms: sum(m["reachable"] for m in ms.values()) == 4, 30,

@@ -11,6 +11,7 @@ import signal
 import subprocess
 import threading
 import time
+import unittest
 
 from simulator import BUILD
 
@@ -41,6 +42,30 @@ def fleet_monitors(fleet, prefix="m"):
     """One monitor per unit of the simulated fleet: m1-2 is unit 2 on the first server."""
     return [("%s%d-%d" % (prefix, s + 1, unit), target, unit)
             for s, target in enumerate(fleet.targets) for unit in range(1, fleet.units + 1)]
+
+
+class FleetAndKelvaned(unittest.TestCase):
+    """A simulated fleet (cls.fleet) and a kelvaned (cls.kelvaned) for the whole class, in the
+    folder cls.folder: setUpClass makes both of those, then calls start_kelvaned."""
+
+    @classmethod
+    def start_kelvaned(cls, text, polled_s=None):
+        """kelvaned on this configuration text, polled for polled_s when given; the fleet and
+        the folder go when it does not start."""
+        try:
+            cls.kelvaned = Kelvaned(cls.folder.name, text)
+            if polled_s:
+                cls.kelvaned.polled(polled_s)
+        except Exception:
+            cls.fleet.close()
+            cls.folder.cleanup()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.kelvaned.close()
+        cls.fleet.close()
+        cls.folder.cleanup()
 
 
 class Answer:
