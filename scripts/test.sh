@@ -7,12 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
 
-# Tests at once, and lanes: the tests that show windows or use the test cable run one to a lane,
-# each lane with a Wine prefix and a cable of its own. One at a time unless asked for more:
-# Debian's Wine server has been seen to fail an assertion and end (its clients left hanging)
-# when the service's tests run the simulator beside the panel's windows, and a test that fails
-# once in fifty runs fails CI. KELVANE_TEST_JOBS=4 KELVANE_TEST_LANES=3 run them side by side.
-: "${KELVANE_TEST_JOBS:=1}"
+# Tests at once, and lanes: the tests that run Windows programs under Wine run one to a lane, each
+# lane with a Wine prefix and a cable of its own; the tests of Linux programs alone run beside
+# them. Two at a time and one lane unless asked for more (KELVANE_TEST_JOBS=4
+# KELVANE_TEST_LANES=3): the panel's tests keep their timing on two cores.
+: "${KELVANE_TEST_JOBS:=2}"
 : "${KELVANE_TEST_LANES:=1}"
 
 on_private_display 1280x1024x24 "$@"

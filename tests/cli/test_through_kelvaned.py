@@ -1,7 +1,7 @@
 """kelvanectl --server: the commands through the real kelvaned, which holds the lines of a
 simulated fleet (device servers on 127.0.0.1, a daisy chain of four on each). One kelvaned and
-one fleet for the whole class. Run by ctest through scripts/test.sh, which builds kelvanectl,
-kelvaned and monitor-sim.exe and sets the Wine environment."""
+one fleet for the whole class. Run by ctest through scripts/test.sh, which builds kelvanectl
+(kelvanectl.exe too), kelvaned and monitor-sim and sets the Wine environment."""
 
 import concurrent.futures
 import json

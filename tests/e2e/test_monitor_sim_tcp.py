@@ -3,7 +3,8 @@ drive a device server: it names the port it listens on in its first log line, an
 over the connection at the pace of a 19200 baud line, drops the client where a fault pulls the
 cable and loses what comes until the cable is back, on a daisy chain answers each unit at its own
 address only, and serves a fleet of such servers from one command. Run by ctest through
-scripts/test.sh, which sets the Wine environment."""
+scripts/test.sh, which sets the Wine environment: for the Linux build, and with KELVANE_SIM=windows
+for monitor-sim.exe."""
 
 import os
 import socket

@@ -1,6 +1,6 @@
 """kelvaned end to end: the real program against simulated device servers on 127.0.0.1, each with
 a daisy chain of monitors. Run by ctest through scripts/test.sh, which builds kelvaned and
-monitor-sim.exe and sets the Wine environment."""
+monitor-sim."""
 
 import os
 import signal

@@ -1,7 +1,8 @@
-"""monitor-sim.exe under Wine as the Python tests start it: on the monitor's end of the test
-cable (COM16), as a device server on a free TCP port, or as a fleet of device servers on free
-ports, its log read as it is written. Run under scripts/test.sh, which sets the Wine environment
-and lays the cable."""
+"""The simulated monitor as the Python tests start it: monitor-sim.exe under Wine on the
+monitor's end of the test cable (COM16); as a device server on a free TCP port, or as a fleet of
+device servers on free ports, the Linux build's monitor-sim (monitor-sim.exe when asked). Its log
+is read as it is written. Run under scripts/test.sh, which sets the Wine environment and lays the
+cable."""
 
 import os
 import queue
@@ -12,6 +13,7 @@ import threading
 ROOT = os.environ.get("KELVANE_ROOT",
                       os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD = os.environ.get("KELVANE_BUILD", os.path.join(ROOT, "build"))
+NATIVE_BIN = os.path.join(os.environ.get("KELVANE_NATIVE", os.path.join(BUILD, "native")), "bin")
 # The panel's end of the test cable, as a Linux program opens it.
 CABLE_PANEL_END = os.path.join(BUILD, "null-modem", "panel")
 # Wine may take long to start while other work loads the machine; answers come within
@@ -21,22 +23,30 @@ ANSWER_S = 10
 
 
 class MonitorSim:
-    """monitor-sim.exe with the switches: on COM16 when tcp is false, else listening on a free
+    """monitor-sim with the switches: on COM16 when tcp is false, else listening on a free
     port of 127.0.0.1 (self.port), or on the port given (a device server started again), or with
     fleet=N on N free ports (self.ports, in order, each a device server with the chain of
-    --unit-id). self.log holds the log lines read so far, "<ms> KIND details"; in a fleet's, the
-    details of a line about one port start with "[PORT] " (events and frames take a port to read
-    only its lines)."""
+    --unit-id). Device servers are the Linux build's unless windows is true (by default when
+    KELVANE_SIM is "windows"). self.log holds the
+    log lines read so far, "<ms> KIND details"; in a fleet's, the details of a line about one port
+    start with "[PORT] " (events and frames take a port to read only its lines)."""
 
-    def __init__(self, *switches, tcp=False, port=0, fleet=1):
+    def __init__(self, *switches, tcp=False, port=0, fleet=1,
+                 windows=os.environ.get("KELVANE_SIM") == "windows"):
         if fleet > 1:
             where = ["--listen", "127.0.0.1:0x%d" % fleet]
         else:
             where = ["--listen", "127.0.0.1:%d" % port] if tcp else ["--port", "COM16"]
         tcp = tcp or fleet > 1
+        if tcp and not windows:
+            # Its errors come into the log, to be shown when it ends early.
+            command, errors = [os.path.join(NATIVE_BIN, "monitor-sim")], subprocess.STDOUT
+        else:
+            command = ["wine", os.path.join(BUILD, "bin", "monitor-sim.exe")]
+            errors = subprocess.DEVNULL
         self.process = subprocess.Popen(
-            ["wine", os.path.join(BUILD, "bin", "monitor-sim.exe"), *where, *switches],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, errors="replace")
+            [*command, *where, *switches],
+            stdout=subprocess.PIPE, stderr=errors, text=True, errors="replace")
         self.log = []
         self._lines = queue.Queue()
         self._reader = threading.Thread(target=self._read, daemon=True)

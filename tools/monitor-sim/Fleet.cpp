@@ -1,4 +1,6 @@
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include "Fleet.h"
 
@@ -15,8 +17,10 @@ Fleet::Fleet(const Options& options, Log& log) : options_(options), log_(log) {
 }
 
 Fleet::~Fleet() {
+#ifdef _WIN32
     if (readyEvent_)
         CloseHandle(static_cast<HANDLE>(readyEvent_));
+#endif
 }
 
 bool Fleet::open(std::string& error) {
@@ -53,6 +57,10 @@ bool Fleet::open(std::string& error) {
 bool Fleet::announceReady(std::string& error) {
     if (options_.readyEvent.empty())
         return true;
+#ifndef _WIN32
+    error = "--ready-event names a Windows event: use monitor-sim.exe";
+    return false;
+#else
     // CreateEventW opens the event when the test made it already, or makes it when we are first;
     // either way the test waiting on that name wakes up. The handle stays open until we exit, so
     // the event outlives a test that has not opened it yet.
@@ -65,6 +73,7 @@ bool Fleet::announceReady(std::string& error) {
     }
     log_.line("READY", "event " + toUtf8(options_.readyEvent) + " set");
     return true;
+#endif
 }
 
 int Fleet::run() {

@@ -1,4 +1,12 @@
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+#endif
 
 #include "Log.h"
 
@@ -9,7 +17,14 @@
 namespace monitor_sim {
 
 std::uint64_t nowMs() {
+#ifdef _WIN32
     return GetTickCount64();
+#else
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1'000'000;
+#endif
 }
 
 std::uint64_t steadyMs() {
@@ -44,6 +59,7 @@ std::string showBytes(std::string_view bytes) {
 Log::Log(Log& shared, std::string tag) : shared_(&shared), tag_(std::move(tag)) {
 }
 
+#ifdef _WIN32
 Log::~Log() {
     if (file_)
         CloseHandle(static_cast<HANDLE>(file_));
@@ -62,6 +78,23 @@ bool Log::openFile(const std::wstring& path, std::string& error) {
     file_ = file;
     return true;
 }
+#else
+Log::~Log() {
+    if (file_ >= 0)
+        ::close(file_);
+}
+
+// O_APPEND makes every write land at the end of the file; a test may read it meanwhile.
+bool Log::openFile(const std::wstring& path, std::string& error) {
+    const int fd = ::open(toUtf8(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot open log file " + toUtf8(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    file_ = fd;
+    return true;
+}
+#endif
 
 void Log::line(std::string_view kind, std::string_view details) {
     if (shared_) {
@@ -82,6 +115,7 @@ void Log::line(std::string_view kind, std::string_view details) {
 }
 
 void Log::write(const std::string& text) {
+#ifdef _WIN32
     if (!file_) {
         writeStdout(text);
         return;
@@ -89,6 +123,14 @@ void Log::write(const std::string& text) {
     DWORD written = 0;
     WriteFile(static_cast<HANDLE>(file_), text.data(), static_cast<DWORD>(text.size()), &written,
               nullptr);
+#else
+    if (file_ < 0) {
+        writeStdout(text);
+        return;
+    }
+    // One write per line: with O_APPEND, a reader never sees half of it.
+    [[maybe_unused]] const ssize_t written = ::write(file_, text.data(), text.size());
+#endif
 }
 
 } // namespace monitor_sim

@@ -46,8 +46,12 @@ private:
 
     Log* shared_ = nullptr; // the fleet's log, for a port's
     std::string tag_;
+#ifdef _WIN32
     void* file_ = nullptr; // HANDLE of the log file, or null for stdout
-    std::mutex mutex_;     // one line at a time, whole, whatever the thread
+#else
+    int file_ = -1; // the log file's descriptor, or -1 for stdout
+#endif
+    std::mutex mutex_; // one line at a time, whole, whatever the thread
 };
 
 } // namespace monitor_sim

@@ -1,11 +1,11 @@
-#include <windows.h>
-
 #include "Simulator.h"
 
 #include "Console.h"
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace monitor_sim {
 
@@ -24,7 +24,7 @@ constexpr std::uint64_t kPullSettleMs = 250;
 
 // How long the port may take to open again once the cable is back.
 constexpr unsigned kReopenTries = 50;
-constexpr DWORD kReopenIntervalMs = 100;
+constexpr unsigned kReopenIntervalMs = 100;
 
 std::atomic<bool> stopRequested{false};
 // A line of the fleet failed, and the program ends with exit code 1: the others stop too.
@@ -295,7 +295,7 @@ bool Simulator::pullCable(std::optional<unsigned> outForMs, std::string& error) 
     if (outForMs) {
         // The panel's writes fail meanwhile: which of its frames are lost depends on its pace.
         log_.line("CABLE", "pulled out for " + std::to_string(*outForMs) + " ms");
-        Sleep(*outForMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(*outForMs));
         if (!cable_.plug(error))
             return false;
     } else {
@@ -341,7 +341,7 @@ bool Simulator::reopen(std::string& error) {
             break;
         if (attempt == kReopenTries)
             return false;
-        Sleep(kReopenIntervalMs);
+        std::this_thread::sleep_for(std::chrono::milliseconds(kReopenIntervalMs));
     }
     log_.line("CABLE", "back in, " + line_.name() + " open again");
     return true;

@@ -1,36 +1,37 @@
-// Winsock's headers come before <windows.h>, which would otherwise bring in the old winsock.h.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
-
 #include "TcpServer.h"
 
-#include "Console.h"
 #include "line/Sockets.h"
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#endif
 
 namespace monitor_sim {
 
 namespace {
 
-constexpr std::uintptr_t kNoSocket = INVALID_SOCKET;
+using line::Socket;
+
+constexpr std::uintptr_t kNoSocket = static_cast<std::uintptr_t>(line::NO_SOCKET);
+
+#ifdef _WIN32
+using AddressSize = int;
+#else
+using AddressSize = socklen_t;
+#endif
+
+Socket socketOf(std::uintptr_t handle) {
+    return static_cast<Socket>(handle);
+}
 
 std::string socketError(const std::string& what) {
-    return what + ": " + windowsErrorText(static_cast<unsigned long>(WSAGetLastError()));
+    return what + ": " + line::SocketErrorText();
 }
 
 std::string addressText(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {};
     inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
-}
-
-// Whether the socket has something to read (a byte, a client, an end) within timeoutMs.
-int waitReadable(std::uintptr_t socket, unsigned timeoutMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(static_cast<SOCKET>(socket), &readable);
-    timeval wait{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
-    return select(0, &readable, nullptr, nullptr, &wait);
 }
 
 } // namespace
@@ -43,7 +44,7 @@ TcpServer::~TcpServer() {
     // Quietly: the log has had its EXIT line.
     for (std::uintptr_t socket : {client_, listener_})
         if (socket != kNoSocket)
-            closesocket(static_cast<SOCKET>(socket));
+            line::CloseSocket(socketOf(socket));
 }
 
 std::string TcpServer::name() const {
@@ -52,7 +53,7 @@ std::string TcpServer::name() const {
 
 bool TcpServer::open(std::string& error) {
     if (!line::StartSockets()) {
-        error = "cannot start Winsock";
+        error = "cannot start the sockets";
         return false;
     }
     addrinfo hints{};
@@ -65,21 +66,28 @@ bool TcpServer::open(std::string& error) {
         error = socketError("cannot find the address " + host_);
         return false;
     }
-    const SOCKET listener = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+    const Socket listener = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
+#ifndef _WIN32
+    // A device server started again takes its port back at once, as on Windows, even while the
+    // connections of its last run linger in TIME_WAIT.
+    const int reuse = 1;
+    if (listener != line::NO_SOCKET)
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+#endif
     const bool listening =
-        listener != INVALID_SOCKET &&
-        bind(listener, found->ai_addr, static_cast<int>(found->ai_addrlen)) == 0 &&
+        listener != line::NO_SOCKET &&
+        bind(listener, found->ai_addr, static_cast<AddressSize>(found->ai_addrlen)) == 0 &&
         listen(listener, SOMAXCONN) == 0;
     freeaddrinfo(found);
     if (!listening) {
         error = socketError("cannot listen on " + name());
-        if (listener != INVALID_SOCKET)
-            closesocket(listener);
+        if (listener != line::NO_SOCKET)
+            line::CloseSocket(listener);
         return false;
     }
-    listener_ = listener;
+    listener_ = static_cast<std::uintptr_t>(listener);
     sockaddr_in bound{};
-    int size = sizeof bound;
+    AddressSize size = sizeof bound;
     if (getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &size) == 0) {
         const std::string text = addressText(bound);
         host_ = text.substr(0, text.rfind(':'));
@@ -89,31 +97,31 @@ bool TcpServer::open(std::string& error) {
 }
 
 bool TcpServer::acceptClient(unsigned timeoutMs, std::string& error) {
-    const int ready = waitReadable(listener_, timeoutMs);
-    if (ready == SOCKET_ERROR) {
+    const int ready = line::WaitFor(socketOf(listener_), false, timeoutMs);
+    if (ready < 0) {
         error = socketError("cannot wait for a client on " + name());
         return false;
     }
     if (ready == 0)
         return true;
     sockaddr_in peer{};
-    int size = sizeof peer;
-    const SOCKET client = accept(listener_, reinterpret_cast<sockaddr*>(&peer), &size);
-    if (client == INVALID_SOCKET)
+    AddressSize size = sizeof peer;
+    const Socket client = accept(socketOf(listener_), reinterpret_cast<sockaddr*>(&peer), &size);
+    if (client == line::NO_SOCKET)
         return true; // the client gave up before we took it: wait for the next
     // Without this, Nagle's algorithm holds a late acknowledge byte back until the data bytes
     // before it are acknowledged, and the answer's timing is no longer the monitor's.
-    const BOOL noDelay = TRUE;
+    const int noDelay = 1;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                sizeof noDelay);
-    client_ = client;
+    client_ = static_cast<std::uintptr_t>(client);
     clientName_ = addressText(peer);
     log_.line("CLIENT", clientName_ + " connected");
     return true;
 }
 
 void TcpServer::clientGone(const std::string& how) {
-    closesocket(static_cast<SOCKET>(client_));
+    line::CloseSocket(socketOf(client_));
     client_ = kNoSocket;
     log_.line("CLIENT", clientName_ + " " + how);
 }
@@ -122,15 +130,15 @@ bool TcpServer::read(std::string& bytes, unsigned timeoutMs, std::string& error)
     bytes.clear();
     if (client_ == kNoSocket)
         return acceptClient(timeoutMs, error);
-    const int ready = waitReadable(client_, timeoutMs);
-    if (ready == SOCKET_ERROR) {
+    const int ready = line::WaitFor(socketOf(client_), false, timeoutMs);
+    if (ready < 0) {
         error = socketError("cannot wait for bytes from " + clientName_);
         return false;
     }
     if (ready == 0)
         return true;
     char buffer[256];
-    const int got = recv(static_cast<SOCKET>(client_), buffer, sizeof buffer, 0);
+    const auto got = recv(socketOf(client_), buffer, sizeof buffer, 0);
     if (got > 0)
         bytes.assign(buffer, static_cast<std::size_t>(got));
     else if (got == 0)
@@ -142,9 +150,9 @@ bool TcpServer::read(std::string& bytes, unsigned timeoutMs, std::string& error)
 
 bool TcpServer::write(std::string_view bytes, std::string&) {
     while (!bytes.empty() && client_ != kNoSocket) {
-        const int sent =
-            send(static_cast<SOCKET>(client_), bytes.data(), static_cast<int>(bytes.size()), 0);
-        if (sent == SOCKET_ERROR)
+        const auto sent =
+            send(socketOf(client_), bytes.data(), static_cast<int>(bytes.size()), line::SEND_FLAGS);
+        if (sent < 0)
             clientGone(socketError("lost"));
         else
             bytes.remove_prefix(static_cast<std::size_t>(sent));
@@ -161,7 +169,7 @@ void TcpServer::close() {
     if (client_ != kNoSocket)
         clientGone("dropped: the server closes");
     if (listener_ != kNoSocket) {
-        closesocket(static_cast<SOCKET>(listener_));
+        line::CloseSocket(socketOf(listener_));
         listener_ = kNoSocket;
     }
 }

@@ -4,7 +4,8 @@
 //
 // Log format, one line per event, written (and so flushed) as it happens, ending in LF:
 //     <ms> <KIND> <details>
-// <ms> is GetTickCount64() at the time of writing, comparable across processes on one machine.
+// <ms> is GetTickCount64() at the time of writing (on Linux, CLOCK_MONOTONIC's milliseconds),
+// comparable across processes on one machine.
 // With several --listen ports, the details of a line about one port start with "[PORT] ".
 // Line bytes are shown as they are for '!'..'~' except '<', every other byte as <xx> in hex.
 // Kinds: "listening" (first lines, "listening on COMn" or "listening on tcp:HOST:PORT"), CONFIG,
@@ -15,10 +16,17 @@
 // went with a pulled cable), ERROR, EXIT.
 // Noise bytes from --noise are not logged one by one.
 //
-// Exit codes: 0 stopped (--drop-after, --exit-after-ms, Ctrl+C), 1 port/log/event error,
-// 2 bad switches.
+// Exit codes: 0 stopped (--drop-after, --exit-after-ms, Ctrl+C; SIGTERM on Linux), 1 port/log/event
+// error, 2 bad switches.
+// The Linux build serves device servers alone; COM ports, the test cable and the ready event are
+// the Windows build's.
 
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include <csignal>
+#include <cstdlib>
+#endif
 
 #include "Console.h"
 #include "Fleet.h"
@@ -32,6 +40,7 @@
 
 namespace {
 
+#ifdef _WIN32
 // Ctrl+C and Ctrl+Break let the loop log its EXIT line; everything else ends us the usual way.
 BOOL WINAPI onConsoleControl(DWORD type) {
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
@@ -41,18 +50,36 @@ BOOL WINAPI onConsoleControl(DWORD type) {
     return FALSE;
 }
 
-std::wstring environmentVariable(const wchar_t* name) {
-    wchar_t value[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
-    return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+void catchStopRequests() {
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
-int runSimulator(int argc, wchar_t** argv) {
+std::wstring cableFromEnvironment() {
+    wchar_t value[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"KELVANE_CABLE", value, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(value, length) : std::wstring();
+}
+#else
+// Ctrl+C and SIGTERM let the loop log its EXIT line.
+void onStopSignal(int) {
+    monitor_sim::requestStop();
+}
+
+void catchStopRequests() {
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+}
+
+std::wstring cableFromEnvironment() {
+    return {};
+}
+#endif
+
+int runSimulator(const std::vector<std::wstring>& args) {
     using namespace monitor_sim;
-    const std::vector<std::wstring> args(argv + 1, argv + argc);
     Options options;
     std::string error;
-    if (!parseOptions(args, options, error, environmentVariable(L"KELVANE_CABLE"))) {
+    if (!parseOptions(args, options, error, cableFromEnvironment())) {
         writeStderr("monitor-sim: " + error + "\n\n" + usageText());
         return 2;
     }
@@ -72,15 +99,13 @@ int runSimulator(int argc, wchar_t** argv) {
         log.line("ERROR", error);
         return 1;
     }
-    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    catchStopRequests();
     return fleet.run();
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
+int guarded(const std::vector<std::wstring>& args) {
     try {
-        return runSimulator(argc, argv);
+        return runSimulator(args);
     } catch (const std::exception& e) {
         monitor_sim::writeStderr(std::string("monitor-sim: internal error: ") + e.what() + "\n");
     } catch (...) {
@@ -88,3 +113,18 @@ int wmain(int argc, wchar_t** argv) {
     }
     return 1;
 }
+
+} // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    return guarded(std::vector<std::wstring>(argv + 1, argv + argc));
+}
+#else
+int main(int argc, char** argv) {
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(monitor_sim::toUtf16(argv[i]));
+    return guarded(args);
+}
+#endif
