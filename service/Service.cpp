@@ -40,6 +40,7 @@ void Service::Apply(const Config& config) {
 
     std::vector<std::shared_ptr<LineWorker>> workers;
     std::vector<std::shared_ptr<LineWorker>> released;
+    std::vector<std::shared_ptr<LineWorker>> added;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::vector<std::shared_ptr<LineWorker>> old = std::move(m_workers);
@@ -53,7 +54,7 @@ void Service::Apply(const Config& config) {
             }
             workers[i] = std::make_shared<LineWorker>(
                 config.lines[i].target, std::move(monitors[i]), settings, m_fleet, m_open, m_clock);
-            workers[i]->Start();
+            added.push_back(workers[i]);
         }
         for (auto& left : old)
             if (left)
@@ -61,6 +62,10 @@ void Service::Apply(const Config& config) {
         m_workers = workers;
     }
     m_fleet.Configure(config.monitors, config.lines, workers);
+    // Started once the fleet has their monitors: a first poll that came sooner would be taken for
+    // one of a monitor a reload removed, and lost until the next cycle.
+    for (auto& worker : added)
+        worker->Start();
     // Outside the lock: a line let go ends its exchange first.
     for (auto& worker : released) {
         Log(worker->Target().text + ": no longer configured; the line is let go");
