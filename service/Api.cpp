@@ -154,8 +154,9 @@ const Api::Route Api::ROUTES[] = {
     {"GET", "/(|page\\.css|page\\.js|favicon\\.ico)", &Api::Page},
 };
 
-Api::Api(Fleet& fleet, Service& service, Operations& operations, const OperationLog& log)
-    : m_fleet(fleet), m_service(service), m_operations(operations), m_log(log) {
+Api::Api(Fleet& fleet, Service& service, Operations& operations, const OperationLog& log,
+         WorkerClock& clock)
+    : m_fleet(fleet), m_service(service), m_operations(operations), m_log(log), m_clock(clock) {
     for (const PageFile& file : PageFiles())
         m_page.push_back(
             {std::string(file.path), std::string(file.type), Pack(std::string(file.bytes))});
@@ -213,21 +214,48 @@ http::Reply Api::Dispatch(const http::Request& request) {
     return http::Reply::Now(refusal);
 }
 
-http::Reply Api::Render(Rendered& cache,
-                        const std::function<std::string(const std::vector<MonitorState>&)>& render,
-                        const http::Request& request, const char* type) {
+Api::Rendered Api::RenderNow(const Renderer& render) const {
+    Rendered rendered;
+    // Taken before the snapshot: the rendering shows at least that much.
+    rendered.shown = m_fleet.ShownVersion();
+    const std::vector<MonitorState> monitors = m_fleet.Snapshot(&rendered.version);
+    rendered.body = Pack(render(monitors));
+    rendered.made = m_clock.Now();
+    return rendered;
+}
+
+http::Reply Api::Render(Cached& cache, const Renderer& render, const http::Request& request,
+                        const char* type) {
     Rendered rendered;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (cache.version == m_fleet.Version())
-            rendered = cache;
+        const Rendered& latest = cache.latest;
+        const auto age = m_clock.Now() - latest.made;
+        const bool same = latest.version == m_fleet.Version();
+        const bool shows = latest.body.text && latest.shown == m_fleet.ShownVersion();
+        if (same || (shows && age < 2 * COUNTERS_LAG))
+            rendered = latest;
+        const bool refreshing =
+            cache.refresh.valid() &&
+            cache.refresh.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+        if (!same && shows && age >= COUNTERS_LAG && age < 2 * COUNTERS_LAG && !refreshing) {
+            try {
+                cache.refresh = std::async(std::launch::async, [this, &cache, render] {
+                    Rendered fresh = RenderNow(render);
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    if (fresh.version > cache.latest.version)
+                        cache.latest = std::move(fresh);
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: the rendering is made here once the last one is too old.
+            }
+        }
     }
     if (!rendered.body.text) {
-        std::uint64_t version = 0;
-        const std::vector<MonitorState> monitors = m_fleet.Snapshot(&version);
-        rendered = {version, Pack(render(monitors))};
+        rendered = RenderNow(render);
         std::lock_guard<std::mutex> lock(m_mutex);
-        cache = rendered;
+        if (rendered.version >= cache.latest.version)
+            cache.latest = rendered;
     }
     return http::Reply::Now(PackedAnswer(request, rendered.body, type));
 }

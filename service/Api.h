@@ -5,7 +5,9 @@
 //                 answers, the page and its event stream
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -18,6 +20,7 @@
 #include "service/Operations.h"
 #include "service/Security.h"
 #include "service/Service.h"
+#include "service/WorkerClock.h"
 #include "service/http/Server.h"
 
 namespace service {
@@ -26,9 +29,16 @@ namespace service {
 // again: about the time of a few operations.
 inline constexpr int BUSY_RETRY_AFTER_S = 5;
 
+// How far behind the counters and times of /metrics and /api/monitors may be (what a monitor
+// shows never is). Past it, the answer is made again off the server's thread while the last one
+// is still sent, for up to as long again.
+inline constexpr std::chrono::milliseconds COUNTERS_LAG{500};
+
 class Api final : public http::Handler {
 public:
-    Api(Fleet& fleet, Service& service, Operations& operations, const OperationLog& log);
+    // clock: how old a rendering is (COUNTERS_LAG).
+    Api(Fleet& fleet, Service& service, Operations& operations, const OperationLog& log,
+        WorkerClock& clock = SystemClock());
     // The bearer tokens a POST needs one of; none: POSTs only from this machine.
     void SetTokens(const Tokens& tokens);
     // The groups a POST may run an operation on, as the configuration resolved them.
@@ -64,29 +74,40 @@ private:
     http::Reply Page(const http::Request& request, const std::string&);
     http::Reply Events(const http::Request&, const std::string&);
 
-    // A whole-fleet answer, rendered once per version of the fleet: the monitors change a few
-    // times a second at most, and a scrape or a dashboard may ask far more often. Version 0 is
-    // none: the fleet is configured, and so past it, before the server starts.
+    // A whole-fleet answer, rendered once per version of the fleet, or less often while only
+    // counters and times move (see COUNTERS_LAG): every poll moves them, hundreds of times a
+    // second on a large site, and a scrape or a dashboard may ask far more often still. Version
+    // 0 is none: the fleet is configured, and so past it, before the server starts.
     struct Rendered {
         std::uint64_t version = 0;
+        std::uint64_t shown = 0; // the fleet's ShownVersion when it was taken
+        WorkerClock::Time made;
         Packed body;
     };
-    // Answers with the rendering of the fleet's version, made now unless the cache has it.
-    http::Reply Render(Rendered& cache,
-                       const std::function<std::string(const std::vector<MonitorState>&)>& render,
-                       const http::Request& request, const char* type);
+    struct Cached {
+        Rendered latest;
+        std::future<void> refresh; // a rendering under way off the server's thread
+    };
+    using Renderer = std::function<std::string(const std::vector<MonitorState>&)>;
+    // Answers with the latest rendering while it shows what the fleet shows and its counters
+    // are recent enough, else with one made now.
+    http::Reply Render(Cached& cache, const Renderer& render, const http::Request& request,
+                       const char* type);
+    Rendered RenderNow(const Renderer& render) const;
 
     Fleet& m_fleet;
     Service& m_service;
     Operations& m_operations;
     const OperationLog& m_log;
+    WorkerClock& m_clock;
     mutable std::mutex m_mutex;
     Tokens m_tokens;
     std::vector<GroupConfig> m_groups;
     ListenAddress m_listen;
     std::vector<std::string> m_allowedHosts;
-    Rendered m_metrics;
-    Rendered m_monitors;
+    // After every member a rendering uses: each waits for its refresh to end as it goes.
+    Cached m_metrics;
+    Cached m_monitors;
     // The page's files, packed once: they are the same for every request.
     struct PageAnswer {
         std::string path;

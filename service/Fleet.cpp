@@ -158,6 +158,7 @@ void Fleet::Configure(const std::vector<MonitorConfig>& monitors,
         m_members = std::move(next);
         m_index = std::move(index);
         m_configured = ++m_version;
+        m_shown = m_version;
     }
     Changed();
 }
@@ -187,6 +188,11 @@ std::uint64_t Fleet::Version() const {
     return m_version;
 }
 
+std::uint64_t Fleet::ShownVersion() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_shown;
+}
+
 Fleet::Changes Fleet::ChangedSince(std::uint64_t since) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     Changes changes{{}, m_version, m_configured > since};
@@ -206,7 +212,7 @@ std::optional<Fleet::Found> Fleet::Find(const std::string& name) const {
 }
 
 template <typename Change>
-void Fleet::Update(const std::string& name, Change change) {
+void Fleet::Update(const std::string& name, Change change, bool shown) {
     std::string logged;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -224,6 +230,8 @@ void Fleet::Update(const std::string& name, Change change) {
         const std::string after = MonitorText(state);
         if (after != before)
             logged = state.name + " (" + state.target + "): " + after;
+        if (shown || after != before)
+            m_shown = m_version;
     }
     Changed();
     if (!logged.empty())
@@ -242,12 +250,14 @@ void Fleet::Changed() {
 }
 
 void Fleet::RecordPoll(const std::string& name, const PollResult& poll) {
-    Update(name, [&](MonitorState& state) { state.Record(poll); });
+    Update(
+        name, [&](MonitorState& state) { state.Record(poll); }, false);
 }
 
 void Fleet::RecordOperation(const std::string& name, Command command, const Outcome& outcome,
                             std::int64_t wallMs) {
-    Update(name, [&](MonitorState& state) { state.Record(command, outcome, wallMs); });
+    Update(
+        name, [&](MonitorState& state) { state.Record(command, outcome, wallMs); }, true);
 }
 
 void Fleet::RecordSweep(const LineWorker& worker, const SweepResult& sweep) {
@@ -275,7 +285,7 @@ void Fleet::UpdateBroker(Change change) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         change();
-        ++m_version;
+        m_shown = ++m_version;
     }
     Changed();
 }

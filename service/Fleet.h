@@ -135,6 +135,10 @@ public:
     std::vector<LineState> Lines() const;
     // The version alone: whether anything changed since a snapshot, without taking one.
     std::uint64_t Version() const;
+    // The version at the last change of what a monitor shows (reachable, unit, source, signal,
+    // firmware, error), of an operation's record, the configuration or the broker's link: polls
+    // that only move counters and times, and sweeps, leave it.
+    std::uint64_t ShownVersion() const;
     struct Changes {
         std::vector<MonitorState> monitors; // in the configuration's order
         std::uint64_t version = 0;          // the fleet's version they were taken at
@@ -178,8 +182,9 @@ private:
         std::shared_ptr<LineWorker> worker;
     };
     // Applies a change to the named monitor, logs a change of what it shows, and wakes waiters.
+    // An operation's record counts as shown whatever it changed.
     template <typename Change>
-    void Update(const std::string& name, Change change);
+    void Update(const std::string& name, Change change, bool shown);
     void Changed();
     // Applies a change to the broker's link, and wakes waiters.
     template <typename Change>
@@ -192,6 +197,7 @@ private:
     std::unordered_map<std::string, std::size_t> m_index; // name -> its place in m_members
     std::uint64_t m_version = 0;
     std::uint64_t m_configured = 0; // the version the last configuration was taken at
+    std::uint64_t m_shown = 0;      // see ShownVersion
     std::optional<BrokerLink> m_broker;
     std::vector<std::shared_ptr<const std::function<void()>>> m_listeners;
 };

@@ -1,0 +1,102 @@
+// /metrics and /api/monitors rendered once and sent again: what a monitor shows is never behind,
+// its counters at most COUNTERS_LAG, on a clock the test moves.
+#include <gtest/gtest.h>
+#include <thread>
+#include "service/Api.h"
+
+using namespace std::chrono_literals;
+using service::COUNTERS_LAG;
+
+namespace {
+
+class SteppedClock final : public service::WorkerClock {
+public:
+    Time Now() override { return now; }
+    std::int64_t WallMs() override { return 1700000000000; }
+    void WaitUntil(std::unique_lock<std::mutex>&, std::condition_variable&, Time,
+                   const std::function<bool()>&) override {}
+    Time now{};
+};
+
+service::PollResult Answered(int source) {
+    service::PollResult poll;
+    poll.status.unit = 1;
+    poll.status.source = source;
+    poll.status.signal = true;
+    poll.status.firmwareRefused = true;
+    poll.wallMs = 1700000000000;
+    return poll;
+}
+
+class Rendering : public testing::Test {
+protected:
+    Rendering() {
+        service::MonitorConfig lobby;
+        lobby.name = "lobby";
+        lobby.target.text = "tcp:127.0.0.1:7001";
+        fleet.Configure({lobby});
+        fleet.RecordPoll("lobby", Answered(0));
+    }
+
+    // The polls the answer to path counts for the monitor.
+    std::string Polls(const std::string& path) {
+        service::http::Request request;
+        request.method = "GET";
+        request.path = path;
+        request.client = "127.0.0.1";
+        request.headers = {{"Host", "127.0.0.1:9420"}};
+        const std::string body = *api.Answer(request).response.body;
+        const std::string key = path == "/metrics" ? "kelvane_monitor_polls_total{" : "\"polls\":";
+        const size_t at = body.find(key);
+        if (at == std::string::npos)
+            return "none";
+        const size_t start = path == "/metrics" ? body.find("} ", at) + 2 : at + key.size();
+        return body.substr(start, body.find_first_of(",\n}", start) - start);
+    }
+
+    SteppedClock clock;
+    service::Fleet fleet;
+    service::Service workers{fleet};
+    service::Operations operations{fleet};
+    service::OperationLog log;
+    service::Api api{fleet, workers, operations, log, clock};
+};
+
+TEST_F(Rendering, CountersMayLagTheirTimeButWhatAMonitorShowsNever) {
+    for (const std::string path : {"/metrics", "/api/monitors"}) {
+        SCOPED_TRACE(path);
+        fleet.RecordPoll("lobby", Answered(0));
+        const std::string first = Polls(path);
+        fleet.RecordPoll("lobby", Answered(0));
+        clock.now += COUNTERS_LAG - 1ms;
+        EXPECT_EQ(Polls(path), first) << "a poll that moved counters alone";
+
+        // Past twice the lag, nothing old is sent.
+        clock.now += COUNTERS_LAG + 2ms;
+        const std::string second = Polls(path);
+        EXPECT_NE(second, first);
+
+        // A change of source is sent at once, counters and all.
+        fleet.RecordPoll("lobby", Answered(3));
+        const std::string third = Polls(path);
+        EXPECT_NE(third, second);
+        fleet.RecordPoll("lobby", Answered(3));
+        EXPECT_EQ(Polls(path), third);
+    }
+}
+
+TEST_F(Rendering, PastTheLagTheLastIsSentWhileTheNextIsMadeAside) {
+    const std::string first = Polls("/metrics");
+    fleet.RecordPoll("lobby", Answered(0));
+    clock.now += COUNTERS_LAG + 1ms;
+    EXPECT_EQ(Polls("/metrics"), first);
+    // The next rendering comes from another thread; a few seconds of real time at most.
+    std::string now = first;
+    for (int i = 0; i < 500 && now == first; ++i) {
+        std::this_thread::sleep_for(10ms);
+        now = Polls("/metrics");
+    }
+    EXPECT_NE(now, first);
+}
+
+} // namespace
