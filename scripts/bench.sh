@@ -2,9 +2,9 @@
 # Times 50 query transactions of the panel, the panel's operations clicked in the real program,
 # kelvanectl status on one and on eight monitors, kelvaned with 64 monitors (alone, beside a crowd
 # of idle and dripping connections, after the hostile clients' table, and a group's source switch
-# on all of them), its check and reload of 10,000, its MQTT bridge and its page in headless
-# Chromium with 256, against the simulated monitor, and prints the figures. Installs and builds
-# what is missing first.
+# on all of them), a site of 1,000, its check and reload of 10,000, its MQTT bridge and its page in
+# headless Chromium with 256, against the simulated monitor, and prints the figures. Installs and
+# builds what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/session.sh
@@ -49,6 +49,11 @@ python3 tests/bench/kelvaned_bench.py
 
 # A group's source switch on those 64 monitors: the lines side by side.
 python3 tests/bench/group_bench.py
+
+# A site of 1,000 monitors on 125 device servers (two simulators), polled fast every 10 s: the
+# sweep, memory, CPU, the answers under load and the page. Debian's Selenium is for Debian's
+# Python.
+/usr/bin/python3 tests/bench/site_bench.py
 
 # kelvaned --check and a reload of generated files of 10,000 monitors.
 python3 tests/bench/config_bench.py

@@ -1,7 +1,7 @@
 """Times a group's source switch on 64 monitors over 8 simulated device servers (a chain of 8 on
 each), paced and fast, against the slowest line's share: the time its own 8 switches took, from
 kelvaned's /api/log. The lines run side by side, so the group takes about the slowest line's share.
-Prints, asserts nothing. Run by scripts/bench.sh, which sets the Wine environment."""
+Prints, asserts nothing. Run by scripts/bench.sh."""
 
 import collections
 import os

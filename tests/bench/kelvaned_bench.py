@@ -3,7 +3,7 @@ each) and prints the figures: one full poll sweep, paced and fast, against one c
 and /api/monitors under 32 concurrent clients (wrk) while it polls, alone and beside 1,000 idle
 and 200 dripping connections from other addresses; CPU time while it polls every 5 s with
 nothing else; resident memory after the hostile clients' table (tests/service/test_hostile.py).
-Run by scripts/bench.sh, which sets the Wine environment."""
+Run by scripts/bench.sh."""
 
 import os
 import re

@@ -1,7 +1,7 @@
 """Times kelvaned's page in headless Chromium against a simulated fleet of 256 monitors on 32
 device servers (a chain of 8 on each) and prints the figures: from navigation to every row in the
 page, and from a monitor's change in kelvaned (a device server stopped: its monitors' next polls
-fail) to the row showing it. Run by scripts/bench.sh, which sets the Wine environment."""
+fail) to the row showing it. Run by scripts/bench.sh."""
 
 import os
 import statistics
@@ -19,9 +19,12 @@ UNITS = 8
 MONITORS = SERVERS * UNITS
 NAVIGATIONS = 5
 
-# Before the page's own script: the time (since navigation began) when every row is in the page,
-# and when the frame after that has been painted.
-ROWS_SHOWN = """
+
+
+def rows_shown(count):
+    """A script for before the page's own: the time (since navigation began) when all count rows
+    are in the page, and when the frame after that has been painted."""
+    return """
 new MutationObserver((changes, observer) => {
     if (document.querySelectorAll(".monitor").length < %d)
         return;
@@ -29,7 +32,8 @@ new MutationObserver((changes, observer) => {
     window.rowsInPage = performance.now();
     requestAnimationFrame(() => setTimeout(() => { window.rowsPainted = performance.now(); }));
 }).observe(document, { childList: true, subtree: true });
-""" % MONITORS
+""" % count
+
 
 # In the page: the wall time (ms since 1970) at which each row's state first says it is not
 # answering.
@@ -68,7 +72,7 @@ def main():
             kelvaned.polled(600)
             browser = Browser(1280, 800)
             browser.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
-                                           {"source": ROWS_SHOWN})
+                                           {"source": rows_shown(MONITORS)})
             url = "http://127.0.0.1:%d/" % kelvaned.port
             shown = []
             painted = []

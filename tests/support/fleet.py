@@ -1,7 +1,7 @@
 """A simulated fleet for kelvaned's tests and benchmark: device servers on free ports of
-127.0.0.1, a daisy chain of monitors on each, served by monitor-sim's fleet mode (one process,
---listen 127.0.0.1:0xN). A server with switches of its own, or one a test stops and starts again,
-runs in a monitor-sim of its own."""
+127.0.0.1, a daisy chain of monitors on each, served by monitor-sim's fleet mode (--listen
+127.0.0.1:0xN, up to 64 servers a process). A server with switches of its own, or one a test stops
+and starts again, runs in a monitor-sim of its own."""
 
 import concurrent.futures
 import queue
@@ -9,6 +9,9 @@ import re
 import time
 
 from simulator import MonitorSim
+
+# The most ports one monitor-sim serves.
+PORTS_PER_SIM = 64
 
 
 class _Server:
@@ -46,18 +49,18 @@ class SimulatedFleet:
         if len(shared) == 1:
             own, shared = sorted(own + shared), []
         self.servers = [None] * servers
-        self._shared = None
-        # Wine takes a while to start each process; side by side they start in the time of one.
-        with concurrent.futures.ThreadPoolExecutor(len(own) + 1) as pool:
-            if shared:
-                fleet = pool.submit(MonitorSim, "--unit-id", "1-%d" % units, *switches,
-                                    fleet=len(shared))
+        groups = [shared[at:at + PORTS_PER_SIM] for at in range(0, len(shared), PORTS_PER_SIM)]
+        self._shared = []
+        # Side by side, the processes start in the time of one.
+        with concurrent.futures.ThreadPoolExecutor(len(own) + len(groups) + 1) as pool:
+            fleets = [pool.submit(MonitorSim, "--unit-id", "1-%d" % units, *switches,
+                                  tcp=True, fleet=len(group)) for group in groups]
             for i, sim in zip(own, pool.map(self._start, own)):
                 self.servers[i] = _Server(sim, sim.port, tagged=False)
-            if shared:
-                self._shared = fleet.result()
-                for i, port in zip(shared, self._shared.ports):
-                    self.servers[i] = _Server(self._shared, port, tagged=True)
+            for group, fleet in zip(groups, fleets):
+                self._shared.append(fleet.result())
+                for i, port in zip(group, self._shared[-1].ports):
+                    self.servers[i] = _Server(self._shared[-1], port, tagged=len(group) > 1)
         self.targets = [server.target for server in self.servers]
 
     def _start(self, i, port=0):
@@ -103,7 +106,7 @@ class SimulatedFleet:
                                   tagged=False)
 
     def close(self):
-        sims = [self._shared] if self._shared else []
+        sims = list(self._shared)
         sims += [server.sim for server in self.servers if not server.tag]
         for sim in sims:
             if sim.process.poll() is None:
