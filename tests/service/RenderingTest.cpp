@@ -85,6 +85,23 @@ TEST_F(Rendering, CountersMayLagTheirTimeButWhatAMonitorShowsNever) {
     }
 }
 
+TEST_F(Rendering, AnOperationIsSentAtOnceEvenWhenTheMonitorShowsTheSame) {
+    const auto diagnostics = [this] {
+        service::http::Request request;
+        request.method = "GET";
+        request.path = "/metrics";
+        request.headers = {{"Host", "127.0.0.1:9420"}};
+        const std::string body = *api.Answer(request).response.body;
+        const std::string key = "operation=\"diagnostic\",result=\"ok\"} ";
+        const size_t at = body.find(key) + key.size();
+        return body.substr(at, body.find('\n', at) - at);
+    };
+    EXPECT_EQ(diagnostics(), "0");
+    Outcome outcome;
+    fleet.RecordOperation("lobby", Command::Diagnostic, outcome, 1700000000000);
+    EXPECT_EQ(diagnostics(), "1");
+}
+
 TEST_F(Rendering, PastTheLagTheLastIsSentWhileTheNextIsMadeAside) {
     const std::string first = Polls("/metrics");
     fleet.RecordPoll("lobby", Answered(0));
