@@ -102,18 +102,22 @@ TEST_F(Rendering, AnOperationIsSentAtOnceEvenWhenTheMonitorShowsTheSame) {
     EXPECT_EQ(diagnostics(), "1");
 }
 
-TEST_F(Rendering, PastTheLagTheLastIsSentWhileTheNextIsMadeAside) {
-    const std::string first = Polls("/metrics");
-    fleet.RecordPoll("lobby", Answered(0));
-    clock.now += COUNTERS_LAG + 1ms;
-    EXPECT_EQ(Polls("/metrics"), first);
-    // The next rendering comes from another thread; a few seconds of real time at most.
-    std::string now = first;
-    for (int i = 0; i < 500 && now == first; ++i) {
-        std::this_thread::sleep_for(10ms);
-        now = Polls("/metrics");
+TEST_F(Rendering, PastTheLagTheLastIsSentWhileTheNextIsMadeAsideEachTime) {
+    std::string last = Polls("/metrics");
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        fleet.RecordPoll("lobby", Answered(0));
+        clock.now += COUNTERS_LAG + 1ms;
+        EXPECT_EQ(Polls("/metrics"), last);
+        // The next rendering comes from another thread; a few seconds of real time at most.
+        std::string now = last;
+        for (int i = 0; i < 500 && now == last; ++i) {
+            std::this_thread::sleep_for(10ms);
+            now = Polls("/metrics");
+        }
+        EXPECT_NE(now, last);
+        last = now;
     }
-    EXPECT_NE(now, first);
 }
 
 } // namespace
