@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include "service/LineWorker.h"
+#include "tests/support/CapturedStderr.h"
 #include "tests/support/SimulatedLine.h"
 #include "tests/support/VirtualWorkerClock.h"
 
@@ -17,6 +18,14 @@ using service::OperationResult;
 using service::PollResult;
 
 namespace {
+
+// How often the text holds the words.
+int Count(const std::string& text, const std::string& words) {
+    int count = 0;
+    for (auto at = text.find(words); at != std::string::npos; at = text.find(words, at + 1))
+        ++count;
+    return count;
+}
 
 struct Poll {
     std::string monitor;
@@ -192,13 +201,18 @@ TEST_F(LineWorkerOnVirtualTime, ASweepLongerThanTheIntervalIsFollowedByTheNextAt
 TEST_F(LineWorkerOnVirtualTime, ALineThatWillNotOpenIsTriedOncePerCycleUntilItOpens) {
     failingOpens = 2;
     Make({{"m1", 1}, {"m2", 2}});
+    CapturedStderr log;
     RunTo(25000);
+    const std::string logged = log.Text();
     ASSERT_EQ(reports.polls.size(), 6u);
     for (size_t i = 0; i < 4; ++i)
         EXPECT_EQ(reports.polls[i].result.error, Failure::Open) << i;
     EXPECT_EQ(reports.polls[4].result.error, Failure::None);
     EXPECT_EQ(reports.polls[5].result.error, Failure::None);
     EXPECT_EQ(opens, 3);
+    // Once when the line fails, once when it is back.
+    EXPECT_EQ(Count(logged, "cannot open the line (connection refused); tried again"), 1) << logged;
+    EXPECT_EQ(Count(logged, "the line is open again"), 1) << logged;
 }
 
 TEST_F(LineWorkerOnVirtualTime, AConnectionThatDropsIsLetGoAndOpenedAfreshForTheNextCycle) {
@@ -207,7 +221,9 @@ TEST_F(LineWorkerOnVirtualTime, AConnectionThatDropsIsLetGoAndOpenedAfreshForThe
         if (frame == "@@2SSG000" && opens == 1)
             line.dropped = true;
     };
+    CapturedStderr log;
     RunTo(15000);
+    EXPECT_EQ(Count(log.Text(), "open again"), 0) << "it never failed to open";
     ASSERT_EQ(reports.polls.size(), 6u);
     EXPECT_EQ(reports.polls[0].result.error, Failure::None);
     EXPECT_EQ(reports.polls[1].result.error, Failure::NoAnswer);

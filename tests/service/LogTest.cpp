@@ -1,10 +1,7 @@
 // kelvaned's log: whatever a monitor or a file sent, one event stays one line.
 #include <gtest/gtest.h>
-#include <unistd.h>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include "service/Log.h"
+#include "tests/support/CapturedStderr.h"
 
 TEST(LogLines, EscapeControlCharactersBackslashesAndBrokenUtf8AndKeepPrintableUtf8) {
     const struct {
@@ -38,22 +35,10 @@ TEST(LogLines, EscapeControlCharactersBackslashesAndBrokenUtf8AndKeepPrintableUt
 }
 
 TEST(LogLines, AValueWithALineBreakIsLoggedOnOneLine) {
-    char path[] = "/tmp/kelvaned-log-XXXXXX";
-    const int file = ::mkstemp(path);
-    ASSERT_GE(file, 0);
-    std::fflush(stderr);
-    const int saved = ::dup(STDERR_FILENO);
-    ::dup2(file, STDERR_FILENO);
+    CapturedStderr logged;
     service::Log("hall (tcp:10.0.0.7:4001): answering: firmware 1.0\nkelvaned: forged\r\n");
-    ::dup2(saved, STDERR_FILENO);
-    ::close(saved);
-    ::close(file);
-    std::ifstream in(path);
-    std::ostringstream logged;
-    logged << in.rdbuf();
-    ::unlink(path);
     // Not the journal: the line begins with its time, "2026-12-09T09:14:03.120Z ".
-    const std::string line = logged.str();
+    const std::string line = logged.Text();
     ASSERT_GT(line.size(), 25u);
     EXPECT_EQ(line.substr(23, 2), "Z ");
     EXPECT_EQ(line.substr(25), "kelvaned: hall (tcp:10.0.0.7:4001): answering: firmware "
