@@ -5,6 +5,7 @@
 #include <chrono>
 #include <regex>
 #include "commands/Report.h"
+#include "core/Sources.h"
 #include "res/Version.h"
 #include "service/Events.h"
 #include "service/GroupRun.h"
@@ -33,17 +34,6 @@ http::Reply Fail(int status, const std::string& reason) {
     return http::Reply::Now(http::ErrorAnswer(status, reason));
 }
 
-// "HDMI1, HDMI2, HDMI3 or VGA".
-std::string SourceNames() {
-    std::string names;
-    for (int i = 0; i < protocol::SOURCE_COUNT; ++i)
-        names += std::string(i == 0                            ? ""
-                             : i + 1 == protocol::SOURCE_COUNT ? " or "
-                                                               : ", ") +
-                 protocol::SOURCES[i].name;
-    return names;
-}
-
 // Reads an operation's body into the request; false with the reason for a 400.
 bool ReadBody(Command command, const std::string& body, Request& request, std::string& error) {
     const bool blank = body.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -63,13 +53,13 @@ bool ReadBody(Command command, const std::string& body, Request& request, std::s
     }
     const auto source = parsed.find("source");
     if (source == parsed.end() || !source->is_string()) {
-        error = "the body wants {\"source\": NAME}, NAME one of " + SourceNames();
+        error = "the body wants {\"source\": NAME}, NAME one of " + protocol::SourceChoices();
         return false;
     }
     request.source = protocol::SourceByName(source->get<std::string>());
     if (request.source < 0) {
         error = "unknown source \"" + source->get<std::string>() + "\": the sources are " +
-                SourceNames();
+                protocol::SourceChoices();
         return false;
     }
     return true;

@@ -168,7 +168,7 @@ class HomeAssistantMeetsTheFleet(Bridged):
         self.client.publish("hall-ha/status", "online")
         self.everything_published(self.client, ["m1-1", "m1-2"], mark)
         metrics = self.kelvaned.get("/metrics").body
-        self.assertIn("kelvane_mqtt_connected 1", metrics.replace("{}", ""))
+        self.assertRegex(metrics, r"(?m)^kelvane_mqtt_connected(\{\})? 1$")
         self.assertRegex(metrics, r'kelvane_mqtt_messages_total\{direction="in"\} [1-9]')
         self.assertRegex(metrics, r'kelvane_mqtt_messages_total\{direction="out"\} [1-9]\d')
 
