@@ -210,7 +210,7 @@ Api::Rendered Api::RenderNow(const Renderer& render) const {
     rendered.shown = m_fleet.ShownVersion();
     const std::vector<MonitorState> monitors = m_fleet.Snapshot(&rendered.version);
     rendered.body = Pack(render(monitors));
-    rendered.made = m_clock.Now();
+    rendered.current = m_clock.Now();
     return rendered;
 }
 
@@ -219,9 +219,14 @@ http::Reply Api::Render(Cached& cache, const Renderer& render, const http::Reque
     Rendered rendered;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const Rendered& latest = cache.latest;
-        const auto age = m_clock.Now() - latest.made;
+        Rendered& latest = cache.latest;
         const bool same = latest.version == m_fleet.Version();
+        // A rendering that still shows the fleet as it is counts as made now; otherwise the
+        // first change after a quiet spell would find it long past its lag and have it made
+        // again on the server's thread, right when the polls of a sweep want the processors.
+        if (same)
+            latest.current = m_clock.Now();
+        const auto age = m_clock.Now() - latest.current;
         const bool shows = latest.body.text && latest.shown == m_fleet.ShownVersion();
         if (same || (shows && age < 2 * COUNTERS_LAG))
             rendered = latest;

@@ -81,7 +81,9 @@ private:
     struct Rendered {
         std::uint64_t version = 0;
         std::uint64_t shown = 0; // the fleet's ShownVersion when it was taken
-        WorkerClock::Time made;
+        // When it was last found to show the fleet as it is: made then, or the fleet's version
+        // unchanged since. Its counters lag from there, not from when it was made.
+        WorkerClock::Time current;
         Packed body;
     };
     struct Cached {

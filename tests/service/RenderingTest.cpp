@@ -85,6 +85,21 @@ TEST_F(Rendering, CountersMayLagTheirTimeButWhatAMonitorShowsNever) {
     }
 }
 
+TEST_F(Rendering, CountersLagFromWhenTheFleetMovedNotFromWhenTheAnswerWasMade) {
+    for (const std::string path : {"/metrics", "/api/monitors"}) {
+        SCOPED_TRACE(path);
+        const std::string first = Polls(path);
+        // A quiet spell, asked about all along: the answer stays the fleet's own.
+        clock.now += 10 * COUNTERS_LAG;
+        EXPECT_EQ(Polls(path), first);
+        fleet.RecordPoll("lobby", Answered(0));
+        clock.now += COUNTERS_LAG - 1ms;
+        EXPECT_EQ(Polls(path), first) << "the first poll after it";
+        clock.now += COUNTERS_LAG + 1ms;
+        EXPECT_NE(Polls(path), first);
+    }
+}
+
 TEST_F(Rendering, AnOperationIsSentAtOnceEvenWhenTheMonitorShowsTheSame) {
     const auto diagnostics = [this] {
         service::http::Request request;
