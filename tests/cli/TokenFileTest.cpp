@@ -48,23 +48,25 @@ TEST_P(TokenFile, IsReadAsTheTableSays) {
     ::unlink(path.c_str());
 }
 
+// A token file holds 64 KiB at most, and the refusal says so.
+constexpr std::size_t LIMIT_BYTES = 65536;
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, TokenFile,
-    ::testing::Values(TokenCase{0600, "s3cret\n", "=s3cret;", true},
-                      TokenCase{0400, "s3cret", "=s3cret;", true},
-                      TokenCase{0640, " \ts3cret \r\n", "=s3cret;", true},
-                      TokenCase{0600, "ops  s3cret\nci\tt0ken\r\n", "ops=s3cret;ci=t0ken;", true},
-                      TokenCase{0600, "\n  \nops s3cret\n\n", "ops=s3cret;", true},
-                      TokenCase{0644, "s3cret\n", "readable or writable by others", false},
-                      TokenCase{0602, "s3cret\n", "readable or writable by others", false},
-                      TokenCase{0620, "s3cret\n", "writable by its group", false},
-                      TokenCase{0600, "", "holds no token", false},
-                      TokenCase{0600, " \r\n\n", "holds no token", false},
-                      TokenCase{0600, "ops s3cret\na b c\n",
-                                ":2: a line holds TOKEN or LABEL TOKEN", false},
-                      TokenCase{0600, std::string(MAX_TOKEN_FILE_BYTES, 'x'),
-                                "=" + std::string(MAX_TOKEN_FILE_BYTES, 'x') + ";", true},
-                      TokenCase{0600, std::string(MAX_TOKEN_FILE_BYTES + 1, 'x'), "over", false}));
+    ::testing::Values(
+        TokenCase{0600, "s3cret\n", "=s3cret;", true}, TokenCase{0400, "s3cret", "=s3cret;", true},
+        TokenCase{0640, " \ts3cret \r\n", "=s3cret;", true},
+        TokenCase{0600, "ops  s3cret\nci\tt0ken\r\n", "ops=s3cret;ci=t0ken;", true},
+        TokenCase{0600, "\n  \nops s3cret\n\n", "ops=s3cret;", true},
+        TokenCase{0644, "s3cret\n", "readable or writable by others", false},
+        TokenCase{0602, "s3cret\n", "readable or writable by others", false},
+        TokenCase{0620, "s3cret\n", "writable by its group", false},
+        TokenCase{0600, "", "holds no token", false},
+        TokenCase{0600, " \r\n\n", "holds no token", false},
+        TokenCase{0600, "ops s3cret\na b c\n", ":2: a line holds TOKEN or LABEL TOKEN", false},
+        TokenCase{0600, std::string(LIMIT_BYTES, 'x'), "=" + std::string(LIMIT_BYTES, 'x') + ";",
+                  true},
+        TokenCase{0600, std::string(LIMIT_BYTES + 1, 'x'), "is over 65536 bytes", false}));
 
 TEST(TokenFileKinds, ADirectoryOrNothingIsNoTokenFile) {
     std::vector<TokenLine> lines;

@@ -256,9 +256,10 @@ TEST(MqttBridge, ACommandStartsItsOperationAndAnUnknownPayloadIsAnsweredWithoutO
         const char* topic;
         const char* payload;
         bool retain;
-        int source;          // started with this source (-1: none), or
-        const char* started; // the command started; null: nothing started
-        const char* error;   // the error of the R on result; null: no R
+        int source;               // started with this source (-1: none), or
+        const char* started;      // the command started; null: nothing started
+        const char* error;        // the error of the R on result; null: no R
+        const char* message = ""; // words the R's message holds
     };
     const Case cases[] = {
         {"kelvane/lobby/source/set", "HDMI3", false, 2, "source", nullptr},
@@ -270,7 +271,7 @@ TEST(MqttBridge, ACommandStartsItsOperationAndAnUnknownPayloadIsAnsweredWithoutO
         {"kelvane/lobby/reset/press", "press", false, -1, nullptr, "invalid"},
         {"kelvane/lobby/source/set",
          "HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1HDMI1", false, -1, nullptr,
-         "invalid"},
+         "invalid", "a command of 65 bytes: at most 64 are read"},
         // A retained command would run again at every connect.
         {"kelvane/lobby/source/set", "HDMI1", true, -1, nullptr, nullptr},
         {"kelvane/nobody/source/set", "HDMI1", false, -1, nullptr, nullptr},
@@ -307,7 +308,7 @@ TEST(MqttBridge, ACommandStartsItsOperationAndAnUnknownPayloadIsAnsweredWithoutO
         EXPECT_EQ(r["ok"], false);
         EXPECT_EQ(r["error"], c.error);
         EXPECT_EQ(r["target"], "tcp:127.0.0.1:4001");
-        EXPECT_TRUE(r["message"].is_string());
+        EXPECT_NE(r["message"].get<std::string>().find(c.message), std::string::npos) << r;
     }
 }
 
