@@ -2,6 +2,8 @@
 // end-to-end table (tests/service/test_requests.py) runs them through the real server; a client
 // from another machine can only be had here, since kelvaned without a token listens on loopback.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <fstream>
 #include "service/Security.h"
 
 using service::JudgePost;
@@ -70,4 +72,20 @@ TEST(PostRules, TokensCompareWholeAndExactly) {
     EXPECT_FALSE(service::SameToken("ab", "abc"));
     EXPECT_FALSE(service::SameToken("abc", std::string("abc\0", 4)));
     EXPECT_FALSE(service::SameToken("", "a"));
+}
+
+TEST(Secret, IsTheFirstLineWithoutTheBlanksAroundIt) {
+    const std::string path = ::testing::TempDir() + "mqtt-password";
+    const std::pair<const char*, const char*> cases[] = {
+        {"s3cret", "s3cret"},     {"s3cret\n", "s3cret"},
+        {"s3cret\r\n", "s3cret"}, {" s3cret \r\nnext\n", "s3cret"},
+        {"s3 cret\n", "s3 cret"},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        ::chmod(path.c_str(), 0600);
+        std::string secret, error;
+        EXPECT_TRUE(service::LoadToken(path, secret, error)) << error;
+        EXPECT_EQ(secret, expected) << text;
+    }
 }

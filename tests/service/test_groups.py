@@ -95,6 +95,7 @@ class Groups(FleetAndKelvaned):
             self.assertEqual(self.kelvaned.post(path, body, headers).status, status, path)
         for limit in ("0", "1001", "x"):
             self.assertEqual(self.kelvaned.get("/api/log?limit=" + limit).status, 400, limit)
+        self.assertEqual(self.kelvaned.get("/api/log?limit=1000").status, 200)
 
     def test_every_operation_is_logged_with_who_asked_newest_first(self):
         self.assertEqual(self.kelvaned.post("/api/groups/front/diagnostic", {},

@@ -266,6 +266,16 @@ class Reloading(Bridged):
         self.assertFalse([m for m in client.since(mark) if m.topic.endswith("/result")])
         self.assertEqual(len([f for f in FLEET.frames(0) if "SSS" in f or "DSS" in f]), switches)
 
+        # The bridge taken out says offline; put back, it publishes everything again.
+        for config, status in ((config_text(fleet_monitors(FLEET)[:1], interval=1), "offline"),
+                               (self.config(monitors=fleet_monitors(FLEET)[:1]), "online")):
+            mark = client.mark()
+            kelvaned.write_config(config)
+            kelvaned.reload()
+            message = client.wait_for_topic("gate/status", mark=mark)
+            self.assertEqual(message.text(), status)
+        self.everything_published(client, ["m1-1"], mark)
+
 
 if __name__ == "__main__":
     unittest.main()
