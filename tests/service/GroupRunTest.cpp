@@ -76,4 +76,14 @@ TEST(GroupRun, AGroupLargerThanTheQueueRunsWholeInItsOrderEachMemberAfterTheOneB
         EXPECT_LT(record.seconds, 2 * records[0].seconds) << members[i];
         lastEnd = record.endedMs;
     }
+
+    // Every member refused at once: the group still ends, once.
+    service::RunOnGroup(operations, fleet, {"gone", "away"}, request, {"api", "127.0.0.1", "desk"},
+                        [&](const std::vector<OperationRecord>& ended) {
+                            records = ended;
+                            ++finished;
+                        });
+    EXPECT_EQ(finished, 2);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1].outcome.error, protocol::Failure::Open);
 }

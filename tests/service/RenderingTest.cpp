@@ -1,5 +1,5 @@
 // /metrics and /api/monitors rendered once and sent again: what a monitor shows is never behind,
-// its counters at most COUNTERS_LAG, on a clock the test moves.
+// its counters at most COUNTERS_LAG, on a clock the test moves; and /api/log's length by default.
 #include <gtest/gtest.h>
 #include <thread>
 #include "service/Api.h"
@@ -98,6 +98,22 @@ TEST_F(Rendering, CountersLagFromWhenTheFleetMovedNotFromWhenTheAnswerWasMade) {
         clock.now += COUNTERS_LAG + 1ms;
         EXPECT_NE(Polls(path), first);
     }
+}
+
+TEST_F(Rendering, TheLogGivesTheNewestHundredWithoutALimit) {
+    for (int n = 1; n <= 101; ++n) {
+        service::OperationRecord record;
+        record.monitor = "m" + std::to_string(n);
+        log.Add(record);
+    }
+    service::http::Request request;
+    request.method = "GET";
+    request.path = "/api/log";
+    request.client = "127.0.0.1";
+    request.headers = {{"Host", "127.0.0.1:9420"}};
+    const auto entries = nlohmann::json::parse(*api.Answer(request).response.body)["operations"];
+    ASSERT_EQ(entries.size(), 100u);
+    EXPECT_EQ(entries[0]["monitor"], "m101");
 }
 
 TEST_F(Rendering, AnOperationIsSentAtOnceEvenWhenTheMonitorShowsTheSame) {
