@@ -1,5 +1,5 @@
 // The workers of a configuration: a line's first poll comes after the fleet has its monitors, so
-// that no first result is dropped as one of a monitor a reload removed.
+// that no first result is dropped as one of a monitor a reload removed; its sweep is its line's.
 #include <gtest/gtest.h>
 #include <atomic>
 #include <thread>
@@ -42,6 +42,9 @@ TEST(ServiceStart, EveryLinesFirstOpenFindsItsMonitorsInTheFleet) {
     workers.Stop();
     for (const service::MonitorState& monitor : fleet.Snapshot())
         EXPECT_EQ(monitor.polls, 1u) << monitor.name;
+    // And each line's sweep went to that line.
+    for (const service::LineState& line : fleet.Lines())
+        EXPECT_TRUE(line.sweepSeconds.has_value()) << line.name;
 }
 
 } // namespace
