@@ -4,6 +4,8 @@
 #include "service/Api.h"
 #include <chrono>
 #include <regex>
+#include <set>
+#include <vector>
 #include "commands/Report.h"
 #include "core/Sources.h"
 #include "res/Version.h"
@@ -34,14 +36,38 @@ http::Reply Fail(int status, const std::string& reason) {
     return http::Reply::Now(http::ErrorAnswer(status, reason));
 }
 
+// The body as JSON, discarded when it is none. twice: whether an object in it names a key twice,
+// which readers take differently (the first, the last): ambiguous, so refused.
+nlohmann::json ParseBody(const std::string& body, bool& twice) {
+    using Event = nlohmann::json::parse_event_t;
+    std::vector<std::set<std::string>> keys; // of each object open at this point
+    return nlohmann::json::parse(
+        body,
+        [&](int, Event event, nlohmann::json& parsed) {
+            if (event == Event::object_start)
+                keys.emplace_back();
+            else if (event == Event::object_end)
+                keys.pop_back();
+            else if (event == Event::key && !keys.back().insert(parsed.get<std::string>()).second)
+                twice = true;
+            return true;
+        },
+        false);
+}
+
 // Reads an operation's body into the request; false with the reason for a 400.
 bool ReadBody(Command command, const std::string& body, Request& request, std::string& error) {
     const bool blank = body.find_first_not_of(" \t\r\n") == std::string::npos;
     if (command != Command::Source && blank)
         return true;
-    const nlohmann::json parsed = nlohmann::json::parse(body, nullptr, false);
+    bool twice = false;
+    const nlohmann::json parsed = ParseBody(body, twice);
     if (parsed.is_discarded() || !parsed.is_object()) {
         error = "the body is not a JSON object";
+        return false;
+    }
+    if (twice) {
+        error = "the body names a key twice in one object";
         return false;
     }
     if (command != Command::Source) {
@@ -65,10 +91,18 @@ bool ReadBody(Command command, const std::string& body, Request& request, std::s
     return true;
 }
 
+// An operation that did not run to its end (what: "the operation", "the group's operation").
+http::Response CutAnswer(Cut why, const std::string& what) {
+    return http::ErrorAnswer(503, std::string(why == Cut::Reload
+                                                  ? "a reload took the monitor or its line away"
+                                                  : "kelvaned is stopping") +
+                                      ": " + what + " did not run to its end");
+}
+
 // What an operation came to, as its request's answer.
 http::Response OperationAnswer(const OperationRecord& record) {
-    if (record.cut)
-        return http::ErrorAnswer(503, "kelvaned is stopping: the operation did not run to its end");
+    if (record.cut != Cut::No)
+        return CutAnswer(record.cut, "the operation");
     http::Response response;
     response.status = record.outcome.ok() ? 200 : 502;
     response.type = JSON_TYPE;
@@ -78,14 +112,13 @@ http::Response OperationAnswer(const OperationRecord& record) {
 }
 
 // What a group's operation came to: each member's R in the group's order, 200 when every member
-// succeeded, else 502; 503 when the stop cut any of them.
+// succeeded, else 502; 503 when the stop or a reload cut any of them.
 http::Response GroupAnswer(const std::vector<OperationRecord>& records) {
     nlohmann::ordered_json results = nlohmann::ordered_json::array();
     bool ok = true;
     for (const OperationRecord& record : records) {
-        if (record.cut)
-            return http::ErrorAnswer(503, "kelvaned is stopping: the group's operation did not "
-                                          "run to its end");
+        if (record.cut != Cut::No)
+            return CutAnswer(record.cut, "the group's operation");
         ok = ok && record.outcome.ok();
         results.push_back(ReportJson(record.target, record.command, record.outcome));
     }
@@ -325,9 +358,7 @@ http::Reply Api::Operate(const http::Request& head, const std::string& name) {
                 // A reload took it away while the body came.
                 done(http::ErrorAnswer(404, "no monitor is named \"" + name + "\""));
             } else if (started == Started::Stopping) {
-                OperationRecord cut;
-                cut.cut = true;
-                done(OperationAnswer(cut));
+                done(CutAnswer(Cut::Stop, "the operation"));
             }
         });
     });

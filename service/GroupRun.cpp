@@ -30,7 +30,7 @@ OperationRecord NotStarted(const OperationRecord& member, const Run& run, Starte
     record.command = run.request.command;
     record.request = run.request;
     record.requester = run.requester;
-    record.cut = started == Started::Stopping;
+    record.cut = started == Started::Stopping ? Cut::Stop : Cut::No;
     record.outcome.error =
         started == Started::Busy ? protocol::Failure::Busy : protocol::Failure::Open;
     record.outcome.message =

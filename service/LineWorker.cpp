@@ -94,6 +94,14 @@ void LineWorker::Configure(std::vector<LineMonitor> monitors, LineSettings setti
     m_wake.notify_all();
 }
 
+void LineWorker::PollNewMonitors() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_shown = true;
+    }
+    m_wake.notify_all();
+}
+
 Admission LineWorker::Submit(const std::string& monitor, const Request& request,
                              OperationDone done) {
     {
@@ -108,9 +116,11 @@ Admission LineWorker::Submit(const std::string& monitor, const Request& request,
     return Admission::Queued;
 }
 
-void LineWorker::Stop() {
+void LineWorker::Stop(Cut why) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_stop)
+            m_stopCause = why;
         m_stop = true;
     }
     m_cancel.Set();
@@ -120,26 +130,39 @@ void LineWorker::Stop() {
 bool LineWorker::WaitForWork(Time nextPoll) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_clock.WaitUntil(lock, m_wake, nextPoll,
-                      [this] { return m_stop || !m_queue.empty() || m_pending.has_value(); });
+                      [this] { return m_stop || !m_queue.empty() || m_pending || m_shown; });
     return !m_stop;
 }
 
-bool LineWorker::TakeConfiguration() {
+Cut LineWorker::StopCause() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_pending)
-        return false;
-    m_monitors = std::move(m_pending->first);
-    m_settings = m_pending->second;
-    m_pending.reset();
-    m_reconfigured = true;
-    // A unit learned is kept for a monitor that is still asked at "0".
-    for (auto learned = m_learned.begin(); learned != m_learned.end();) {
-        const auto kept = std::find_if(m_monitors.begin(), m_monitors.end(), [&](auto& monitor) {
-            return monitor.name == learned->first && !monitor.unit;
-        });
-        learned = kept == m_monitors.end() ? m_learned.erase(learned) : std::next(learned);
+    return m_stopCause;
+}
+
+void LineWorker::TakeConfiguration() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // A configuration is handed over before PollNewMonitors: with it, or taken already.
+    const bool shown = std::exchange(m_shown, false);
+    if (m_pending) {
+        const std::vector<LineMonitor> before =
+            std::exchange(m_monitors, std::move(m_pending->first));
+        m_settings = m_pending->second;
+        m_pending.reset();
+        m_reconfigured = true;
+        for (const LineMonitor& monitor : m_monitors)
+            m_unpolled = m_unpolled || std::none_of(before.begin(), before.end(), [&](auto& old) {
+                             return old.name == monitor.name && old.unit == monitor.unit;
+                         });
+        // A unit learned is kept for a monitor that is still asked at "0".
+        for (auto learned = m_learned.begin(); learned != m_learned.end();) {
+            const auto kept =
+                std::find_if(m_monitors.begin(), m_monitors.end(), [&](auto& monitor) {
+                    return monitor.name == learned->first && !monitor.unit;
+                });
+            learned = kept == m_monitors.end() ? m_learned.erase(learned) : std::next(learned);
+        }
     }
-    return true;
+    m_pollNow = m_pollNow || (shown && m_unpolled);
 }
 
 void LineWorker::Run() {
@@ -151,10 +174,12 @@ void LineWorker::Run() {
         bool started = false;
         while (WaitForWork(nextPoll)) {
             TakeConfiguration();
+            RunOperations();
             if (std::exchange(m_reconfigured, false) && started)
                 nextPoll = lastStart + m_settings.interval;
-            RunOperations();
             const Time now = m_clock.Now();
+            if (std::exchange(m_pollNow, false))
+                nextPoll = now;
             if (now < nextPoll)
                 continue;
             lastStart = now - nextPoll < m_settings.interval ? nextPoll : now;
@@ -166,19 +191,22 @@ void LineWorker::Run() {
         Log(m_target.text + ": the line's worker stopped: " + e.what());
     }
     std::deque<Operation> left;
+    Cut why = Cut::Stop;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_finished = true;
         left.swap(m_queue);
+        why = m_stopCause;
     }
     for (const Operation& operation : left)
-        operation.done({true, {}});
+        operation.done({why, {}});
     Release();
 }
 
 void LineWorker::PollCycle() {
     const Time began = m_clock.Now();
     bool openTried = false;
+    m_unpolled = false;
     // A configuration taken by an operation between two polls applies from the next cycle.
     const std::vector<LineMonitor> monitors = m_monitors;
     for (const LineMonitor& monitor : monitors) {
@@ -247,7 +275,7 @@ OperationResult LineWorker::RunOperation(const Operation& operation) {
                      [&](const LineMonitor& m) { return m.name == operation.monitor; });
     // Removed by a reload while the operation waited.
     if (monitor == m_monitors.end()) {
-        result.cut = true;
+        result.cut = Cut::Reload;
         return result;
     }
     Request request = operation.request;
@@ -264,7 +292,7 @@ OperationResult LineWorker::RunOperation(const Operation& operation) {
         // next: what failed after it did not fail on its own, and what it cut did not run to its
         // end.
         if (m_waits.TakeCut() || (m_cancel.IsSet() && !result.outcome.ok())) {
-            result.cut = true;
+            result.cut = StopCause();
             return result;
         }
         if (!monitor->unit && !request.unit)

@@ -3,7 +3,7 @@
 // ever interleave on it.
 //   LineMonitor       a monitor on the line, as configured
 //   LineSettings      what every line shares: the poll interval and the exchange's timing
-//   OperationResult   what an operation came to, or that kelvaned stopped before it could end
+//   Cut, OperationResult  what an operation came to, or why it did not run (to its end)
 //   Admission, MAX_WAITING_OPERATIONS  whether an operation was queued, and the queue's bound
 //   LineOpener, OpenLine  how a worker opens its line: the line library's, or a test's fake
 //   LineWorker        the thread: polls its monitors one after the other every interval, and
@@ -40,8 +40,12 @@ struct LineSettings {
     Timing timing = Timing::Paced;
 };
 
+// Why an operation did not run, or not to its end: kelvaned stopped, or a reload took its monitor
+// or its line away.
+enum class Cut { No, Stop, Reload };
+
 struct OperationResult {
-    bool cut = false; // kelvaned stopped first: the operation did not run, or not to its end
+    Cut cut = Cut::No;
     Outcome outcome;
 };
 
@@ -76,13 +80,17 @@ public:
     const line::Target& Target() const { return m_target; }
     // Takes new monitors and settings before the next poll or operation; the line stays open.
     void Configure(std::vector<LineMonitor> monitors, LineSettings settings);
+    // Called once the fleet shows the monitors of the last Configure: those the line did not poll
+    // before (a new name, or another unit) are polled at once, not an interval later. Sooner,
+    // their first poll would be taken for one of a monitor that is gone, and lost.
+    void PollNewMonitors();
     // Queues an operation on a monitor of this line. done is called once, on the worker's
     // thread, when it has run or was cut; never when it was not queued. done must not hold the
     // worker: the worker cannot end on its own thread.
     Admission Submit(const std::string& monitor, const Request& request, OperationDone done);
     // Asks the thread to stop: the exchange under way ends, a wait is cut, what waits in the
-    // queue is answered as cut. Returns at once; the destructor waits for the thread.
-    void Stop();
+    // queue is answered as cut, for why. Returns at once; the destructor waits for the thread.
+    void Stop(Cut why = Cut::Stop);
     // Waits until the thread has ended (after Stop).
     void Join();
     // Whether the thread is still at work.
@@ -115,6 +123,8 @@ private:
 
     // Waits for the next thing to do; false once stopped.
     bool WaitForWork(Time nextPoll);
+    // Why the operations that stop cut were cut.
+    Cut StopCause();
     void PollCycle();
     void Poll(const LineMonitor& monitor, bool& openTried);
     // Runs the operations waiting in the queue, one after the other.
@@ -135,7 +145,7 @@ private:
     // answer-driven exchange knows how the last exchange before a poll ended; a new one when the
     // timing changed.
     MonitorProtocol& Protocol();
-    bool TakeConfiguration();
+    void TakeConfiguration();
 
     const line::Target m_target;
     LineReports& m_reports;
@@ -149,7 +159,9 @@ private:
     std::condition_variable m_wake;
     std::deque<Operation> m_queue;
     std::optional<std::pair<std::vector<LineMonitor>, LineSettings>> m_pending;
+    bool m_shown = false; // PollNewMonitors was called since the thread last looked
     bool m_stop = false;
+    Cut m_stopCause = Cut::Stop;
 
     // The worker thread's own.
     std::vector<LineMonitor> m_monitors;
@@ -158,9 +170,10 @@ private:
     std::unique_ptr<MonitorLine> m_line;
     std::unique_ptr<MonitorProtocol> m_protocol; // over m_line; made by Protocol()
     bool m_reconfigured = false; // a configuration was taken since the schedule last looked
-    bool m_openFailed = false;
-    bool m_overrunning = false; // the last sweep outlasted the interval (logged once)   // the last
-                                // try to open failed (logged once, not per poll)
+    bool m_unpolled = false;     // it brought monitors no cycle has polled yet
+    bool m_pollNow = false;      // and the fleet shows them: a cycle starts at once
+    bool m_openFailed = false;   // the last try to open failed (logged once, not per poll)
+    bool m_overrunning = false;  // the last sweep outlasted the interval (logged once)
 
     std::atomic<bool> m_finished{false};
     std::thread m_thread;

@@ -50,9 +50,10 @@ void Operations::AddListener(Done listener) {
 }
 
 void Operations::Ended(const OperationRecord& record) {
-    std::string result = record.cut            ? "cut short by the stop"
-                         : record.outcome.ok() ? "done"
-                                               : std::string("failed: ") +
+    std::string result = record.cut == Cut::Stop     ? "cut short by the stop"
+                         : record.cut == Cut::Reload ? "cut short by a reload"
+                         : record.outcome.ok()       ? "done"
+                                                     : std::string("failed: ") +
                                                      protocol::FailureName(record.outcome.error);
     std::string who = record.requester.face;
     if (!record.requester.address.empty())

@@ -15,6 +15,7 @@
 #include <vector>
 #include "commands/Commands.h"
 #include "service/Fleet.h"
+#include "service/LineWorker.h"
 #include "service/WorkerClock.h"
 
 namespace service {
@@ -31,7 +32,7 @@ struct OperationRecord {
     Command command = Command::Source;
     Request request;
     Requester requester;
-    bool cut = false; // kelvaned stopped before the operation could end
+    Cut cut = Cut::No; // why the operation did not run to its end
     Outcome outcome;
     std::int64_t endedMs = 0; // when it ended, in ms since 1970 (UTC)
     double seconds = 0;       // from its queueing to its end

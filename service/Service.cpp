@@ -41,6 +41,7 @@ void Service::Apply(const Config& config) {
     std::vector<std::shared_ptr<LineWorker>> workers;
     std::vector<std::shared_ptr<LineWorker>> released;
     std::vector<std::shared_ptr<LineWorker>> added;
+    std::vector<std::shared_ptr<LineWorker>> kept;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         std::vector<std::shared_ptr<LineWorker>> old = std::move(m_workers);
@@ -50,6 +51,7 @@ void Service::Apply(const Config& config) {
             // reload added finds it on its worker.
             if (workers[i]) {
                 workers[i]->Configure(std::move(monitors[i]), settings);
+                kept.push_back(workers[i]);
                 continue;
             }
             workers[i] = std::make_shared<LineWorker>(
@@ -66,10 +68,12 @@ void Service::Apply(const Config& config) {
     // one of a monitor a reload removed, and lost until the next cycle.
     for (auto& worker : added)
         worker->Start();
+    for (auto& worker : kept)
+        worker->PollNewMonitors();
     // Outside the lock: a line let go ends its exchange first.
     for (auto& worker : released) {
         Log(worker->Target().text + ": no longer configured; the line is let go");
-        worker->Stop();
+        worker->Stop(Cut::Reload);
     }
 }
 

@@ -54,7 +54,8 @@ json OperationJson(const OperationRecord& r) {
     const auto text = [](const std::string& value) {
         return value.empty() ? json(nullptr) : json(value);
     };
-    const protocol::Failure error = r.cut ? protocol::Failure::Interrupted : r.outcome.error;
+    const protocol::Failure error =
+        r.cut != Cut::No ? protocol::Failure::Interrupted : r.outcome.error;
     return {
         {"ended", Rfc3339(r.endedMs)},
         {"monitor", r.monitor},

@@ -145,7 +145,7 @@ Bridge::Heard Bridge::Received(std::string_view topic, std::string_view payload,
 
 void Bridge::Ended(const OperationRecord& record) {
     Outcome outcome = record.outcome;
-    if (record.cut)
+    if (record.cut != Cut::No)
         MarkInterrupted(outcome);
     const std::string topic = Topics(Settings()).Result(record.monitor);
     m_outbox.Publish(topic, Dump(ReportJson(record.target, record.command, outcome)), false);

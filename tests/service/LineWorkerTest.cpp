@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <tuple>
 #include "service/LineWorker.h"
 #include "tests/support/CapturedStderr.h"
 #include "tests/support/SimulatedLine.h"
@@ -11,6 +12,7 @@
 
 using protocol::Failure;
 using service::Admission;
+using service::Cut;
 using service::LineMonitor;
 using service::LineSettings;
 using service::LineWorker;
@@ -257,7 +259,7 @@ TEST_F(LineWorkerOnVirtualTime, OperationsRunAtOnceOneAtATimeInTheirOrderAndTheQ
         EXPECT_EQ(switches[i],
                   std::string("@@") + (i % 2 ? "2" : "1") + "SSS" + protocol::SOURCES[source].code);
         const OperationResult& result = results["switch " + std::to_string(i)];
-        EXPECT_FALSE(result.cut);
+        EXPECT_EQ(result.cut, Cut::No);
         EXPECT_TRUE(result.outcome.ok());
         EXPECT_EQ(result.outcome.source, source);
     }
@@ -284,8 +286,8 @@ TEST_F(LineWorkerOnVirtualTime, AStopInAnExchangeLetsItEndSendsNothingMoreAndCut
     worker->Join();
 
     EXPECT_EQ(frames.size(), stoppedAt) << "nothing after the frame under way";
-    EXPECT_TRUE(results["diagnostic"].cut) << "its second frame was never sent";
-    EXPECT_TRUE(results["switch"].cut) << "it never ran";
+    EXPECT_EQ(results["diagnostic"].cut, Cut::Stop) << "its second frame was never sent";
+    EXPECT_EQ(results["switch"].cut, Cut::Stop) << "it never ran";
     EXPECT_TRUE(reports.operations.empty()) << "nothing cut is counted as done";
     EXPECT_EQ(openLines, 0);
     EXPECT_FALSE(worker->Running());
@@ -311,4 +313,49 @@ TEST_F(LineWorkerOnVirtualTime, AReloadThatKeepsTheLineKeepsItOpenAndTheUnitItLe
     EXPECT_EQ(CycleStarts("m3"), (std::vector<std::uint64_t>{100, 10100, 15100, 20100}));
     for (const Poll& poll : reports.polls)
         EXPECT_EQ(poll.result.status.unit, 3);
+}
+
+TEST_F(LineWorkerOnVirtualTime, MonitorsAReloadBringsArePolledAtOnceWhenTheFleetShowsThem) {
+    Make({{"m1", 1}, {"m2", 2}});
+    onFrame = [this](const std::string& frame, SimulatedLine&) {
+        // Handed over in the first cycle without the word that the fleet shows them: m3 waits
+        // for the next cycle. In the second, m2 is renamed and the fleet shows it at once.
+        if (frame == "@@1SSG000" && time.Now() < 1000)
+            worker->Configure({{"m1", 1}, {"m2", 2}, {"m3", 3}}, {});
+        if (frame == "@@3SSG000" && time.Now() < 12000) {
+            worker->Configure({{"m1", 1}, {"renamed", 2}, {"m3", 3}}, {});
+            worker->PollNewMonitors();
+        }
+    };
+    RunTo(27000);
+    EXPECT_EQ(Names(reports.polls),
+              (std::vector<std::string>{"m1", "m2", "m1", "m2", "m3", "m1", "renamed", "m3", "m1",
+                                        "renamed", "m3"}));
+    const std::vector<std::uint64_t> starts = CycleStarts("m1");
+    ASSERT_EQ(starts.size(), 4u);
+    EXPECT_EQ(starts[1], 10100u);
+    EXPECT_EQ(starts[2], reports.polls[4].endMs + 100) << "right after the cycle under way";
+    EXPECT_EQ(starts[3], starts[2] + 10000) << "counted from there";
+}
+
+TEST_F(LineWorkerOnVirtualTime, OperationsOnAMonitorOrALineAReloadTookAwayAreCutByTheReload) {
+    Make({{"m1", 1}, {"m2", 2}}, 3600);
+    for (const auto& [key, monitor, command] :
+         {std::tuple{"switch", "m2", Command::Source}, std::tuple{"reset m2", "m2", Command::Reset},
+          std::tuple{"reset m1", "m1", Command::Reset}, std::tuple{"queued", "m1", Command::Reset}})
+        ASSERT_EQ(Submit(key, monitor, Asking(command, 1)), Admission::Queued);
+    // m2 leaves the line while it switches; the line is let go while m1 resets.
+    onFrame = [this](const std::string& frame, SimulatedLine&) {
+        if (frame == "@@2SSSHD2")
+            worker->Configure({{"m1", 1}}, {});
+        if (frame == "@@1DSSEXE")
+            worker->Stop(Cut::Reload);
+    };
+    clock.RunTo(1000000);
+    worker->Start();
+    worker->Join();
+    EXPECT_EQ(results["switch"].cut, Cut::No) << "it ran to its end";
+    for (const char* key : {"reset m2", "reset m1", "queued"})
+        EXPECT_EQ(results[key].cut, Cut::Reload) << key;
+    EXPECT_EQ(reports.operations.size(), 1u);
 }

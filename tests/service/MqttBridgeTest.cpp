@@ -344,7 +344,7 @@ TEST(MqttBridge, EveryOperationsResultGoesToItsMonitorsResultTopicAndACutOneIsNo
     record.outcome.source = 2;
     record.outcome.signal = true;
     h.bridge.Ended(record);
-    record.cut = true;
+    record.cut = service::Cut::Stop;
     h.bridge.Ended(record);
     const std::vector<Sent> sent = h.out.Take();
     ASSERT_EQ(sent.size(), 2u);

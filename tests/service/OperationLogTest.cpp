@@ -49,7 +49,7 @@ TEST(OperationLog, AnEntryNamesWhoAskedAndACutOperationAsInterrupted) {
                                            entry["ok"], entry["error"]}),
               (std::vector<nlohmann::json>{"reset", nullptr, nullptr, false, "no-answer"}));
     record.outcome.error = protocol::Failure::None;
-    record.cut = true;
+    record.cut = service::Cut::Stop;
     entry = service::OperationJson(record);
     EXPECT_EQ((std::vector<nlohmann::json>{entry["ok"], entry["error"]}),
               (std::vector<nlohmann::json>{false, "interrupted"}));

@@ -34,6 +34,8 @@ CASES = [
     ("open", "POST", "/api/monitors/m/source", JSON, "{}", 400, "source"),
     ("open", "POST", "/api/monitors/m/source", JSON, '{"source": "HDMI2"', 400, "JSON"),
     ("open", "POST", "/api/monitors/m/source", JSON, "", 400, "JSON"),
+    ("open", "POST", "/api/monitors/m/source", JSON, '{"source": "HDMI2", "source": "HDMI3"}',
+     400, "twice"),
     ("open", "POST", "/api/monitors/m/reset", JSON, '{"now": true}', 400, "no body"),
     ("open", "POST", "/api/monitors/m/diagnostic", JSON, "[]", 400, "JSON object"),
     ("open", "POST", "/api/monitors/m/source", JSON, '{"source": "%s"}' % ("x" * 4200), 413,
