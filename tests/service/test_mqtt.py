@@ -276,6 +276,24 @@ class Reloading(Bridged):
             self.assertEqual(message.text(), status)
         self.everything_published(client, ["m1-1"], mark)
 
+    def test_commands_turned_on_by_sighup_are_taken_on_the_same_connection(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        client = self.listen()
+        self.addCleanup(client.close)
+        kelvaned = self.start(folder.name, monitors=fleet_monitors(FLEET)[:1], commands=False)
+        self.addCleanup(kelvaned.close)
+        self.everything_published(client, ["m1-1"], entities=STATE_ONLY)
+        mark = client.mark()
+        kelvaned.write_config(self.config(monitors=fleet_monitors(FLEET)[:1]))
+        kelvaned.reload()
+        client.wait_for_topic("gate-ha/select/kelvane_m1-1/source/config", mark=mark)
+        client.publish("gate/m1-1/source/set", "VGA")
+        result = json.loads(client.wait_for_topic("gate/m1-1/result", mark=mark).payload)
+        self.assertEqual((result["ok"], result["source"]), (True, "VGA"))
+        self.assertEqual(len([line for line in kelvaned.read_log() if "mqtt: connecting" in line]),
+                         1, "on the same connection")
+
 
 if __name__ == "__main__":
     unittest.main()
