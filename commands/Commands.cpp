@@ -48,6 +48,12 @@ bool Address(const Request& request, MonitorProtocol& monitor, char& address, Ou
     } else {
         monitor.Ask(Query::UnitId, ANY_UNIT_ADDRESS, outcome);
         FailOn(outcome, outcome);
+        // A unit ID read from a refusal is no monitor's word (a late answer whose bytes fell out
+        // of step reads as one): nothing that changes a monitor goes to an address taken from it.
+        if (outcome.ok() && outcome.refusal != CMD_ACK) {
+            outcome.unit.reset();
+            Fail(outcome, outcome.refusal, QUERY_NAMES[static_cast<int>(Query::UnitId)]);
+        }
     }
     address = AddressOf(outcome.unit);
     return outcome.ok();

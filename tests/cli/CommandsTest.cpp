@@ -127,6 +127,19 @@ TEST(Commands, AFrameThatCannotBeWrittenIsAWriteFailureAndNothingFollowsIt) {
     EXPECT_TRUE(m.line.frames.empty());
 }
 
+// A unit ID read from a refusal (a monitor without the query, or a late answer whose bytes fell
+// out of step) addresses no monitor: nothing that changes one follows.
+TEST(Commands, ARefusedUnitIdQueryIsAFailureAndNothingThatChangesAMonitorFollows) {
+    for (Command command : {Command::Source, Command::Reset, Command::Diagnostic}) {
+        Monitor m({"001?"});
+        const Outcome outcome = m.Run(Asking(command));
+        EXPECT_STREQ(protocol::FailureName(outcome.error), "refused");
+        EXPECT_EQ(outcome.message, "the monitor refused the unit-ID query");
+        EXPECT_FALSE(outcome.unit.has_value());
+        EXPECT_EQ(m.line.frames, Frames{"@@0UIG000"});
+    }
+}
+
 // Several monitors answering at "0": each command stops there with several-answers, and nothing
 // that changes a monitor follows.
 struct SeveralCase {
