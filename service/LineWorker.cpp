@@ -205,14 +205,14 @@ void LineWorker::Run() {
 
 void LineWorker::PollCycle() {
     const Time began = m_clock.Now();
-    bool openTried = false;
+    bool failedThisCycle = false;
     m_unpolled = false;
     // A configuration taken by an operation between two polls applies from the next cycle.
     const std::vector<LineMonitor> monitors = m_monitors;
     for (const LineMonitor& monitor : monitors) {
         if (m_cancel.IsSet())
             return;
-        Poll(monitor, openTried);
+        Poll(monitor, failedThisCycle);
         RunOperations();
     }
     const auto took = m_clock.Now() - began;
@@ -231,11 +231,11 @@ void LineWorker::PollCycle() {
     m_reports.RecordSweep(*this, sweep);
 }
 
-void LineWorker::Poll(const LineMonitor& monitor, bool& openTried) {
+void LineWorker::Poll(const LineMonitor& monitor, bool& failedThisCycle) {
     const Time began = m_clock.Now();
     PollResult poll;
     std::string reason;
-    if (!EnsureOpen(openTried, reason)) {
+    if (!EnsureOpen(failedThisCycle, reason)) {
         poll.error = Failure::Open;
     } else {
         poll.status = Protocol().ReadStatus(UnitOf(monitor), true);
@@ -280,9 +280,9 @@ OperationResult LineWorker::RunOperation(const Operation& operation) {
     }
     Request request = operation.request;
     request.unit = UnitOf(*monitor);
-    bool openTried = false;
+    bool failedThisCycle = false;
     std::string reason;
-    if (!EnsureOpen(openTried, reason)) {
+    if (!EnsureOpen(failedThisCycle, reason)) {
         result.outcome.error = Failure::Open;
         result.outcome.message = reason;
     } else {
@@ -315,16 +315,16 @@ void LineWorker::Learn(const LineMonitor& monitor, const std::optional<int>& uni
         m_learned[monitor.name] = *unit;
 }
 
-bool LineWorker::EnsureOpen(bool& openTried, std::string& reason) {
+bool LineWorker::EnsureOpen(bool& failedThisCycle, std::string& reason) {
     if (m_line)
         return true;
-    if (openTried) {
+    if (failedThisCycle) {
         reason = "the line did not open at this poll";
         return false;
     }
-    openTried = true;
     m_line = m_open(m_target, m_cancel, reason);
     if (!m_line) {
+        failedThisCycle = true;
         if (!m_openFailed && !m_cancel.IsSet())
             Log(m_target.text + ": " + OpenFailure(reason) + "; tried again at every poll");
         m_openFailed = true;

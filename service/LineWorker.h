@@ -126,16 +126,18 @@ private:
     // Why the operations that stop cut were cut.
     Cut StopCause();
     void PollCycle();
-    void Poll(const LineMonitor& monitor, bool& openTried);
+    void Poll(const LineMonitor& monitor, bool& failedThisCycle);
     // Runs the operations waiting in the queue, one after the other.
     void RunOperations();
     OperationResult RunOperation(const Operation& operation);
     // The unit to address: the configured one, or the one learned at "0"; none until then.
     std::optional<int> UnitOf(const LineMonitor& monitor) const;
     void Learn(const LineMonitor& monitor, const std::optional<int>& unit);
-    // Opens the line unless it is open; one try per poll cycle (openTried), each operation its
-    // own. False with the reason.
-    bool EnsureOpen(bool& openTried, std::string& reason);
+    // Opens the line unless it is open: a line that did not open is not tried again in the same
+    // poll cycle (failedThisCycle), an operation tries its own. One let go after a monitor that
+    // did not answer is opened again for the next: on a daisy chain that monitor may only be off.
+    // False with the reason.
+    bool EnsureOpen(bool& failedThisCycle, std::string& reason);
     // After an exchange that met a dead line: a dropped connection or a pulled adapter look
     // alike, so the line is opened afresh for the next poll.
     void ReleaseAfter(protocol::Failure failure);

@@ -217,7 +217,7 @@ TEST_F(LineWorkerOnVirtualTime, ALineThatWillNotOpenIsTriedOncePerCycleUntilItOp
     EXPECT_EQ(Count(logged, "the line is open again"), 1) << logged;
 }
 
-TEST_F(LineWorkerOnVirtualTime, AConnectionThatDropsIsLetGoAndOpenedAfreshForTheNextCycle) {
+TEST_F(LineWorkerOnVirtualTime, AConnectionThatDropsIsLetGoAndOpenedAfreshForTheNextMonitor) {
     Make({{"m1", 1}, {"m2", 2}, {"m3", 3}});
     onFrame = [this](const std::string& frame, SimulatedLine& line) {
         if (frame == "@@2SSG000" && opens == 1)
@@ -227,13 +227,21 @@ TEST_F(LineWorkerOnVirtualTime, AConnectionThatDropsIsLetGoAndOpenedAfreshForThe
     RunTo(15000);
     EXPECT_EQ(Count(log.Text(), "open again"), 0) << "it never failed to open";
     ASSERT_EQ(reports.polls.size(), 6u);
-    EXPECT_EQ(reports.polls[0].result.error, Failure::None);
     EXPECT_EQ(reports.polls[1].result.error, Failure::NoAnswer);
-    EXPECT_EQ(reports.polls[2].result.error, Failure::Open) << "one open a cycle";
-    for (size_t i = 3; i < 6; ++i)
+    for (size_t i : {0, 2, 3, 4, 5})
         EXPECT_EQ(reports.polls[i].result.error, Failure::None) << i;
     EXPECT_EQ(opens, 2);
     EXPECT_EQ(openLines, 0) << "the line is let go when the worker stops";
+}
+
+TEST_F(LineWorkerOnVirtualTime, AMonitorThatIsOffFailsAloneAndTheChainAfterItIsPolled) {
+    Make({{"m1", 1}, {"off", 7}, {"m3", 3}});
+    RunTo(25000);
+    ASSERT_EQ(reports.polls.size(), 9u);
+    for (const Poll& poll : reports.polls)
+        EXPECT_EQ(poll.result.error, poll.monitor == "off" ? Failure::NoAnswer : Failure::None)
+            << poll.monitor;
+    EXPECT_EQ(opens, 4) << "let go after each no answer, opened again for the next monitor";
 }
 
 TEST_F(LineWorkerOnVirtualTime, OperationsRunAtOnceOneAtATimeInTheirOrderAndTheQueueIsBounded) {

@@ -67,11 +67,14 @@ class TheApiShowsTheFleet(WithFleet):
 
     @classmethod
     def monitors(cls):
-        return fleet_monitors(cls.fleet)[:4] + [("alone", cls.fleet.targets[2], None)]
+        # "off" is no unit of the first server's chain: a monitor switched off.
+        chains = fleet_monitors(cls.fleet)
+        return chains[:1] + [("off", cls.fleet.targets[0], 9)] + chains[1:4] + [
+            ("alone", cls.fleet.targets[2], None)]
 
     def test_the_monitors_come_in_the_configurations_order_with_the_simulators_values(self):
         monitors = self.kelvaned.polled(3 * self.interval + 3 * POLL_S, times=2)
-        self.assertEqual(list(monitors), ["m1-1", "m1-2", "m2-1", "m2-2", "alone"])
+        self.assertEqual(list(monitors), ["m1-1", "off", "m1-2", "m2-1", "m2-2", "alone"])
         m = dict(monitors["m1-1"])
         last_ok = m.pop("last_ok")
         self.assertRegex(last_ok, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
@@ -94,6 +97,14 @@ class TheApiShowsTheFleet(WithFleet):
         self.assertEqual(self.kelvaned.get("/api/monitors/m2-2").json(), other | {
             "polls": self.kelvaned.get("/api/monitors/m2-2").json()["polls"],
             "last_ok": self.kelvaned.get("/api/monitors/m2-2").json()["last_ok"]})
+
+    def test_a_monitor_that_is_off_fails_alone_and_the_chain_after_it_is_polled(self):
+        monitors = self.kelvaned.polled(3 * self.interval + 3 * POLL_S, times=2)
+        self.assertEqual((monitors["off"]["error"], monitors["off"]["reachable"]),
+                         ("no-answer", False))
+        self.assertEqual((monitors["m1-2"]["error"], monitors["m1-2"]["failures"]), (None, 0))
+        self.assertIn('kelvane_line_up{line="%s",target="%s"} 1' % ((self.fleet.targets[0],) * 2),
+                      self.kelvaned.get("/metrics").body)
 
     def test_a_unit_learned_at_address_zero_is_the_monitors_unit_from_then_on(self):
         monitors = self.kelvaned.polled(3 * self.interval + 3 * POLL_S, times=2)
