@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include "service/Log.h"
 #include "service/mqtt/Topics.h"
 
@@ -74,27 +75,45 @@ void MosquittoClient::Start() {
     if (m_handle == nullptr)
         return;
     Log("mqtt: connecting to " + m_settings.broker + " as " + m_settings.clientId);
-    m_starter = std::thread([this] { FirstConnect(); });
+    m_keeper = std::thread([this] { Keep(); });
 }
 
-void MosquittoClient::FirstConnect() {
+void MosquittoClient::Keep() {
     std::chrono::seconds wait{RECONNECT_FIRST_S};
     bool told = false;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_closing) {
-        lock.unlock();
-        const int rc = mosquitto_connect_async(m_handle, m_settings.address.host.c_str(),
-                                               m_settings.address.port, KEEP_ALIVE_S);
-        const std::string why = rc == MOSQ_ERR_SUCCESS ? "" : ErrorText(rc);
-        lock.lock();
-        if (rc == MOSQ_ERR_SUCCESS) {
-            m_looping = mosquitto_loop_start(m_handle) == MOSQ_ERR_SUCCESS;
-            return;
+        if (m_looping) {
+            m_closingSet.wait(lock, [this] { return m_closing || m_refused; });
+            if (m_closing)
+                return;
+            m_refused = false;
+            if (std::exchange(m_accepted, false))
+                wait = std::chrono::seconds(RECONNECT_FIRST_S);
+            lock.unlock();
+            // The network thread has ended, or would try again at its own pace: it is stopped,
+            // and the next connect made here.
+            mosquitto_disconnect(m_handle);
+            mosquitto_loop_stop(m_handle, false);
+            lock.lock();
+            m_looping = false;
+        } else {
+            lock.unlock();
+            const int rc = mosquitto_connect_async(m_handle, m_settings.address.host.c_str(),
+                                                   m_settings.address.port, KEEP_ALIVE_S);
+            const std::string why = rc == MOSQ_ERR_SUCCESS ? "" : ErrorText(rc);
+            lock.lock();
+            if (rc == MOSQ_ERR_SUCCESS) {
+                m_looping = mosquitto_loop_start(m_handle) == MOSQ_ERR_SUCCESS;
+                if (!m_looping)
+                    return;
+                continue;
+            }
+            if (!told)
+                Log("mqtt: " + m_settings.broker + " cannot be reached yet (" + why +
+                    "); trying again after 1 s, then after waits doubling up to 60 s");
+            told = true;
         }
-        if (!told)
-            Log("mqtt: " + m_settings.broker + " cannot be reached yet (" + why +
-                "); trying again after 1 s, then after waits doubling up to 60 s");
-        told = true;
         m_closingSet.wait_for(lock, wait, [this] { return m_closing; });
         wait = std::min(wait * 2, std::chrono::seconds(RECONNECT_MOST_S));
     }
@@ -135,8 +154,8 @@ void MosquittoClient::Close() {
         m_closing = true;
     }
     m_closingSet.notify_all();
-    if (m_starter.joinable())
-        m_starter.join();
+    if (m_keeper.joinable())
+        m_keeper.join();
     const bool connected = m_connected;
     mosquitto_disconnect(m_handle);
     // Connected, the network thread sends what is queued and the disconnect, then ends. Not
@@ -154,8 +173,14 @@ void MosquittoClient::OnConnect(mosquitto* handle, void* self, int reason, int,
         // Refused (a wrong password, say): said once, not at every try.
         const std::string why = mosquitto_reason_string(reason);
         if (why != client.m_refusal)
-            Log("mqtt: " + client.m_settings.broker + " refused the connection: " + why);
+            Log("mqtt: " + client.m_settings.broker + " refused the connection: " + why +
+                "; trying again after waits doubling up to 60 s");
         client.m_refusal = why;
+        {
+            std::lock_guard<std::mutex> lock(client.m_mutex);
+            client.m_refused = true;
+        }
+        client.m_closingSet.notify_all();
         return;
     }
     client.m_refusal.clear();
@@ -164,6 +189,7 @@ void MosquittoClient::OnConnect(mosquitto* handle, void* self, int reason, int,
         for (const std::string& topic : client.m_topics)
             mqtt::Subscribe(handle, topic);
         client.m_connected = true;
+        client.m_accepted = true;
     }
     Log("mqtt: connected to " + client.m_settings.broker);
     client.m_events.connected();

@@ -36,8 +36,9 @@ public:
     MosquittoClient& operator=(const MosquittoClient&) = delete;
 
     // Starts connecting, with the last will "offline" on PREFIX/status. A broker that is not
-    // there yet is tried again after 1 s, then after waits doubling up to 60 s; once connected,
-    // libmosquitto's network thread keeps the connection and reconnects with its own back-off.
+    // there yet, or that refuses the connect, is tried again after 1 s, then after waits doubling
+    // up to 60 s; once connected, libmosquitto's network thread keeps the connection and
+    // reconnects with its own back-off.
     void Start();
     // Publishes while connected; drops the message otherwise.
     void Publish(const std::string& topic, const std::string& payload, bool retain);
@@ -54,18 +55,22 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message,
                           const mosquitto_property*);
     static void OnPublish(mosquitto*, void* self, int mid);
-    // Until the first connect: libmosquitto's network thread ends when it starts without a
-    // connection, so the first one is tried here, and the network thread started once it is made.
-    void FirstConnect();
+    // The connects libmosquitto does not make: its network thread ends when it starts without a
+    // connection, and when the broker refuses one (a wrong password, say). Those are tried here,
+    // after waits doubling from 1 s up to 60 s, and the network thread started once one is made;
+    // until Close.
+    void Keep();
 
     const MqttSettings m_settings;
     const ClientEvents m_events;
     mosquitto* m_handle = nullptr;
     bool m_looping = false; // under m_mutex
     bool m_closed = false;
-    bool m_closing = false; // under m_mutex: ends the first connect's tries
-    std::condition_variable m_closingSet;
-    std::thread m_starter;
+    bool m_closing = false;               // under m_mutex: ends Keep
+    bool m_refused = false;               // under m_mutex: the broker refused a connect
+    bool m_accepted = false;              // under m_mutex: it accepted one since Keep last looked
+    std::condition_variable m_closingSet; // m_closing or m_refused set
+    std::thread m_keeper;
     std::atomic<bool> m_connected{false};
     std::mutex m_mutex;
     std::vector<std::string> m_topics; // under m_mutex

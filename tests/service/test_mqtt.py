@@ -4,7 +4,9 @@ Assistant. Run by ctest through scripts/test.sh, with Debian's Python (paho-mqtt
 
 import json
 import os
+import shutil
 import signal
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -228,6 +230,31 @@ class ABrokerThatComesAndGoes(Bridged):
         self.assertEqual(len([line for line in log if "mqtt: connected to" in line]), 2)
         self.assertEqual(len([line for line in log if "is lost" in line]), 2)
         self.assertEqual(len([line for line in log if "cannot be reached" in line]), 1)
+
+    def test_a_broker_that_refused_the_password_is_tried_again_until_it_takes_it(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        users, password = (os.path.join(folder.name, name) for name in ("users", "password"))
+
+        def broker_password(text):
+            subprocess.run(["mosquitto_passwd", "-b", "-c", users, "kelvaned", text], check=True)
+            # mosquitto started by root reads it as its own user.
+            if os.geteuid() == 0:
+                os.chmod(folder.name, 0o711)
+                shutil.chown(users, "mosquitto")
+        broker_password("another")
+        broker = Broker(passwords=users)
+        self.addCleanup(broker.close)
+        with open(os.open(password, os.O_WRONLY | os.O_CREAT, 0o600), "w") as out:
+            out.write("s3cret\n")
+        kelvaned = Kelvaned(folder.name, self.config(port=broker.port) +
+                            'username = "kelvaned"\npassword_file = "%s"\n' % password)
+        self.addCleanup(kelvaned.close)
+        kelvaned.wait_for(r"mqtt: .* refused the connection: ")
+        broker.stop()
+        broker_password("s3cret")
+        broker.start()
+        kelvaned.wait_for(r"mqtt: connected to ")
 
 
 class Reloading(Bridged):

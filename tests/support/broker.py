@@ -27,16 +27,19 @@ def free_port():
 
 class Broker:
     """mosquitto listening on 127.0.0.1:self.port (a free one unless given), ready (its "running"
-    line read). stop() and start() again keep the port; it keeps no message across them."""
+    line read). stop() and start() again keep the port; it keeps no message across them. With
+    passwords, a file mosquitto_passwd made, it takes only the users named there."""
 
-    def __init__(self, port=None):
+    def __init__(self, port=None, passwords=None):
         self.folder = tempfile.TemporaryDirectory()
         self.port = port or free_port()
         self.config = os.path.join(self.folder.name, "mosquitto.conf")
+        users = ("allow_anonymous false\npassword_file %s\n" % passwords if passwords
+                 else "allow_anonymous true\n")
         with open(self.config, "w") as out:
-            out.write("listener %d 127.0.0.1\nallow_anonymous true\npersistence false\n"
+            out.write("listener %d 127.0.0.1\n%spersistence false\n"
                       "log_dest stderr\nlog_type error\nlog_type warning\nlog_type notice\n"
-                      "log_type information\n" % self.port)
+                      "log_type information\n" % (self.port, users))
         self.process = None
         self.start()
 
