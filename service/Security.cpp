@@ -39,7 +39,7 @@ bool LoadToken(const std::string& path, std::string& token, std::string& error) 
         first.pop_back();
     token = Trimmed(first);
     if (token.empty()) {
-        error = path + " holds no token on its first line";
+        error = path + " holds nothing on its first line";
         return false;
     }
     return true;

@@ -27,7 +27,8 @@ namespace service {
 // the way).
 bool ReadPrivateFile(const std::string& path, std::string& text, std::string& error);
 
-// Reads a secret from the file (ReadPrivateFile): its first line without the blanks around it. False with the reason also when it holds no token.
+// Reads a secret from the file (ReadPrivateFile): its first line without the blanks around it.
+// False with the reason also when that is empty.
 bool LoadToken(const std::string& path, std::string& token, std::string& error);
 
 // Every line of the token file is a token kelvaned takes: "TOKEN", or "LABEL TOKEN" to name who

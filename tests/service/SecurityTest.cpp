@@ -88,4 +88,8 @@ TEST(Secret, IsTheFirstLineWithoutTheBlanksAroundIt) {
         EXPECT_TRUE(service::LoadToken(path, secret, error)) << error;
         EXPECT_EQ(secret, expected) << text;
     }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << " \r\nsecond line\n";
+    std::string secret, error;
+    EXPECT_FALSE(service::LoadToken(path, secret, error));
+    EXPECT_EQ(error, path + " holds nothing on its first line");
 }
