@@ -308,8 +308,10 @@ TEST_F(LineWorkerOnVirtualTime, AReloadThatKeepsTheLineKeepsItOpenAndTheUnitItLe
     chain = monitor_sim::Chain(monitor_sim::MonitorState{}, {3}, monitor_sim::Faults{});
     Make({{"m3", std::nullopt}});
     onFrame = [this](const std::string&, SimulatedLine&) {
-        if (time.Now() > 10000 && time.Now() < 11000)
+        if (time.Now() > 10000 && time.Now() < 11000) {
             worker->Configure({{"m3", std::nullopt}}, {std::chrono::seconds(5), Timing::Paced});
+            worker->PollNewMonitors(); // it has none: the schedule holds
+        }
     };
     RunTo(22000);
     EXPECT_EQ(opens, 1);
