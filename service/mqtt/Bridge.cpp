@@ -108,6 +108,14 @@ Bridge::Heard Bridge::Received(std::string_view topic, std::string_view payload,
         // publishes everything anyway.
         if (topics.Discovery() && topic == topics.HomeAssistantStatus())
             return payload == ONLINE && !retain ? Heard::HomeAssistantOnline : Heard::Nothing;
+        if (const std::optional<std::string> monitor = topics.MonitorOfState(topic)) {
+            if (retain && !payload.empty() && !m_known(*monitor)) {
+                Log("mqtt: " + std::string(topic) + ": " + *monitor +
+                    " is no monitor of the configuration: what it left is cleared");
+                Clear(*monitor);
+            }
+            return Heard::Nothing;
+        }
         if (!m_settings.commands)
             return Heard::Nothing;
         read = ReadCommand(m_settings.topicPrefix, topic, payload);

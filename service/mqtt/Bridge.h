@@ -30,11 +30,14 @@ public:
 
 using Starter = std::function<Started(const std::string& monitor, const Request& request,
                                       const Requester& requester, Operations::Done done)>;
+// Whether the configuration in force has a monitor of this name: the fleet's, or a test's.
+using Known = std::function<bool(const std::string& monitor)>;
 
 class Bridge {
 public:
-    Bridge(Outbox& outbox, Starter start, const MqttSettings& settings)
-        : m_outbox(outbox), m_start(std::move(start)), m_settings(settings) {}
+    Bridge(Outbox& outbox, Starter start, Known known, const MqttSettings& settings)
+        : m_outbox(outbox), m_start(std::move(start)), m_known(std::move(known)),
+          m_settings(settings) {}
 
     MqttSettings Settings() const;
     // Takes new settings. When their topics differ, what was published under the old ones is
@@ -51,7 +54,9 @@ public:
 
     enum class Heard { Nothing, HomeAssistantOnline };
     // A message from the broker: a command is started, or answered on its monitor's result topic
-    // when it cannot run; Home Assistant's "online" asks for everything again.
+    // when it cannot run; Home Assistant's "online" asks for everything again; the retained state
+    // of a monitor the configuration does not have (one taken out while kelvaned was not
+    // running: a reload clears its own) is cleared with everything else it left.
     Heard Received(std::string_view topic, std::string_view payload, bool retain);
     // Publishes an operation's R on its monitor's result topic, whoever asked for it.
     void Ended(const OperationRecord& record);
@@ -77,6 +82,7 @@ private:
     mutable std::mutex m_mutex;
     Outbox& m_outbox;
     const Starter m_start;
+    const Known m_known;
     MqttSettings m_settings;
     std::map<std::string, Shown> m_shown;
     // Monitors a configuration removed: cleared again at every connect, in case the broker was

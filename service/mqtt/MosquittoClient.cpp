@@ -34,9 +34,10 @@ std::string ErrorText(int rc) {
     return mosquitto_strerror(rc);
 }
 
+// What kelvaned publishes itself does not come back to it.
 void Subscribe(mosquitto* handle, const std::string& topic) {
     mosquitto_subscribe_v5(handle, nullptr, topic.c_str(), QOS_COMMANDS,
-                           MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
+                           MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
 }
 
 } // namespace

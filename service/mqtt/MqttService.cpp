@@ -111,6 +111,7 @@ void MqttService::Apply(const std::optional<MqttSettings>& settings) {
                    Operations::Done done) {
                 return m_operations.Start(monitor, request, requester, std::move(done));
             },
+            [this](const std::string& monitor) { return m_fleet.Find(monitor).has_value(); },
             *settings);
         m_fleet.SetBrokerConfigured(true);
         {

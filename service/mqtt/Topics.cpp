@@ -16,13 +16,26 @@ std::string Shown(std::string_view payload) {
 } // namespace
 
 std::vector<std::string> Topics::Subscriptions() const {
-    std::vector<std::string> topics;
+    std::vector<std::string> topics{State("+")};
     if (m_commands)
         for (const CommandTopic& command : COMMAND_TOPICS)
             topics.push_back(m_prefix + "/+/" + command.suffix);
     if (Discovery())
         topics.push_back(HomeAssistantStatus());
     return topics;
+}
+
+std::optional<std::string> Topics::MonitorOfState(std::string_view topic) const {
+    const std::string before = m_prefix + "/";
+    const std::string_view after = "/state";
+    if (topic.size() <= before.size() + after.size() || topic.substr(0, before.size()) != before ||
+        topic.substr(topic.size() - after.size()) != after)
+        return std::nullopt;
+    const std::string_view monitor =
+        topic.substr(before.size(), topic.size() - before.size() - after.size());
+    if (monitor.find('/') != std::string_view::npos)
+        return std::nullopt;
+    return std::string(monitor);
 }
 
 CommandRead ReadCommand(const std::string& prefix, std::string_view topic,

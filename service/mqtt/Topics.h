@@ -56,9 +56,12 @@ public:
     }
     // Where Home Assistant says it has started ("online").
     std::string HomeAssistantStatus() const { return m_discovery + "/status"; }
-    // What the bridge subscribes to: the command topics (unless commands are off) and Home
-    // Assistant's status (unless there is no discovery).
+    // What the bridge subscribes to: every monitor's state (to find those of monitors this
+    // kelvaned no longer has), the command topics (unless commands are off) and Home Assistant's
+    // status (unless there is no discovery).
     std::vector<std::string> Subscriptions() const;
+    // The monitor whose state topic this is; none when it is no state topic.
+    std::optional<std::string> MonitorOfState(std::string_view topic) const;
 
     const std::string& Prefix() const { return m_prefix; }
 

@@ -78,7 +78,10 @@ struct Asked {
 // A bridge with a recorder, a starter that answers `answer` and remembers what it was asked,
 // and lobby published once.
 struct Harness {
-    explicit Harness(bool commands = true) : bridge(out, Start(), Settings(commands)) {
+    explicit Harness(bool commands = true)
+        : bridge(
+              out, Start(), [](const std::string& monitor) { return monitor == "lobby"; },
+              Settings(commands)) {
         bridge.PublishAll({Monitor("lobby")});
         out.Take();
     }
@@ -103,7 +106,7 @@ json Json(const Sent& sent) {
 
 TEST(MqttBridge, AConnectPublishesKelvanedOnlineThenEachMonitorsStateAvailabilityAndDiscovery) {
     Recorder out;
-    Bridge bridge(out, {}, Settings());
+    Bridge bridge(out, {}, {}, Settings());
     MonitorState away = Monitor("hall");
     away.reachable = false;
     bridge.PublishAll({Monitor("lobby"), away});
@@ -179,7 +182,7 @@ TEST(MqttBridge, EachEntityCarriesTheKeysHomeAssistantNeedsForItsComponent) {
         {"button", "diagnostic", {"command_topic", "entity_category"}},
     };
     Recorder out;
-    Bridge bridge(out, {}, Settings());
+    Bridge bridge(out, {}, {}, Settings());
     bridge.PublishAll({Monitor("lobby")});
     const std::vector<Sent> sent = out.Take();
     for (const Case& c : cases) {
@@ -236,14 +239,14 @@ TEST(MqttBridge, WithoutCommandsTheSourceIsASensorAndThereAreNoButtonsAndNoComma
     EXPECT_TRUE(h.started.empty());
     EXPECT_TRUE(h.out.Take().empty());
     EXPECT_EQ(Topics(Settings(false)).Subscriptions(),
-              std::vector<std::string>{"homeassistant/status"});
+              (std::vector<std::string>{"kelvane/+/state", "homeassistant/status"}));
 }
 
 TEST(MqttBridge, NoDiscoveryPrefixPublishesNoDiscovery) {
     Recorder out;
     MqttSettings settings = Settings();
     settings.discoveryPrefix = "";
-    Bridge bridge(out, {}, settings);
+    Bridge bridge(out, {}, {}, settings);
     bridge.PublishAll({Monitor("lobby")});
     EXPECT_EQ(TopicsOf(out.Take()),
               (std::vector<std::string>{"kelvane/status", "kelvane/lobby/state",
@@ -384,6 +387,20 @@ TEST(MqttBridge, AMonitorAReloadRemovedIsClearedAndClearedAgainAtTheNextConnect)
     h.bridge.PublishAll({Monitor("lobby"), Monitor("hall")});
     h.bridge.PublishAll({Monitor("lobby"), Monitor("hall")});
     EXPECT_NE(Find(h.out.Take(), "kelvane/hall/state")->payload, "");
+}
+
+TEST(MqttBridge, WhatAMonitorTakenOutWhileKelvanedWasAwayLeftIsClearedWhenItsStateComes) {
+    Harness h;
+    h.bridge.Received("kelvane/lobby/state", "{}", true);
+    h.bridge.Received("kelvane/gone/state", "{}", false);
+    h.bridge.Received("kelvane/gone/state", "", true);
+    h.bridge.Received("kelvane/a/b/state", "{}", true);
+    EXPECT_TRUE(h.out.Take().empty()) << "a monitor it has, a live message, a cleared topic";
+    h.bridge.Received("kelvane/gone/state", "{}", true);
+    const std::vector<Sent> sent = h.out.Take();
+    ASSERT_EQ(sent.size(), 2u + 6u);
+    EXPECT_EQ(Find(sent, "kelvane/gone/availability")->payload, "");
+    EXPECT_EQ(Find(sent, "homeassistant/button/kelvane_gone/reset/config")->payload, "");
 }
 
 TEST(MqttBridge, NewTopicsClearWhatTheOldOnesHeldAndLeavingSaysOffline) {

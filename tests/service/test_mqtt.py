@@ -303,6 +303,24 @@ class Reloading(Bridged):
             self.assertEqual(message.text(), status)
         self.everything_published(client, ["m1-1"], mark)
 
+    def test_what_a_monitor_taken_out_while_kelvaned_was_stopped_left_is_cleared(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        client = self.listen()
+        self.addCleanup(client.close)
+        kelvaned = self.start(folder.name)
+        self.everything_published(client, ["m1-1", "m1-2"])
+        self.assertEqual(kelvaned.stop()[0], 0)
+        kelvaned.close()
+        mark = client.mark()
+        kelvaned = self.start(folder.name, monitors=fleet_monitors(FLEET)[:1])
+        self.addCleanup(kelvaned.close)
+        cleared = ["gate/m1-2/state", "gate/m1-2/availability"] + discovery_topics("gate-ha",
+                                                                                  "m1-2")
+        client.wait_for(lambda ms: {m.topic for m in ms if m.payload == b"" and m.retain} >=
+                        set(cleared), "m1-2 cleared", mark=mark)
+        self.everything_published(client, ["m1-1"], mark)
+
     def test_commands_turned_on_by_sighup_are_taken_on_the_same_connection(self):
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
