@@ -67,6 +67,7 @@ TEST(GroupRun, AGroupLargerThanTheQueueRunsWholeInItsOrderEachMemberAfterTheOneB
         EXPECT_EQ(record.requester.label, "desk");
         if (members[i] == "gone") {
             EXPECT_EQ(record.outcome.error, protocol::Failure::Open);
+            EXPECT_EQ(record.cut, service::Cut::No) << "no stop cut it";
             continue;
         }
         EXPECT_TRUE(record.outcome.ok()) << members[i];
