@@ -163,6 +163,7 @@ TEST(CommandLineHelp, SaysWhereOptionsGoHowLongCommandsTakeAndWhatAChainAndDialo
                              "a pause between commands",
                              "daisy chain",
                              "dialout",
+                             "source IN TARGET...   switch each monitor to IN",
                              "status      about 1.2 s (0.9 s with --unit)",
                              "source      about 3.9 s (3.6 s with --unit)",
                              "reset       about 4.6 s (4.0 s with --unit)",
