@@ -63,9 +63,10 @@ private:
     HttpSend m_send;
 };
 
-// Sends one request. True with the JSON of an answer that carries what was asked (a 200, or an
-// operation's 502, whose body is its failed outcome); false with what a failure of the request, or
-// a refusal, comes to. unknown names what a 404 says kelvaned does not know.
+// Sends one request. True with the JSON of an answer that carries what was asked (a 200, an
+// operation's 502, whose body is its failed outcome, or a group's 503, which still holds the
+// results of its members); false with what a failure of the request, or a refusal, comes to.
+// unknown names what a 404 says kelvaned does not know.
 bool Client::Call(const std::string& method, const std::string& path, std::uint32_t limitMs,
                   const std::string& unknown, Json& body, Outcome& failed) {
     const bool post = method == "POST";
@@ -94,11 +95,15 @@ bool Client::Call(const std::string& method, const std::string& path, std::uint3
         failed = Failed(protocol::Failure::Open, Unexpected(error));
         return false;
     }
-    if (answer.status != 200 && !(post && answer.status == 502)) {
+    if (answer.status != 200 && !(post && (answer.status == 502 || answer.status == 503))) {
         failed = Refused(answer, unknown);
         return false;
     }
     body = Json::parse(answer.body, nullptr, false);
+    if (answer.status == 503 && !(body.is_object() && body.contains("results"))) {
+        failed = Refused(answer, unknown);
+        return false;
+    }
     if (body.is_discarded()) {
         failed = Failed(protocol::Failure::Open, Unexpected("its body is not JSON"));
         return false;

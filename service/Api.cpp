@@ -92,17 +92,14 @@ bool ReadBody(Command command, const std::string& body, Request& request, std::s
 }
 
 // An operation that did not run to its end (what: "the operation", "the group's operation").
-http::Response CutAnswer(Cut why, const std::string& what) {
-    return http::ErrorAnswer(503, std::string(why == Cut::Reload
-                                                  ? "a reload took the monitor or its line away"
-                                                  : "kelvaned is stopping") +
-                                      ": " + what + " did not run to its end");
+std::string CutReason(Cut why, const std::string& what) {
+    return std::string(CutWords(why)) + ": " + what + " did not run to its end";
 }
 
 // What an operation came to, as its request's answer.
 http::Response OperationAnswer(const OperationRecord& record) {
     if (record.cut != Cut::No)
-        return CutAnswer(record.cut, "the operation");
+        return http::ErrorAnswer(503, CutReason(record.cut, "the operation"));
     http::Response response;
     response.status = record.outcome.ok() ? 200 : 502;
     response.type = JSON_TYPE;
@@ -112,22 +109,30 @@ http::Response OperationAnswer(const OperationRecord& record) {
 }
 
 // What a group's operation came to: each member's R in the group's order, 200 when every member
-// succeeded, else 502; 503 when the stop or a reload cut any of them.
+// succeeded, else 502; 503 when the stop or a reload cut any of them, with the reason first and
+// still every member's R, so that the members that did change are told.
 http::Response GroupAnswer(const std::vector<OperationRecord>& records) {
+    nlohmann::ordered_json answer;
     nlohmann::ordered_json results = nlohmann::ordered_json::array();
     bool ok = true;
     for (const OperationRecord& record : records) {
-        if (record.cut != Cut::No)
-            return CutAnswer(record.cut, "the group's operation");
-        ok = ok && record.outcome.ok();
-        results.push_back(ReportJson(record.target, record.command, record.outcome));
+        Outcome outcome = record.outcome;
+        if (record.cut != Cut::No) {
+            if (answer.empty())
+                answer["error"] = CutReason(record.cut, "the group's operation");
+            outcome.error = protocol::Failure::Interrupted;
+            outcome.message = CutWords(record.cut);
+        }
+        ok = ok && outcome.ok();
+        results.push_back(ReportJson(record.target, record.command, outcome));
     }
+    answer["ok"] = ok;
+    answer["results"] = results;
     http::Response response;
-    response.status = ok ? 200 : 502;
+    response.status = answer.contains("error") ? 503 : ok ? 200 : 502;
     response.type = JSON_TYPE;
     response.body = std::make_shared<const std::string>(
-        nlohmann::ordered_json{{"ok", ok}, {"results", results}}.dump(
-            -1, ' ', false, nlohmann::json::error_handler_t::replace));
+        answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     return response;
 }
 
@@ -357,8 +362,8 @@ http::Reply Api::Operate(const http::Request& head, const std::string& name) {
             } else if (started == Started::NoSuchMonitor) {
                 // A reload took it away while the body came.
                 done(http::ErrorAnswer(404, "no monitor is named \"" + name + "\""));
-            } else if (started == Started::Stopping) {
-                done(CutAnswer(Cut::Stop, "the operation"));
+            } else if (started != Started::Queued) {
+                done(http::ErrorAnswer(503, CutReason(CutOf(started), "the operation")));
             }
         });
     });

@@ -24,17 +24,22 @@ struct Run {
     std::size_t left = 0;
 };
 
-// The record of a member that was never queued.
+// The record of a member that was never queued: its line was full, or it was cut before its turn.
+// A member is a monitor of the configuration when the group's request comes, so one that is gone
+// when its turn comes was taken away by a reload.
 OperationRecord NotStarted(const OperationRecord& member, const Run& run, Started started) {
     OperationRecord record = member;
     record.command = run.request.command;
     record.request = run.request;
     record.requester = run.requester;
-    record.cut = started == Started::Stopping ? Cut::Stop : Cut::No;
-    record.outcome.error =
-        started == Started::Busy ? protocol::Failure::Busy : protocol::Failure::Open;
-    record.outcome.message =
-        started == Started::Busy ? "too many operations wait on its line" : "no such monitor";
+    if (started == Started::Busy) {
+        record.outcome.error = protocol::Failure::Busy;
+        record.outcome.message = "too many operations wait on its line";
+        return record;
+    }
+    record.cut = started == Started::NoSuchMonitor ? Cut::Reload : CutOf(started);
+    record.outcome.error = protocol::Failure::Interrupted;
+    record.outcome.message = CutWords(record.cut);
     return record;
 }
 

@@ -15,8 +15,8 @@ namespace service {
 // member is started only when the one before it has ended, so that a group of any size never
 // fills its line's queue itself: the queue's room stays for the other clients, and a group is
 // refused no member for its own size. A member that could not be started (its line's queue full
-// with others' operations, a monitor a reload took away, a stop) is recorded as failed (busy,
-// open, cut) and its line goes on with the next. finished gets one record per member, in members'
+// with others' operations, a monitor a reload took away, a stop) is recorded as failed (busy) or
+// cut (by the reload or the stop) and its line goes on with the next. finished gets one record per member, in members'
 // order, on the thread that ended the last one (possibly this one).
 void RunOnGroup(Operations& operations, const Fleet& fleet, const std::vector<std::string>& members,
                 const Request& request, const Requester& requester,

@@ -107,7 +107,7 @@ Admission LineWorker::Submit(const std::string& monitor, const Request& request,
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stop || m_finished)
-            return Admission::Stopping;
+            return m_stopCause == Cut::Reload ? Admission::LetGo : Admission::Stopping;
         if (m_queue.size() >= MAX_WAITING_OPERATIONS)
             return Admission::Busy;
         m_queue.push_back({monitor, request, std::move(done)});

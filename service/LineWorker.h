@@ -49,8 +49,9 @@ struct OperationResult {
     Outcome outcome;
 };
 
-// Queued; or not queued because MAX_WAITING_OPERATIONS wait already, or the worker stops.
-enum class Admission { Queued, Busy, Stopping };
+// Queued; or not queued because MAX_WAITING_OPERATIONS wait already, or the worker stops: for
+// kelvaned's stop, or because a reload let its line go.
+enum class Admission { Queued, Busy, Stopping, LetGo };
 // Operations waiting on one line, the one under way aside. A line takes one at a time, and a
 // switch takes seconds: a longer queue would only answer its last ones after their clients gave
 // up.

@@ -13,6 +13,17 @@ std::string OperationText(const Request& request) {
     return text;
 }
 
+Cut CutOf(Started started) {
+    return started == Started::Stopping ? Cut::Stop
+           : started == Started::LetGo  ? Cut::Reload
+                                        : Cut::No;
+}
+
+const char* CutWords(Cut why) {
+    return why == Cut::Reload ? "a reload took the monitor or its line away"
+                              : "kelvaned is stopping";
+}
+
 Started Operations::Start(const std::string& monitor, const Request& request,
                           const Requester& requester, Done done) {
     std::optional<Fleet::Found> found = m_fleet.Find(monitor);
@@ -39,6 +50,8 @@ Started Operations::Start(const std::string& monitor, const Request& request,
         return Started::Queued;
     case Admission::Busy:
         return Started::Busy;
+    case Admission::LetGo:
+        return Started::LetGo;
     default:
         return Started::Stopping;
     }

@@ -4,6 +4,7 @@
 //   Requester      who asked: the face, the client's address, the token's label
 //   OperationRecord  what one operation came to, and who asked
 //   Started        whether an operation was queued
+//   CutOf, CutWords  why one was not queued, or cut, and the words for it
 //   Operations     starts operations and tells their ends to the listeners
 #pragma once
 
@@ -38,7 +39,13 @@ struct OperationRecord {
     double seconds = 0;       // from its queueing to its end
 };
 
-enum class Started { Queued, NoSuchMonitor, Busy, Stopping };
+enum class Started { Queued, NoSuchMonitor, Busy, Stopping, LetGo };
+
+// The cut an operation that could not be started meets: Stop while kelvaned stops, Reload when a
+// reload let its line go; No otherwise.
+Cut CutOf(Started started);
+// "kelvaned is stopping", "a reload took the monitor or its line away".
+const char* CutWords(Cut why);
 
 class Operations {
 public:

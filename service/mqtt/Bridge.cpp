@@ -145,9 +145,9 @@ Bridge::Heard Bridge::Received(std::string_view topic, std::string_view payload,
     if (started == Started::Busy)
         Reply(read.monitor, target, command, protocol::Failure::Busy,
               protocol::FailureWords(protocol::Failure::Busy));
-    else if (started == Started::Stopping)
+    else if (started == Started::Stopping || started == Started::LetGo)
         Reply(read.monitor, target, command, protocol::Failure::Interrupted,
-              "kelvaned is stopping");
+              CutWords(CutOf(started)));
     return Heard::Nothing;
 }
 

@@ -282,6 +282,11 @@ INSTANTIATE_TEST_SUITE_P(
         Through(C::Source, "@g", "POST /api/groups/g/source", F::None, 200,
                 "{\"results\": [" + SWITCHED + ", " + SWITCHED + "]}",
                 "a: switched to HDMI2, signal ?\nb: switched to HDMI2, signal ?", 0),
+        Through(C::Source, "@g", "POST /api/groups/g/source", F::None, 503,
+                R"({"error": "stopping", "results": [)" + SWITCHED +
+                    R"(, {"command": "source", "ok": false, "error": "interrupted",
+                          "message": "kelvaned is stopping"}]})",
+                "a: switched to HDMI2, signal ?\nb: error: kelvaned is stopping", 1),
         Through(C::Source, "@g", "POST /api/groups/g/source", F::None, 200, "{}",
                 "@g: error: unexpected answer from kelvaned at http://k: no results of the group",
                 3),

@@ -66,8 +66,8 @@ TEST(GroupRun, AGroupLargerThanTheQueueRunsWholeInItsOrderEachMemberAfterTheOneB
         EXPECT_EQ(record.monitor, members[i]);
         EXPECT_EQ(record.requester.label, "desk");
         if (members[i] == "gone") {
-            EXPECT_EQ(record.outcome.error, protocol::Failure::Open);
-            EXPECT_EQ(record.cut, service::Cut::No) << "no stop cut it";
+            EXPECT_EQ(record.outcome.error, protocol::Failure::Interrupted);
+            EXPECT_EQ(record.cut, service::Cut::Reload) << "only a reload takes a member away";
             continue;
         }
         EXPECT_TRUE(record.outcome.ok()) << members[i];
@@ -86,5 +86,5 @@ TEST(GroupRun, AGroupLargerThanTheQueueRunsWholeInItsOrderEachMemberAfterTheOneB
                         });
     EXPECT_EQ(finished, 2);
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[1].outcome.error, protocol::Failure::Open);
+    EXPECT_EQ(records[1].cut, service::Cut::Reload);
 }

@@ -370,4 +370,7 @@ TEST_F(LineWorkerOnVirtualTime, OperationsOnAMonitorOrALineAReloadTookAwayAreCut
     for (const char* key : {"reset m2", "reset m1", "queued"})
         EXPECT_EQ(results[key].cut, Cut::Reload) << key;
     EXPECT_EQ(reports.operations.size(), 1u);
+    EXPECT_EQ(worker->Submit("m1", Asking(Command::Reset), [](const OperationResult&) {}),
+              Admission::LetGo)
+        << "one that comes after is told the same";
 }

@@ -316,12 +316,13 @@ TEST(MqttBridge, ACommandStartsItsOperationAndAnUnknownPayloadIsAnsweredWithoutO
 }
 
 TEST(MqttBridge, ACommandThatFindsTheLineFullOrKelvanedStoppingIsAnsweredWithItsError) {
-    const std::pair<service::Started, const char*> cases[] = {
-        {service::Started::Busy, "busy"},
-        {service::Started::Stopping, "interrupted"},
-        {service::Started::NoSuchMonitor, nullptr},
+    const std::tuple<service::Started, const char*, const char*> cases[] = {
+        {service::Started::Busy, "busy", "too many"},
+        {service::Started::Stopping, "interrupted", "kelvaned is stopping"},
+        {service::Started::LetGo, "interrupted", "a reload took"},
+        {service::Started::NoSuchMonitor, nullptr, nullptr},
     };
-    for (const auto& [answer, error] : cases) {
+    for (const auto& [answer, error, message] : cases) {
         Harness h;
         h.answer = answer;
         h.bridge.Received("kelvane/lobby/reset/press", "PRESS", false);
@@ -333,6 +334,7 @@ TEST(MqttBridge, ACommandThatFindsTheLineFullOrKelvanedStoppingIsAnsweredWithIts
         ASSERT_EQ(sent.size(), 1u);
         const json r = Json(sent[0]);
         EXPECT_EQ(r["error"], error);
+        EXPECT_EQ(r["message"].get<std::string>().rfind(message, 0), 0u) << r;
         EXPECT_EQ(r["command"], "reset");
     }
 }

@@ -232,7 +232,8 @@ class Stopping(WithFleet):
     shared_kelvaned = False
 
     def setUp(self):
-        self.kelvaned = Kelvaned(self.folder.name, config_text(self.monitors(), self.interval))
+        self.kelvaned = Kelvaned(self.folder.name, config_text(self.monitors(), self.interval) +
+                                 '[[group]]\nname = "all"\nmonitors = ["*"]\n')
         self.addCleanup(self.kelvaned.close)
 
     def assert_released(self):
@@ -248,6 +249,7 @@ class Stopping(WithFleet):
 
     def test_an_operation_cut_short_by_sigint_and_one_waiting_for_it_answer_503(self):
         self.kelvaned.polled(self.cycle_s() + 1)
+        before = len(self.fleet.frames(0))
         answers = {}
 
         def switch(name, source):
@@ -269,8 +271,29 @@ class Stopping(WithFleet):
             self.assertEqual(answers[name].status, 503, answers[name].body)
             self.assertIn("stopping", answers[name].json()["error"])
         self.assert_released()
-        self.assertEqual(len([f for f in self.fleet.frames(0) if "SSS" in f]), 1,
+        self.assertEqual(len([f for f in self.fleet.frames(0)[before:] if "SSS" in f]), 1,
                          "the waiting switch never went out")
+
+    def test_a_group_cut_short_by_sigterm_still_tells_what_its_members_came_to(self):
+        self.kelvaned.polled(self.cycle_s() + 1)
+        answer = {}
+        call = threading.Thread(target=lambda: answer.update(group=self.kelvaned.post(
+            "/api/groups/all/source", {"source": "HDMI3"})))
+        call.start()
+        # m1-1 has switched; m1-2 is in its switch wait.
+        self.fleet.wait_for(0, r"^RX @@2SSSHD3$")
+        self.assertEqual(self.kelvaned.stop(signal.SIGTERM)[0], 0)
+        call.join(30)
+        self.assertEqual(answer["group"].status, 503, answer["group"].body)
+        body = answer["group"].json()
+        self.assertEqual(body["error"], "kelvaned is stopping: the group's operation did not run "
+                         "to its end")
+        self.assertEqual([(r["ok"], r["source"], r["error"], r["message"])
+                          for r in body["results"]],
+                         [(True, "HDMI3", None, None),
+                          # It took the switch; the check of its signal after it was cut.
+                          (False, "HDMI3", "interrupted", "kelvaned is stopping")])
+        self.assert_released()
 
 if __name__ == "__main__":
     unittest.main()
