@@ -29,6 +29,14 @@ std::string LocalUrl(std::string listen) {
     return "http://" + listen;
 }
 
+// How to reach it: its URL, unless it listens on port 0, which the system picks afresh at each
+// start and only kelvaned's log tells.
+std::string ServerHint(const std::string& listen) {
+    if (listen.size() > 2 && listen.compare(listen.size() - 2, 2, ":0") == 0)
+        return "--server and the address its log names \"listening on\"";
+    return "--server " + LocalUrl(listen);
+}
+
 } // namespace
 
 std::string HeldByKelvaned(const line::Target& target) {
@@ -56,8 +64,8 @@ std::string HeldByKelvaned(const line::Target& target) {
                 !line::SameLine(configured, target))
                 continue;
             return "; kelvaned holds this line for its monitor " + name +
-                   ": send the command through it, --server " +
-                   LocalUrl(config["listen"].value_or(std::string(service::DEFAULT_LISTEN)));
+                   ": send the command through it, " +
+                   ServerHint(config["listen"].value_or(std::string(service::DEFAULT_LISTEN)));
         }
     } catch (const toml::parse_error&) {
     }

@@ -145,6 +145,11 @@ TEST(RemoteHeldLine, IsNamedWithItsMonitorAndTheServerThatHoldsIt) {
     std::ofstream(config) << "[[monitor]]\nname = \"hall\"\ntarget = \"tcp:10.0.0.7:4001\"\n";
     EXPECT_NE(HeldByKelvaned(hall).find("--server http://127.0.0.1:9420"), std::string::npos)
         << "kelvaned's own address unless its configuration gives one";
+    std::ofstream(config) << "listen = \"127.0.0.1:0\"\n"
+                             "[[monitor]]\nname = \"hall\"\ntarget = \"tcp:10.0.0.7:4001\"\n";
+    EXPECT_NE(HeldByKelvaned(hall).find("--server and the address its log names \"listening on\""),
+              std::string::npos)
+        << "port 0 is the system's pick at each start";
     std::ofstream(config) << "[[monitor]\nname = ";
     EXPECT_EQ(HeldByKelvaned(hall), "") << "a file that is no configuration says nothing";
     ::setenv(KELVANED_CONFIG_VARIABLE, (config + ".gone").c_str(), 1);
