@@ -1,5 +1,6 @@
-// libmosquitto does the protocol: the framing, the keep-alive, the reconnect with back-off, TLS
-// and MQTT 5. Its callbacks come on its network thread; publishing is safe from any thread.
+// libmosquitto does the protocol: the framing, the keep-alive, TLS and MQTT 5; its loop runs on
+// the client's network thread, which connects and reconnects. The callbacks come on that thread;
+// publishing is safe from any thread.
 #include "service/mqtt/MosquittoClient.h"
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -7,6 +8,7 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include "service/Log.h"
 #include "service/mqtt/Topics.h"
@@ -18,6 +20,11 @@ namespace {
 constexpr int KEEP_ALIVE_S = 30;
 constexpr unsigned RECONNECT_FIRST_S = 1;
 constexpr unsigned RECONNECT_MOST_S = 60;
+// A turn of the loop waits this long at most for the socket, and so does a close before the
+// loop sees it while a connect is under way (connected, the close wakes the loop at once).
+constexpr int LOOP_WAIT_MS = 200;
+// A close waits this long at most for what is queued and the DISCONNECT to go out.
+constexpr auto CLOSE_LIMIT = std::chrono::seconds(2);
 // State is published again whole at every connect, so a message lost with a connection costs
 // nothing: at most once is enough. The last will is held by the broker: at least once.
 constexpr int QOS_STATE = 0;
@@ -52,7 +59,8 @@ MosquittoClient::MosquittoClient(const MqttSettings& settings, ClientEvents even
         return;
     }
     mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    mosquitto_reconnect_delay_set(m_handle, RECONNECT_FIRST_S, RECONNECT_MOST_S, true);
+    // Publishing from the other threads hands the message to the loop, and wakes it.
+    mosquitto_threaded_set(m_handle, true);
     const std::string will = Topics(settings).Status();
     mosquitto_will_set_v5(m_handle, will.c_str(), static_cast<int>(std::strlen(OFFLINE)), OFFLINE,
                           QOS_WILL, true, nullptr);
@@ -70,6 +78,7 @@ MosquittoClient::MosquittoClient(const MqttSettings& settings, ClientEvents even
     mosquitto_disconnect_v5_callback_set(m_handle, OnDisconnect);
     mosquitto_message_v5_callback_set(m_handle, OnMessage);
     mosquitto_publish_callback_set(m_handle, OnPublish);
+    mosquitto_log_callback_set(m_handle, OnLog);
 }
 
 void MosquittoClient::Start() {
@@ -81,42 +90,56 @@ void MosquittoClient::Start() {
 
 void MosquittoClient::Keep() {
     std::chrono::seconds wait{RECONNECT_FIRST_S};
-    bool told = false;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_closing) {
-        if (m_looping) {
-            m_closingSet.wait(lock, [this] { return m_closing || m_refused; });
-            if (m_closing)
-                return;
-            m_refused = false;
-            if (std::exchange(m_accepted, false))
-                wait = std::chrono::seconds(RECONNECT_FIRST_S);
-            lock.unlock();
-            // The network thread has ended, or would try again at its own pace: it is stopped,
-            // and the next connect made here.
-            mosquitto_disconnect(m_handle);
-            mosquitto_loop_stop(m_handle, false);
-            lock.lock();
-            m_looping = false;
+    std::string told; // the last failure logged: each is said once, not at every try
+    while (true) {
+        m_refusal.clear();
+        m_libraryError.clear();
+        const int rc = mosquitto_connect_async(m_handle, m_settings.address.host.c_str(),
+                                               m_settings.address.port, KEEP_ALIVE_S);
+        const int ended = rc == MOSQ_ERR_SUCCESS ? Run() : rc;
+        // A refused connection is ended here, so that the next connect begins afresh.
+        mosquitto_disconnect(m_handle);
+        Lost(ended);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_closing)
+            return;
+        if (std::exchange(m_accepted, false)) {
+            // It was up: the loss was said, and the next try is soon.
+            wait = std::chrono::seconds(RECONNECT_FIRST_S);
+            told.clear();
         } else {
-            lock.unlock();
-            const int rc = mosquitto_connect_async(m_handle, m_settings.address.host.c_str(),
-                                                   m_settings.address.port, KEEP_ALIVE_S);
-            const std::string why = rc == MOSQ_ERR_SUCCESS ? "" : ErrorText(rc);
-            lock.lock();
-            if (rc == MOSQ_ERR_SUCCESS) {
-                m_looping = mosquitto_loop_start(m_handle) == MOSQ_ERR_SUCCESS;
-                if (!m_looping)
-                    return;
-                continue;
-            }
-            if (!told)
-                Log("mqtt: " + m_settings.broker + " cannot be reached yet (" + why +
-                    "); trying again after 1 s, then after waits doubling up to 60 s");
-            told = true;
+            std::string why = !m_refusal.empty()
+                                  ? "refused the connection: " + m_refusal
+                                  : "cannot be reached yet (" + ErrorText(ended) +
+                                        (m_libraryError.empty() ? "" : " ") + m_libraryError + ")";
+            if (why != told)
+                Log("mqtt: " + m_settings.broker + " " + why + "; trying again after " +
+                    std::to_string(wait.count()) + " s, then after waits doubling up to " +
+                    std::to_string(RECONNECT_MOST_S) + " s");
+            told = std::move(why);
         }
         m_closingSet.wait_for(lock, wait, [this] { return m_closing; });
+        if (m_closing)
+            return;
         wait = std::min(wait * 2, std::chrono::seconds(RECONNECT_MOST_S));
+    }
+}
+
+int MosquittoClient::Run() {
+    std::optional<std::chrono::steady_clock::time_point> closeBy;
+    while (true) {
+        const int rc = mosquitto_loop(m_handle, LOOP_WAIT_MS, 1);
+        if (rc != MOSQ_ERR_SUCCESS || !m_refusal.empty())
+            return rc;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_closing)
+            continue;
+        // Closing: what is queued and the DISCONNECT go out while connected, within a bound.
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_connected || (closeBy && now > *closeBy))
+            return rc;
+        if (!closeBy)
+            closeBy = now + CLOSE_LIMIT;
     }
 }
 
@@ -155,15 +178,10 @@ void MosquittoClient::Close() {
         m_closing = true;
     }
     m_closingSet.notify_all();
+    // Connected, the DISCONNECT is queued and the loop woken: it sends it after what waits.
+    mosquitto_disconnect(m_handle);
     if (m_keeper.joinable())
         m_keeper.join();
-    const bool connected = m_connected;
-    mosquitto_disconnect(m_handle);
-    // Connected, the network thread sends what is queued and the disconnect, then ends. Not
-    // connected, it may be inside a connect that takes as long as the system's TCP timeout: it
-    // is cut there.
-    if (m_looping)
-        mosquitto_loop_stop(m_handle, !connected);
     m_connected = false;
 }
 
@@ -171,20 +189,10 @@ void MosquittoClient::OnConnect(mosquitto* handle, void* self, int reason, int,
                                 const mosquitto_property*) {
     auto& client = *static_cast<MosquittoClient*>(self);
     if (reason != 0) {
-        // Refused (a wrong password, say): said once, not at every try.
-        const std::string why = mosquitto_reason_string(reason);
-        if (why != client.m_refusal)
-            Log("mqtt: " + client.m_settings.broker + " refused the connection: " + why +
-                "; trying again after waits doubling up to 60 s");
-        client.m_refusal = why;
-        {
-            std::lock_guard<std::mutex> lock(client.m_mutex);
-            client.m_refused = true;
-        }
-        client.m_closingSet.notify_all();
+        // Refused (a wrong password, say): the loop ends, and Keep says why.
+        client.m_refusal = mosquitto_reason_string(reason);
         return;
     }
-    client.m_refusal.clear();
     {
         std::lock_guard<std::mutex> lock(client.m_mutex);
         for (const std::string& topic : client.m_topics)
@@ -197,13 +205,21 @@ void MosquittoClient::OnConnect(mosquitto* handle, void* self, int reason, int,
 }
 
 void MosquittoClient::OnDisconnect(mosquitto*, void* self, int reason, const mosquitto_property*) {
-    auto& client = *static_cast<MosquittoClient*>(self);
-    if (!client.m_connected.exchange(false))
+    static_cast<MosquittoClient*>(self)->Lost(reason);
+}
+
+void MosquittoClient::Lost(int reason) {
+    if (!m_connected.exchange(false))
         return;
     if (reason != 0)
-        Log("mqtt: the connection to " + client.m_settings.broker + " is lost (" +
-            ErrorText(reason) + "); connecting again");
-    client.m_events.lost();
+        Log("mqtt: the connection to " + m_settings.broker + " is lost (" + ErrorText(reason) +
+            "); connecting again");
+    m_events.lost();
+}
+
+void MosquittoClient::OnLog(mosquitto*, void* self, int level, const char* text) {
+    if (level == MOSQ_LOG_ERR)
+        static_cast<MosquittoClient*>(self)->m_libraryError = text;
 }
 
 void MosquittoClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message,

@@ -1,5 +1,5 @@
-// kelvaned's client of the broker: one libmosquitto handle with its own network thread, which
-// connects, reconnects with back-off, and holds the last will.
+// kelvaned's client of the broker: one libmosquitto handle and the thread that runs its network
+// loop, connects, reconnects with back-off, and holds the last will.
 //   ClientEvents     what the client tells, each on the network thread
 //   MosquittoClient  connects at its making; publishes, subscribes, and closes
 #pragma once
@@ -35,10 +35,10 @@ public:
     MosquittoClient(const MosquittoClient&) = delete;
     MosquittoClient& operator=(const MosquittoClient&) = delete;
 
-    // Starts connecting, with the last will "offline" on PREFIX/status. A broker that is not
-    // there yet, or that refuses the connect, is tried again after 1 s, then after waits doubling
-    // up to 60 s; once connected, libmosquitto's network thread keeps the connection and
-    // reconnects with its own back-off.
+    // Starts connecting, with the last will "offline" on PREFIX/status. A connect that fails,
+    // however it fails (no broker yet, a refusal, a TLS handshake that does not come through), and
+    // a connection that is lost, are tried again after 1 s, then after waits doubling up to 60 s;
+    // the log says each new reason once.
     void Start();
     // Publishes while connected; drops the message otherwise.
     void Publish(const std::string& topic, const std::string& payload, bool retain);
@@ -55,26 +55,33 @@ private:
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message,
                           const mosquitto_property*);
     static void OnPublish(mosquitto*, void* self, int mid);
-    // The connects libmosquitto does not make: its network thread ends when it starts without a
-    // connection, and when the broker refuses one (a wrong password, say). Those are tried here,
-    // after waits doubling from 1 s up to 60 s, and the network thread started once one is made;
-    // until Close.
+    static void OnLog(mosquitto*, void* self, int level, const char* text);
+    // The network thread, until Close: a connect, libmosquitto's loop until the connection ends,
+    // and the wait before the next. libmosquitto's own thread would end for good at some of the
+    // failures (a refusal, a TLS error), and reconnects with a blocking connect that a close
+    // cannot cut: here every connect is asynchronous, and the loop is looked at between its turns.
     void Keep();
+    // The loop of one connection: until it ends, the broker refused it, or a close is done;
+    // libmosquitto's result.
+    int Run();
+    // The connection that was up is lost: said, and told.
+    void Lost(int reason);
 
     const MqttSettings m_settings;
     const ClientEvents m_events;
     mosquitto* m_handle = nullptr;
-    bool m_looping = false; // under m_mutex
     bool m_closed = false;
     bool m_closing = false;               // under m_mutex: ends Keep
-    bool m_refused = false;               // under m_mutex: the broker refused a connect
-    bool m_accepted = false;              // under m_mutex: it accepted one since Keep last looked
-    std::condition_variable m_closingSet; // m_closing or m_refused set
+    bool m_accepted = false;              // under m_mutex: the broker took the last connect
+    std::condition_variable m_closingSet; // m_closing set
     std::thread m_keeper;
     std::atomic<bool> m_connected{false};
     std::mutex m_mutex;
     std::vector<std::string> m_topics; // under m_mutex
-    std::string m_refusal;             // the last refusal logged, on the network thread
+    // On the network thread: the broker's refusal of the connect under way, and the error
+    // libmosquitto logged for it (OpenSSL's reason of a failed handshake, say).
+    std::string m_refusal;
+    std::string m_libraryError;
 };
 
 } // namespace service::mqtt

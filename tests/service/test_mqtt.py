@@ -13,6 +13,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from broker import Broker, Client  # noqa: E402
+from test_tls import Authority  # noqa: E402
 from fleet import SimulatedFleet  # noqa: E402
 from kelvaned import Kelvaned, config_text, fleet_monitors  # noqa: E402
 
@@ -255,6 +256,27 @@ class ABrokerThatComesAndGoes(Bridged):
         broker_password("s3cret")
         broker.start()
         kelvaned.wait_for(r"mqtt: connected to ")
+
+    def test_a_handshake_that_fails_is_said_and_tried_again_until_the_broker_speaks_tls(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        authority = Authority(folder.name)
+        certificate, key = authority.server(1)
+        if os.geteuid() == 0:
+            # mosquitto started by root reads them as its own user.
+            os.chmod(folder.name, 0o711)
+            shutil.chown(key, "mosquitto")
+        plain = Broker()
+        self.addCleanup(plain.close)
+        config = self.config(port=plain.port).replace("mqtt://", "mqtts://")
+        kelvaned = Kelvaned(folder.name, config + 'ca_file = "%s"\n' % authority.ca)
+        self.addCleanup(kelvaned.close)
+        kelvaned.wait_for(r"mqtt: mqtts://127\.0\.0\.1:\d+ cannot be reached yet \(A TLS error "
+                          r"occurred\. OpenSSL Error")
+        plain.close()
+        secure = Broker(plain.port, tls=(certificate, key))
+        self.addCleanup(secure.close)
+        kelvaned.wait_for(r"mqtt: connected to mqtts://")
 
 
 class Reloading(Bridged):

@@ -28,14 +28,17 @@ def free_port():
 class Broker:
     """mosquitto listening on 127.0.0.1:self.port (a free one unless given), ready (its "running"
     line read). stop() and start() again keep the port; it keeps no message across them. With
-    passwords, a file mosquitto_passwd made, it takes only the users named there."""
+    passwords, a file mosquitto_passwd made, it takes only the users named there; with tls, the
+    paths of a certificate and its key, it speaks TLS alone."""
 
-    def __init__(self, port=None, passwords=None):
+    def __init__(self, port=None, passwords=None, tls=None):
         self.folder = tempfile.TemporaryDirectory()
         self.port = port or free_port()
         self.config = os.path.join(self.folder.name, "mosquitto.conf")
         users = ("allow_anonymous false\npassword_file %s\n" % passwords if passwords
                  else "allow_anonymous true\n")
+        if tls:
+            users += "certfile %s\nkeyfile %s\n" % tls
         with open(self.config, "w") as out:
             out.write("listener %d 127.0.0.1\n%spersistence false\n"
                       "log_dest stderr\nlog_type error\nlog_type warning\nlog_type notice\n"
