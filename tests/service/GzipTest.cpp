@@ -52,3 +52,31 @@ TEST(Gzip, UnpacksToTheTextWithTheGzipHeader) {
     inflateEnd(&stream);
     EXPECT_EQ(unpacked, text);
 }
+
+TEST(Gzip, GoesOnlyToAClientThatTakesItAndEveryAnswerVariesByIt) {
+    const service::Packed body = service::Pack(std::string(2000, 'k'));
+    const service::Packed unpackable{body.text, std::make_shared<const std::string>()};
+    const auto header = [](const service::http::Response& r, const std::string& name) {
+        for (const auto& [key, value] : r.headers)
+            if (key == name)
+                return value;
+        return std::string("-");
+    };
+    service::http::Request asking;
+    asking.headers = {{"accept-encoding", "gzip"}};
+    const struct {
+        const service::http::Request& request;
+        const service::Packed& body;
+        const std::shared_ptr<const std::string>& sent;
+        const char* encoding;
+    } cases[] = {{asking, body, body.gzip, "gzip"},
+                 {service::http::Request{}, body, body.text, "-"},
+                 {asking, unpackable, body.text, "-"}};
+    for (const auto& c : cases) {
+        const service::http::Response r = service::PackedAnswer(c.request, c.body, "text/plain");
+        EXPECT_EQ(r.body, c.sent);
+        EXPECT_EQ(header(r, "Content-Encoding"), c.encoding);
+        EXPECT_EQ(header(r, "Vary"), "Accept-Encoding");
+        EXPECT_EQ(r.type, "text/plain");
+    }
+}
