@@ -38,6 +38,10 @@ constexpr const char* SYSTEM_CA_PATH = "/etc/ssl/certs";
 std::string ErrorText(int rc) {
     if (rc == MOSQ_ERR_ERRNO)
         return std::strerror(errno);
+    // A broker that takes the connection and then says nothing; libmosquitto has no words for it.
+    if (rc == MOSQ_ERR_KEEPALIVE)
+        return "no answer from the broker within the keep-alive of " +
+               std::to_string(KEEP_ALIVE_S) + " s";
     return mosquitto_strerror(rc);
 }
 

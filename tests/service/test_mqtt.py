@@ -328,6 +328,16 @@ class Reloading(Bridged):
             self.assertEqual(message.text(), status)
         self.everything_published(client, ["m1-1"], mark)
 
+        # Another topic prefix is a connection anew: the old one says offline, the new one
+        # carries the monitors.
+        moved = Client(BROKER.port, ["gate2/#"], name="gate2")
+        self.addCleanup(moved.close)
+        mark = client.mark()
+        kelvaned.write_config(self.config(monitors=fleet_monitors(FLEET)[:1]).replace(
+            'topic_prefix = "gate"', 'topic_prefix = "gate2"'))
+        kelvaned.reload()
+        self.assertEqual(client.wait_for_topic("gate/status", mark=mark).text(), "offline")
+        self.assertIn('"reachable":true', moved.wait_for_topic("gate2/m1-1/state").text())
 
 
 class Restarting(Bridged):
