@@ -88,3 +88,46 @@ TEST(GroupRun, AGroupLargerThanTheQueueRunsWholeInItsOrderEachMemberAfterTheOneB
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].cut, service::Cut::Reload);
 }
+
+TEST(GroupRun, AMemberMeetingAFullQueueFailsBusyAndOneMeetingALineLetGoIsCutByTheReload) {
+    VirtualTime time;
+    VirtualWorkerClock clock{time};
+    line::Target target;
+    target.text = "tcp:127.0.0.1:7001";
+    service::Fleet fleet;
+    auto worker = std::make_shared<service::LineWorker>(
+        target, std::vector<service::LineMonitor>{{"m1", 1}},
+        service::LineSettings{std::chrono::hours(1), Timing::Paced}, fleet,
+        [](const line::Target&, const line::Cancel&, std::string&) {
+            return std::unique_ptr<MonitorLine>();
+        },
+        clock);
+    fleet.Configure({{"m1", target, 1}}, {{target, target.text}}, {worker});
+    service::Operations operations(fleet, clock);
+    Request request;
+    request.command = Command::Reset;
+    const service::Requester desk{"api", "127.0.0.1", "desk"};
+    // The worker is not started: what is queued waits.
+    for (std::size_t i = 0; i < service::MAX_WAITING_OPERATIONS; ++i)
+        ASSERT_EQ(operations.Start("m1", request, desk, [](const OperationRecord&) {}),
+                  service::Started::Queued);
+    std::vector<OperationRecord> records;
+    const auto keep = [&](const std::vector<OperationRecord>& ended) {
+        records = ended;
+    };
+    service::RunOnGroup(operations, fleet, {"m1"}, request, desk, keep);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].monitor, "m1");
+    EXPECT_EQ(records[0].target, target.text);
+    EXPECT_EQ(records[0].requester.label, "desk");
+    EXPECT_EQ(records[0].outcome.error, protocol::Failure::Busy);
+    EXPECT_EQ(records[0].cut, service::Cut::No);
+
+    worker->Stop(service::Cut::Reload);
+    EXPECT_EQ(operations.Start("m1", request, desk, [](const OperationRecord&) {}),
+              service::Started::LetGo);
+    service::RunOnGroup(operations, fleet, {"m1"}, request, desk, keep);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].cut, service::Cut::Reload);
+    EXPECT_EQ(records[0].outcome.message, "a reload took the monitor or its line away");
+}

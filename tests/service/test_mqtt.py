@@ -231,6 +231,9 @@ class ABrokerThatComesAndGoes(Bridged):
         self.assertEqual(len([line for line in log if "mqtt: connected to" in line]), 2)
         self.assertEqual(len([line for line in log if "is lost" in line]), 2)
         self.assertEqual(len([line for line in log if "cannot be reached" in line]), 1)
+        status, took = kelvaned.stop()
+        self.assertEqual(status, 0)
+        self.assertLess(took, 1.5, "a stop does not wait for a broker that is away")
 
     def test_a_broker_that_refused_the_password_is_tried_again_until_it_takes_it(self):
         folder = tempfile.TemporaryDirectory()
@@ -272,7 +275,7 @@ class ABrokerThatComesAndGoes(Bridged):
         kelvaned = Kelvaned(folder.name, config + 'ca_file = "%s"\n' % authority.ca)
         self.addCleanup(kelvaned.close)
         kelvaned.wait_for(r"mqtt: mqtts://127\.0\.0\.1:\d+ cannot be reached yet \(A TLS error "
-                          r"occurred\. OpenSSL Error")
+                          r"occurred\. OpenSSL Error.*\); trying again after 1 s, then ")
         plain.close()
         secure = Broker(plain.port, tls=(certificate, key))
         self.addCleanup(secure.close)
