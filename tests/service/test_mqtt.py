@@ -6,6 +6,7 @@ import json
 import os
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -259,6 +260,23 @@ class ABrokerThatComesAndGoes(Bridged):
         broker_password("s3cret")
         broker.start()
         kelvaned.wait_for(r"mqtt: connected to ")
+
+    def test_a_broker_that_takes_the_connection_and_says_nothing_does_not_hold_the_stop(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        with socket.socket() as silent:
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(1)
+            silent.settimeout(30)
+            kelvaned = self.start(folder.name, port=silent.getsockname()[1])
+            self.addCleanup(kelvaned.close)
+            connection, _ = silent.accept()
+            with connection:
+                connection.settimeout(30)
+                self.assertTrue(connection.recv(1), "its CONNECT")
+                status, took = kelvaned.stop()
+        self.assertEqual(status, 0)
+        self.assertLess(took, 1.5, "the connect that waits for an answer is let go")
 
     def test_a_handshake_that_fails_is_said_and_tried_again_until_the_broker_speaks_tls(self):
         folder = tempfile.TemporaryDirectory()
