@@ -10,6 +10,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -53,6 +54,12 @@ def tearDownModule():
 def discovery_topics(discovery, name, entities=ENTITIES):
     return ["%s/%s/kelvane_%s/%s/config" % (discovery, component, name, entity)
             for component, entity in entities]
+
+
+def cpu_ticks(pid):
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
 
 
 class Bridged(unittest.TestCase):
@@ -117,6 +124,12 @@ class HomeAssistantMeetsTheFleet(Bridged):
     def test_every_entity_has_what_home_assistant_needs(self):
         latest = self.everything_published(self.client, ["m1-1", "m1-2"], firmware="1.02")
         self.assertEqual(latest["hall/status"].text(), "online")
+        # Connected and polling, no thread of the bridge spins: the measure's window is the
+        # measure itself.
+        ticks, began = cpu_ticks(self.kelvaned.process.pid), time.monotonic()
+        time.sleep(2)
+        used = (cpu_ticks(self.kelvaned.process.pid) - ticks) / os.sysconf("SC_CLK_TCK")
+        self.assertLess(used, 0.5 * (time.monotonic() - began), "seconds of processor")
         for name in ("m1-1", "m1-2"):
             for (component, entity), topic in zip(ENTITIES, discovery_topics("hall-ha", name)):
                 with self.subTest(topic=topic):
