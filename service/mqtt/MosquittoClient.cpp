@@ -122,15 +122,7 @@ void MosquittoClient::Keep() {
             wait = std::chrono::seconds(RECONNECT_FIRST_S);
             told.clear();
         } else {
-            std::string why =
-                accepted
-                    ? "ends each connection within " + std::to_string(SHORT_LIVED.count()) +
-                          " s of taking it, as it does when a second client has the client ID " +
-                          m_settings.clientId + ": each kelvaned needs its own client_id"
-                : !m_refusal.empty()
-                    ? "refused the connection: " + m_refusal
-                    : "cannot be reached yet (" + ErrorText(ended) +
-                          (m_libraryError.empty() ? "" : " ") + m_libraryError + ")";
+            std::string why = Failure(accepted, ended);
             if (why != told)
                 Log("mqtt: " + m_settings.broker + " " + why + "; trying again after " +
                     std::to_string(wait.count()) + " s, then after waits doubling up to " +
@@ -142,6 +134,17 @@ void MosquittoClient::Keep() {
             return;
         wait = std::min(wait * 2, std::chrono::seconds(RECONNECT_MOST_S));
     }
+}
+
+std::string MosquittoClient::Failure(bool briefly, int ended) const {
+    if (briefly)
+        return "ends each connection within " + std::to_string(SHORT_LIVED.count()) +
+               " s of taking it, as it does when a second client has the client ID " +
+               m_settings.clientId + ": each kelvaned needs its own client_id";
+    if (!m_refusal.empty())
+        return "refused the connection: " + m_refusal;
+    return "cannot be reached yet (" + ErrorText(ended) + (m_libraryError.empty() ? "" : " ") +
+           m_libraryError + ")";
 }
 
 int MosquittoClient::Run() {
