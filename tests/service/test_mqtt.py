@@ -79,6 +79,12 @@ class Bridged(unittest.TestCase):
             % (port or BROKER.port, cls.prefix, cls.prefix, cls.discovery(),
                "true" if commands else "false"))
 
+    def own_folder(self):
+        """A folder of the test's own, removed after it."""
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        return folder.name
+
     @classmethod
     def start(cls, folder, **options):
         return Kelvaned(folder, cls.config(**options))
@@ -194,11 +200,10 @@ class Leaving(Bridged):
     prefix = "door"
 
     def setUp(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
+        folder = self.own_folder()
         self.client = self.listen()
         self.addCleanup(self.client.close)
-        self.kelvaned = self.start(folder.name)
+        self.kelvaned = self.start(folder)
         self.addCleanup(self.kelvaned.close)
         self.client.wait_for_topic("door/status", payload=b"online")
 
@@ -225,9 +230,8 @@ class ABrokerThatComesAndGoes(Bridged):
         broker = Broker()
         self.addCleanup(broker.close)
         broker.stop()
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        kelvaned = self.start(folder.name, port=broker.port)
+        folder = self.own_folder()
+        kelvaned = self.start(folder, port=broker.port)
         self.addCleanup(kelvaned.close)
         kelvaned.polled(CYCLE_S)
         for turn in range(2):
@@ -250,22 +254,21 @@ class ABrokerThatComesAndGoes(Bridged):
         self.assertLess(took, 1.5, "a stop does not wait for a broker that is away")
 
     def test_a_broker_that_refused_the_password_is_tried_again_until_it_takes_it(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        users, password = (os.path.join(folder.name, name) for name in ("users", "password"))
+        folder = self.own_folder()
+        users, password = (os.path.join(folder, name) for name in ("users", "password"))
 
         def broker_password(text):
             subprocess.run(["mosquitto_passwd", "-b", "-c", users, "kelvaned", text], check=True)
             # mosquitto started by root reads it as its own user.
             if os.geteuid() == 0:
-                os.chmod(folder.name, 0o711)
+                os.chmod(folder, 0o711)
                 shutil.chown(users, "mosquitto")
         broker_password("another")
         broker = Broker(passwords=users)
         self.addCleanup(broker.close)
         with open(os.open(password, os.O_WRONLY | os.O_CREAT, 0o600), "w") as out:
             out.write("s3cret\n")
-        kelvaned = Kelvaned(folder.name, self.config(port=broker.port) +
+        kelvaned = Kelvaned(folder, self.config(port=broker.port) +
                             'username = "kelvaned"\npassword_file = "%s"\n' % password)
         self.addCleanup(kelvaned.close)
         kelvaned.wait_for(r"mqtt: .* refused the connection: ")
@@ -275,25 +278,21 @@ class ABrokerThatComesAndGoes(Bridged):
         kelvaned.wait_for(r"mqtt: connected to ")
 
     def test_two_kelvaned_with_one_client_id_are_told_so_and_back_off(self):
-        folders = [tempfile.TemporaryDirectory() for _ in range(2)]
-        for folder in folders:
-            self.addCleanup(folder.cleanup)
-        first = self.start(folders[0].name)
+        first = self.start(self.own_folder())
         self.addCleanup(first.close)
         first.wait_for(r"mqtt: connected to ")
-        second = self.start(folders[1].name)
+        second = self.start(self.own_folder())
         self.addCleanup(second.close)
         first.wait_for(r"mqtt: \S+ ends each connection within 10 s of taking it, as it does when a "
                        r"second client has the client ID kelvaned-yard: .*; trying again after 2 s")
 
     def test_a_broker_that_takes_the_connection_and_says_nothing_does_not_hold_the_stop(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
+        folder = self.own_folder()
         with socket.socket() as silent:
             silent.bind(("127.0.0.1", 0))
             silent.listen(1)
             silent.settimeout(30)
-            kelvaned = self.start(folder.name, port=silent.getsockname()[1])
+            kelvaned = self.start(folder, port=silent.getsockname()[1])
             self.addCleanup(kelvaned.close)
             connection, _ = silent.accept()
             with connection:
@@ -304,18 +303,17 @@ class ABrokerThatComesAndGoes(Bridged):
         self.assertLess(took, 1.5, "the connect that waits for an answer is let go")
 
     def test_a_handshake_that_fails_is_said_and_tried_again_until_the_broker_speaks_tls(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
-        authority = Authority(folder.name)
+        folder = self.own_folder()
+        authority = Authority(folder)
         certificate, key = authority.server(1)
         if os.geteuid() == 0:
             # mosquitto started by root reads them as its own user.
-            os.chmod(folder.name, 0o711)
+            os.chmod(folder, 0o711)
             shutil.chown(key, "mosquitto")
         plain = Broker()
         self.addCleanup(plain.close)
         config = self.config(port=plain.port).replace("mqtt://", "mqtts://")
-        kelvaned = Kelvaned(folder.name, config + 'ca_file = "%s"\n' % authority.ca)
+        kelvaned = Kelvaned(folder, config + 'ca_file = "%s"\n' % authority.ca)
         self.addCleanup(kelvaned.close)
         kelvaned.wait_for(r"mqtt: mqtts://127\.0\.0\.1:\d+ cannot be reached yet \(A TLS error "
                           r"occurred\. OpenSSL Error.*\); trying again after 1 s, then ")
@@ -329,11 +327,10 @@ class Reloading(Bridged):
     prefix = "gate"
 
     def test_sighup_clears_a_removed_monitor_and_commands_false_takes_none(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
+        folder = self.own_folder()
         client = self.listen()
         self.addCleanup(client.close)
-        kelvaned = self.start(folder.name)
+        kelvaned = self.start(folder)
         self.addCleanup(kelvaned.close)
         self.everything_published(client, ["m1-1", "m1-2"])
         mark = client.mark()
@@ -390,18 +387,17 @@ class Restarting(Bridged):
     prefix = "dock"
 
     def test_a_start_clears_a_monitor_taken_out_and_a_reload_turns_commands_on(self):
-        folder = tempfile.TemporaryDirectory()
-        self.addCleanup(folder.cleanup)
+        folder = self.own_folder()
         client = self.listen()
         self.addCleanup(client.close)
-        kelvaned = self.start(folder.name, commands=False)
+        kelvaned = self.start(folder, commands=False)
         self.everything_published(client, ["m1-1", "m1-2"], entities=STATE_ONLY)
         self.assertEqual(kelvaned.stop()[0], 0)
         kelvaned.close()
         # Started again without m1-2: what it left is cleared.
         mark = client.mark()
         one = fleet_monitors(FLEET)[:1]
-        kelvaned = self.start(folder.name, monitors=one, commands=False)
+        kelvaned = self.start(folder, monitors=one, commands=False)
         self.addCleanup(kelvaned.close)
         cleared = ["dock/m1-2/state", "dock/m1-2/availability"] + discovery_topics(
             "dock-ha", "m1-2", STATE_ONLY)
