@@ -23,8 +23,6 @@ constexpr unsigned RECONNECT_MOST_S = 60;
 // A turn of the loop waits this long at most for the socket, and so does a close before the
 // loop sees it while a connect is under way (connected, the close wakes the loop at once).
 constexpr int LOOP_WAIT_MS = 200;
-// A connection the broker ends sooner than this after taking it is no reason to come back at once.
-constexpr auto SHORT_LIVED = std::chrono::seconds(10);
 // A close waits this long at most for what is queued and the DISCONNECT to go out.
 constexpr auto CLOSE_LIMIT = std::chrono::seconds(2);
 // State is published again whole at every connect, so a message lost with a connection costs
@@ -97,11 +95,9 @@ void MosquittoClient::Start() {
 void MosquittoClient::Keep() {
     std::chrono::seconds wait{RECONNECT_FIRST_S};
     std::string told; // the last failure logged: each is said once, not at every try
-    unsigned briefInARow = 0;
     while (true) {
         m_refusal.clear();
         m_libraryError.clear();
-        const auto tried = std::chrono::steady_clock::now();
         const int rc = mosquitto_connect_async(m_handle, m_settings.address.host.c_str(),
                                                m_settings.address.port, KEEP_ALIVE_S);
         const int ended = rc == MOSQ_ERR_SUCCESS ? Run() : rc;
@@ -111,18 +107,12 @@ void MosquittoClient::Keep() {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (m_closing)
             return;
-        // The broker ends a connection it has just taken when another client connects with the
-        // same client ID; the two would push each other off every second. From the second such
-        // connection in a row, the waits go on doubling, and the log says why once.
-        const bool accepted = std::exchange(m_accepted, false);
-        const bool brief = accepted && std::chrono::steady_clock::now() - tried < SHORT_LIVED;
-        briefInARow = brief ? briefInARow + 1 : accepted ? 0 : briefInARow;
-        if (accepted && briefInARow < 2) {
+        if (std::exchange(m_accepted, false)) {
             // It was up: the loss was said, and the next try is soon.
             wait = std::chrono::seconds(RECONNECT_FIRST_S);
             told.clear();
         } else {
-            std::string why = Failure(accepted, ended);
+            std::string why = Failure(ended);
             if (why != told)
                 Log("mqtt: " + m_settings.broker + " " + why + "; trying again after " +
                     std::to_string(wait.count()) + " s, then after waits doubling up to " +
@@ -136,11 +126,7 @@ void MosquittoClient::Keep() {
     }
 }
 
-std::string MosquittoClient::Failure(bool briefly, int ended) const {
-    if (briefly)
-        return "ends each connection within " + std::to_string(SHORT_LIVED.count()) +
-               " s of taking it, as it does when a second client has the client ID " +
-               m_settings.clientId + ": each kelvaned needs its own client_id";
+std::string MosquittoClient::Failure(int ended) const {
     if (!m_refusal.empty())
         return "refused the connection: " + m_refusal;
     return "cannot be reached yet (" + ErrorText(ended) + (m_libraryError.empty() ? "" : " ") +

@@ -64,9 +64,9 @@ private:
     // The loop of one connection: until it ends, the broker refused it, or a close is done;
     // libmosquitto's result.
     int Run();
-    // Why the last connect came to nothing, for the log: it was taken and briefly kept, refused,
-    // or never made (libmosquitto's result).
-    std::string Failure(bool briefly, int ended) const;
+    // Why the last connect came to nothing, for the log: refused, or never made (libmosquitto's
+    // result).
+    std::string Failure(int ended) const;
     // The connection that was up is lost: said, and told.
     void Lost(int reason);
 

@@ -277,15 +277,6 @@ class ABrokerThatComesAndGoes(Bridged):
         broker.start()
         kelvaned.wait_for(r"mqtt: connected to ")
 
-    def test_two_kelvaned_with_one_client_id_are_told_so_and_back_off(self):
-        first = self.start(self.own_folder())
-        self.addCleanup(first.close)
-        first.wait_for(r"mqtt: connected to ")
-        second = self.start(self.own_folder())
-        self.addCleanup(second.close)
-        first.wait_for(r"mqtt: \S+ ends each connection within 10 s of taking it, as it does when a "
-                       r"second client has the client ID kelvaned-yard: .*; trying again after 2 s")
-
     def test_a_broker_that_takes_the_connection_and_says_nothing_does_not_hold_the_stop(self):
         folder = self.own_folder()
         with socket.socket() as silent:
