@@ -1,6 +1,7 @@
 // What the protocol core needs of the world: a line to one monitor and a clock to wait on.
 //   MonitorLine    writes a frame, reads a byte within the read time-out (or a time of the
-//                  core's own, for the answer-driven exchange), drains stale input
+//                  core's own, for the answer-driven exchange), waits for an answer's bytes
+//                  together, drains stale input
 //   ProtocolClock  the protocol's fixed waits, and the time they are counted on
 // Standard C++ only; the panel puts its serial channel behind a MonitorLine, the console programs
 // a line of the line library (a serial device or a TCP connection), the tests a fake on a virtual
@@ -35,6 +36,14 @@ public:
     virtual ReadResult ReadByteWithin(std::uint8_t* target, std::uint32_t milliseconds) {
         (void)milliseconds;
         return ReadByte(target);
+    }
+    // Waits until count bytes are waiting to be read, the line fails, or this long has passed,
+    // and takes none of them: the reads that follow take them. A line that can be woken for
+    // several bytes at once offers it, so that an answer costs one wake-up, not one a byte; the
+    // others return at once and the reads wait byte by byte.
+    virtual void AwaitBytes(std::size_t count, std::uint32_t milliseconds) {
+        (void)count;
+        (void)milliseconds;
     }
     // Reads and discards until the line has been quiet for one read time-out, a read fails, or
     // protocol::DRAIN_LIMIT_MS have passed.

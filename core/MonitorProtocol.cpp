@@ -81,6 +81,8 @@ Exchange MonitorProtocol::Transact(const CommandFrame& frame, bool readData) {
         return exchange;
     }
     WaitForAnswer();
+    // A refused "FV" query answers with its "?" alone: its answer is awaited a byte at first.
+    AwaitAnswer(IsFirmwareCommand(frame) ? 1 : (readData ? QUERY_DATA_BYTES : 0) + 1);
 
     // A data byte that does not come stays 0; only the acknowledge decides the result.
     if (readData)
@@ -139,6 +141,18 @@ void MonitorProtocol::WaitForAnswer() {
         m_readFrom = m_clock.NowMs() + ANSWER_WAIT_MS;
 }
 
+// Answer-driven, the answer's reads begin when its bytes are all on the line, or at the latest
+// when the paced exchange begins reading. Every byte there by then is one the paced exchange
+// finds waiting at its first read, and the reads' time-outs count from no later than then either
+// way: what is read does not change, only how often the line wakes for it.
+void MonitorProtocol::AwaitAnswer(std::size_t count) {
+    if (m_timing == Timing::Paced)
+        return;
+    const std::uint64_t now = m_clock.NowMs();
+    if (now < m_readFrom)
+        m_line.AwaitBytes(count, std::uint32_t(m_readFrom - now));
+}
+
 void MonitorProtocol::WaitForLateAnswer() {
     if (m_timing == Timing::Paced)
         m_clock.Sleep(LATE_ACK_WAIT_MS);
@@ -178,9 +192,11 @@ void MonitorProtocol::ReadData(Exchange& exchange, unsigned count) {
         else
             exchange.data[i] = 0;
         // The answer to a refused "FV" query ends at its "?" for a reader that goes by the bytes.
-        if (i == 0 && count == FIRMWARE_DATA_BYTES && exchange.data[0] == REFUSAL_BYTE &&
-            m_timing == Timing::AnswerDriven)
-            return;
+        if (i == 0 && count == FIRMWARE_DATA_BYTES && m_timing == Timing::AnswerDriven) {
+            if (exchange.data[0] == REFUSAL_BYTE)
+                return;
+            AwaitAnswer(FIRMWARE_DATA_BYTES); // the other five and the acknowledge
+        }
     }
 }
 

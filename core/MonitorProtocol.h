@@ -190,6 +190,7 @@ private:
     void DrainBeforeFrame();
     void WaitForAnswer();
     void WaitForLateAnswer();
+    void AwaitAnswer(std::size_t count);
     MonitorLine::ReadResult ReadAnswerByte(std::uint8_t& byte);
     void ReadData(Exchange& exchange, unsigned count);
     CommandResult ReadAcknowledge(Exchange& exchange);

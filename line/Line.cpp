@@ -17,6 +17,12 @@ bool Line::Cancelled() {
     return m_cut;
 }
 
+Deadline Line::StepTo(Deadline deadline) const {
+    return m_cancel == nullptr || m_mode != CancelMode::Now
+               ? deadline
+               : std::min(deadline, DeadlineIn(CANCEL_CHECK_MS));
+}
+
 MonitorLine::ReadResult Line::Read(std::uint8_t& byte, Deadline deadline) {
     byte = 0;
     ReadResult result = READ_NOTHING;
@@ -24,10 +30,7 @@ MonitorLine::ReadResult Line::Read(std::uint8_t& byte, Deadline deadline) {
     do {
         if (CutNow())
             return READ_FAILED;
-        const Deadline step = m_cancel == nullptr || m_mode != CancelMode::Now
-                                  ? deadline
-                                  : std::min(deadline, DeadlineIn(CANCEL_CHECK_MS));
-        result = Receive(byte, step);
+        result = Receive(byte, StepTo(deadline));
     } while (result == READ_NOTHING && MonotonicClock::now() < deadline);
     if (result != READ_BYTE)
         byte = 0;
@@ -52,6 +55,13 @@ MonitorLine::ReadResult Line::ReadByte(std::uint8_t* target) {
 
 MonitorLine::ReadResult Line::ReadByteWithin(std::uint8_t* target, std::uint32_t milliseconds) {
     return Read(*target, DeadlineIn(milliseconds));
+}
+
+void Line::AwaitBytes(std::size_t count, std::uint32_t milliseconds) {
+    const Deadline deadline = DeadlineIn(milliseconds);
+    while (!CutNow() && MonotonicClock::now() < deadline &&
+           !WaitForBytes(count, StepTo(deadline))) {
+    }
 }
 
 void Line::Drain() {

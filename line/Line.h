@@ -49,6 +49,7 @@ public:
     bool WriteFrame(const CommandFrame& frame) final;
     ReadResult ReadByte(std::uint8_t* target) final;
     ReadResult ReadByteWithin(std::uint8_t* target, std::uint32_t milliseconds) final;
+    void AwaitBytes(std::size_t count, std::uint32_t milliseconds) final;
     void Drain() final;
 
 protected:
@@ -56,6 +57,14 @@ protected:
     virtual bool Send(const std::uint8_t* bytes, std::size_t count, Deadline deadline) = 0;
     // Takes one byte that arrives before the deadline (a short one: the caller loops).
     virtual ReadResult Receive(std::uint8_t& byte, Deadline deadline) = 0;
+    // Waits until count bytes are waiting, the line fails, or the deadline (a short one: the
+    // caller loops); false only when the deadline came first. A transport that cannot wait for
+    // several bytes in one wake-up answers true at once.
+    virtual bool WaitForBytes(std::size_t count, Deadline deadline) {
+        (void)count;
+        (void)deadline;
+        return true;
+    }
     // Whether the Cancel is set; remembers that a call was cut by it.
     bool Cancelled();
     // Whether it cuts everything at once: reads under way, and the wait for written bytes to
@@ -64,6 +73,8 @@ protected:
 
 private:
     bool Write(const std::uint8_t* bytes, std::size_t count);
+    // The deadline of one wait on the way to this one: short where a cancel must cut it at once.
+    Deadline StepTo(Deadline deadline) const;
 
     const Cancel* m_cancel = nullptr;
     CancelMode m_mode = CancelMode::Now;

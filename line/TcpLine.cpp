@@ -42,19 +42,66 @@ protected:
         return true;
     }
 
+    // What has come is taken in one call and handed out a byte at a time; only when nothing is
+    // there does the read wait.
     ReadResult Receive(std::uint8_t& byte, Deadline deadline) override {
+        if (m_next == m_end) {
+            const ReadResult result = Fill();
+            if (result != READ_NOTHING)
+                return result == READ_BYTE ? Take(byte) : result;
+            const int ready = WaitFor(m_socket, false, MsUntil(deadline));
+            if (ready <= 0)
+                return ready == 0 ? READ_NOTHING : READ_FAILED;
+            if (const ReadResult filled = Fill(); filled != READ_BYTE)
+                return filled;
+        }
+        return Take(byte);
+    }
+
+#ifndef _WIN32
+    // The socket's low-water mark makes the wait end only once count bytes are in, or the peer
+    // has gone; it goes back to one byte before the reads, which wait for each byte (a mark the
+    // socket took once it takes again). Winsock has no low-water mark for a wait: there, the
+    // reads wait byte by byte.
+    bool WaitForBytes(std::size_t count, Deadline deadline) override {
+        const std::size_t taken = m_end - m_next;
+        if (taken >= count || !SetLowWater(int(count - taken)))
+            return true;
         const int ready = WaitFor(m_socket, false, MsUntil(deadline));
-        if (ready <= 0)
-            return ready == 0 ? READ_NOTHING : READ_FAILED;
-        const auto got = ::recv(m_socket, reinterpret_cast<char*>(&byte), 1, 0);
-        if (got == 1)
+        SetLowWater(1);
+        return ready != 0;
+    }
+#endif
+
+private:
+#ifndef _WIN32
+    bool SetLowWater(int count) {
+        return ::setsockopt(m_socket, SOL_SOCKET, SO_RCVLOWAT, &count, sizeof count) == 0;
+    }
+#endif
+
+    // Takes what the connection holds, up to the buffer's size: READ_BYTE when something came,
+    // READ_NOTHING when nothing is there yet.
+    ReadResult Fill() {
+        const auto got = ::recv(m_socket, reinterpret_cast<char*>(m_buffer), sizeof m_buffer, 0);
+        if (got > 0) {
+            m_next = 0;
+            m_end = static_cast<std::size_t>(got);
             return READ_BYTE;
+        }
         // The server hung up (0) or the connection broke: the line is gone.
         return got < 0 && WouldBlock() ? READ_NOTHING : READ_FAILED;
     }
+    ReadResult Take(std::uint8_t& byte) {
+        byte = m_buffer[m_next++];
+        return READ_BYTE;
+    }
 
-private:
     Socket m_socket;
+    // Bytes taken from the connection and not yet read: m_buffer[m_next] up to m_end.
+    std::uint8_t m_buffer[64] = {};
+    std::size_t m_next = 0;
+    std::size_t m_end = 0;
 };
 
 // Host names are looked up on a thread of their own, so that a name server that does not answer

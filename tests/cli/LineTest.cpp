@@ -29,7 +29,8 @@ public:
         std::uint32_t msLeft;
     };
     std::vector<Write> writes;
-    std::string arriving; // bytes the line hands out, one a read
+    std::string arriving;              // bytes the line hands out, one a read
+    std::vector<std::uint32_t> awaits; // the time left of each wait for several bytes
 
 protected:
     bool Send(const std::uint8_t*, std::size_t count, line::Deadline deadline) override {
@@ -42,6 +43,10 @@ protected:
         byte = static_cast<std::uint8_t>(arriving[0]);
         arriving.erase(0, 1);
         return READ_BYTE;
+    }
+    bool WaitForBytes(std::size_t, line::Deadline deadline) override {
+        awaits.push_back(line::MsUntil(deadline));
+        return true;
     }
 };
 
@@ -73,6 +78,8 @@ TEST(LineCancel, CutsAReadAtOnceOrLetsTheAnswerUnderWayBeReadByItsMode) {
     now.arriving = "!";
     now.SetCancel(&cancel);
     EXPECT_EQ(now.ReadByteWithin(&byte, 1000), MonitorLine::READ_FAILED);
+    now.AwaitBytes(4, 1000);
+    EXPECT_TRUE(now.awaits.empty());
 
     RecordingLine between;
     between.arriving = "!";
@@ -81,6 +88,9 @@ TEST(LineCancel, CutsAReadAtOnceOrLetsTheAnswerUnderWayBeReadByItsMode) {
     EXPECT_EQ(byte, '!');
     EXPECT_FALSE(between.WriteFrame(MakeFrame('1', "SIG", "000")));
     EXPECT_TRUE(between.writes.empty());
+    between.AwaitBytes(4, 1000);
+    ASSERT_EQ(between.awaits.size(), 1u);
+    EXPECT_GT(between.awaits[0], 500u) << "waits whole";
 }
 
 TEST(LineCancel, TheClockSaysWhetherAWaitWasCutShort) {
@@ -138,6 +148,36 @@ TEST(LineTcp, CarriesAFrameOutAndTheAnswerBack) {
     EXPECT_EQ(byte, '!');
     ::close(peer);
     EXPECT_EQ(opened->ReadByteWithin(&byte, 5000), MonitorLine::READ_FAILED) << "hung up";
+}
+
+// An answer is awaited whole, in one wake-up, and then read byte by byte as ever; a hang-up ends
+// the wait at once.
+TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
+    LoopbackServer server(true);
+    std::string error;
+    const std::unique_ptr<line::Line> opened = server.Open(error);
+    ASSERT_TRUE(opened) << error;
+    const int peer = ::accept(server.socket, nullptr, nullptr);
+    ASSERT_GE(peer, 0);
+    const auto msAwaiting = [&](std::uint32_t milliseconds) {
+        const line::Deadline end = line::DeadlineIn(milliseconds);
+        opened->AwaitBytes(4, milliseconds);
+        return milliseconds - line::MsUntil(end);
+    };
+    ASSERT_EQ(::send(peer, "SO", 2, 0), 2);
+    EXPECT_EQ(msAwaiting(150), 150u) << "two bytes of four do not end the wait";
+    std::uint8_t byte = 0;
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 0), MonitorLine::READ_BYTE) << "read one by one";
+    EXPECT_EQ(byte, 'S');
+    ASSERT_EQ(::send(peer, "K!?", 3, 0), 3);
+    EXPECT_LT(msAwaiting(5000), 2500u) << "four bytes in";
+    std::string read;
+    while (opened->ReadByteWithin(&byte, 0) == MonitorLine::READ_BYTE)
+        read += static_cast<char>(byte);
+    EXPECT_EQ(read, "OK!?");
+    ::close(peer);
+    EXPECT_LT(msAwaiting(5000), 2500u) << "hung up";
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 0), MonitorLine::READ_FAILED);
 }
 
 size_t OpenDescriptors() {

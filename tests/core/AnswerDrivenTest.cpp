@@ -79,6 +79,18 @@ TEST_F(AnswerDriven, AProbeCountsAUnitOnlyForDataBytesFollowedByAnAcknowledgeOrA
     }
 }
 
+TEST_F(AnswerDriven, AnAnswerWhoseBytesComeOneByOneIsAwaitedInOneWakeUp) {
+    // Every answer's bytes a millisecond apart, as a device server hands them on at 19200 baud:
+    // each exchange wakes for its quiet check and for its whole answer; the firmware's once more,
+    // for the rest after the first byte (a refusal is that byte alone).
+    line.answers = {{"007!", 6, "", 0, 1}, {"VGA!", 6, "", 0, 1}, {"FV2.05!", 8, "", 0, 1}};
+    EXPECT_EQ(core.ReadUnitId().unitId, 7);
+    EXPECT_EQ(core.ReadSource('7').source, 3);
+    EXPECT_EQ(core.ReadFirmware('7').version, "2.05");
+    EXPECT_EQ(line.wakeups, 2 + 2 + 3);
+    EXPECT_EQ(time.Now(), 3 * protocol::QUIET_CHECK_MS + (6 + 3) + (6 + 3) + (8 + 6));
+}
+
 // A monitor's state, read as a connect reads it, is the same under both policies, and the
 // answer-driven read takes the time of the answers alone.
 TEST(BothPolicies, ReadTheSameStatusTheAnswerDrivenOneInAFractionOfTheTime) {

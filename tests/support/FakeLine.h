@@ -52,6 +52,9 @@ public:
         *target = 0;
         return TakeArrived(*target, milliseconds) ? READ_BYTE : READ_NOTHING;
     }
+    void AwaitBytes(std::size_t count, std::uint32_t milliseconds) override {
+        AwaitArrived(count, milliseconds);
+    }
     void Drain() override {
         const std::uint64_t start = m_time.Now();
         if (chattersUntilDrained)

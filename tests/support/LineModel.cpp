@@ -50,6 +50,8 @@ void LineModel::TakeWritten(char byte) {
 
 bool LineModel::TakeArrived(std::uint8_t& byte, std::uint64_t timeout) {
     const std::uint64_t next = NextArrival();
+    if (next > m_time.Now())
+        ++wakeups;
     if (next == NEVER || next > m_time.Now() + timeout) {
         m_time.AdvanceTo(m_time.Now() + timeout);
         return false;
@@ -63,4 +65,14 @@ bool LineModel::TakeArrived(std::uint8_t& byte, std::uint64_t timeout) {
         m_nextBabble += m_babblePeriod;
     }
     return true;
+}
+
+void LineModel::AwaitArrived(std::size_t count, std::uint64_t timeout) {
+    const std::uint64_t now = m_time.Now();
+    std::uint64_t until = now + timeout;
+    if (count != 0 && m_line.size() >= count)
+        until = std::min(until, std::max(now, m_line[count - 1].time));
+    if (until > now)
+        ++wakeups;
+    m_time.AdvanceTo(until);
 }

@@ -49,6 +49,7 @@ public:
     std::vector<std::uint64_t> writeTimes; // when each byte was written
     std::vector<std::string> frames;       // the written bytes, nine at a time
     std::vector<std::uint64_t> frameTimes; // when the ninth byte of each frame was written
+    int wakeups = 0;                       // the reads and waits that had to wait for the line
 
 protected:
     // Takes a byte written to the line; the ninth of a frame brings the next answer.
@@ -56,6 +57,9 @@ protected:
     // Waits for a byte as a read with the connection's time-outs does: true with the byte when
     // one came within 100 ms (or within timeout), false after that long of quiet.
     bool TakeArrived(std::uint8_t& byte, std::uint64_t timeout = 100);
+    // Waits as a line woken for several bytes at once does: until count bytes are on the line or
+    // timeout ms have passed; takes none.
+    void AwaitArrived(std::size_t count, std::uint64_t timeout);
 
     TimeSource& m_time;
 

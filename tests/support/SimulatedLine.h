@@ -41,6 +41,10 @@ public:
             return READ_FAILED;
         return TakeArrived(*target, milliseconds) ? READ_BYTE : READ_NOTHING;
     }
+    void AwaitBytes(std::size_t count, std::uint32_t milliseconds) override {
+        if (!dropped)
+            AwaitArrived(count, milliseconds);
+    }
     void Drain() override {
         if (dropped || Stopped())
             return;
