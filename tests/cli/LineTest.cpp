@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 #include "cli/Interrupt.h"
 #include "line/Cancel.h"
@@ -91,6 +92,14 @@ TEST(LineCancel, CutsAReadAtOnceOrLetsTheAnswerUnderWayBeReadByItsMode) {
     between.AwaitBytes(4, 1000);
     ASSERT_EQ(between.awaits.size(), 1u);
     EXPECT_GT(between.awaits[0], 500u) << "waits whole";
+
+    // Not yet cancelled, a wait that a cancel cuts at once is made in short steps.
+    line::Cancel notYet;
+    RecordingLine stepping;
+    stepping.SetCancel(&notYet);
+    stepping.AwaitBytes(4, 1000);
+    ASSERT_EQ(stepping.awaits.size(), 1u);
+    EXPECT_LE(stepping.awaits[0], 20u);
 }
 
 TEST(LineCancel, TheClockSaysWhetherAWaitWasCutShort) {
@@ -169,15 +178,30 @@ TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
     std::uint8_t byte = 0;
     EXPECT_EQ(opened->ReadByteWithin(&byte, 0), MonitorLine::READ_BYTE) << "read one by one";
     EXPECT_EQ(byte, 'S');
-    ASSERT_EQ(::send(peer, "K!?", 3, 0), 3);
-    EXPECT_LT(msAwaiting(5000), 2500u) << "four bytes in";
+    ASSERT_EQ(::send(peer, "K!?abcd", 7, 0), 7);
+    EXPECT_LT(msAwaiting(5000), 2500u) << "four bytes in, one of them taken already";
     std::string read;
+    for (int i = 0; i < 2 && opened->ReadByteWithin(&byte, 0) == MonitorLine::READ_BYTE; ++i)
+        read += static_cast<char>(byte);
+    EXPECT_LT(msAwaiting(1000), 500u) << "the rest was taken with the first of them";
     while (opened->ReadByteWithin(&byte, 0) == MonitorLine::READ_BYTE)
         read += static_cast<char>(byte);
-    EXPECT_EQ(read, "OK!?");
-    ::close(peer);
+    EXPECT_EQ(read, "OK!?abcd");
+    // Bytes that come while a read waits: one alone, then the hang-up.
+    const auto later = [peer](auto then) {
+        return std::thread([then, peer] {
+            ::usleep(50000);
+            then(peer);
+        });
+    };
+    std::thread sending = later([](int s) { ::send(s, "!", 1, 0); });
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 1000), MonitorLine::READ_BYTE);
+    EXPECT_EQ(byte, '!');
+    sending.join();
+    std::thread hangingUp = later([](int s) { ::close(s); });
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 5000), MonitorLine::READ_FAILED) << "hung up";
+    hangingUp.join();
     EXPECT_LT(msAwaiting(5000), 2500u) << "hung up";
-    EXPECT_EQ(opened->ReadByteWithin(&byte, 0), MonitorLine::READ_FAILED);
 }
 
 size_t OpenDescriptors() {
@@ -254,6 +278,17 @@ TEST_F(LineExclusive, IsHeldWhileTheLineIsOpenAndLetGoWhenItCloses) {
         EXPECT_TRUE(Exclusive());
     }
     EXPECT_FALSE(Exclusive());
+}
+
+TEST_F(LineExclusive, ASerialLineWaitsForNoBytesTogether) {
+    line::Target target;
+    std::string error;
+    ASSERT_TRUE(line::ParseTarget(slave, target, error));
+    const std::unique_ptr<line::Line> opened = line::OpenSerial(target, error);
+    ASSERT_TRUE(opened) << error;
+    const line::Deadline end = line::DeadlineIn(5000);
+    opened->AwaitBytes(4, 5000);
+    EXPECT_GT(line::MsUntil(end), 4000u) << "the reads wait byte by byte instead";
 }
 
 TEST_F(LineExclusive, IsLetGoOfByAProgramAboutToEndWithoutClosingItsLines) {
