@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -194,6 +195,10 @@ TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
             then(peer);
         });
     };
+    // A quiet line's read sleeps until its time-out; it does not spin.
+    const std::clock_t before = std::clock();
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 200), MonitorLine::READ_NOTHING);
+    EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 20);
     std::thread sending = later([](int s) { ::send(s, "!", 1, 0); });
     EXPECT_EQ(opened->ReadByteWithin(&byte, 1000), MonitorLine::READ_BYTE);
     EXPECT_EQ(byte, '!');
