@@ -188,6 +188,10 @@ TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
     while (opened->ReadByteWithin(&byte, 0) == MonitorLine::READ_BYTE)
         read += static_cast<char>(byte);
     EXPECT_EQ(read, "OK!?abcd");
+    // A quiet line's read sleeps until its time-out; it does not spin.
+    const std::clock_t before = std::clock();
+    EXPECT_EQ(opened->ReadByteWithin(&byte, 200), MonitorLine::READ_NOTHING);
+    EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 20);
     // Bytes that come while a read waits: one alone, then the hang-up.
     const auto later = [peer](auto then) {
         return std::thread([then, peer] {
@@ -195,10 +199,6 @@ TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
             then(peer);
         });
     };
-    // A quiet line's read sleeps until its time-out; it does not spin.
-    const std::clock_t before = std::clock();
-    EXPECT_EQ(opened->ReadByteWithin(&byte, 200), MonitorLine::READ_NOTHING);
-    EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 20);
     std::thread sending = later([](int s) { ::send(s, "!", 1, 0); });
     EXPECT_EQ(opened->ReadByteWithin(&byte, 1000), MonitorLine::READ_BYTE);
     EXPECT_EQ(byte, '!');
