@@ -169,25 +169,31 @@ TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
     ASSERT_TRUE(opened) << error;
     const int peer = ::accept(server.socket, nullptr, nullptr);
     ASSERT_GE(peer, 0);
-    const auto msAwaiting = [&](std::uint32_t milliseconds) {
+    const auto msAwaiting = [&](std::size_t count, std::uint32_t milliseconds) {
         const line::Deadline end = line::DeadlineIn(milliseconds);
-        opened->AwaitBytes(4, milliseconds);
+        opened->AwaitBytes(count, milliseconds);
         return milliseconds - line::MsUntil(end);
     };
-    ASSERT_EQ(::send(peer, "SO", 2, 0), 2);
-    EXPECT_EQ(msAwaiting(150), 150u) << "two bytes of four do not end the wait";
     std::uint8_t byte = 0;
+    std::string read;
+    const auto readAll = [&] {
+        while (opened->ReadByteWithin(&byte, 0) == MonitorLine::READ_BYTE)
+            read += static_cast<char>(byte);
+    };
+    ASSERT_EQ(::send(peer, "SO", 2, 0), 2);
+    EXPECT_EQ(msAwaiting(4, 150), 150u) << "two bytes of four do not end the wait";
     EXPECT_EQ(opened->ReadByteWithin(&byte, 0), MonitorLine::READ_BYTE) << "read one by one";
     EXPECT_EQ(byte, 'S');
-    ASSERT_EQ(::send(peer, "K!?abcd", 7, 0), 7);
-    EXPECT_LT(msAwaiting(5000), 2500u) << "four bytes in, one of them taken already";
-    std::string read;
+    ASSERT_EQ(::send(peer, "K!?", 3, 0), 3);
+    EXPECT_LT(msAwaiting(4, 5000), 2500u) << "four bytes in, one of them taken already";
     for (int i = 0; i < 2 && opened->ReadByteWithin(&byte, 0) == MonitorLine::READ_BYTE; ++i)
         read += static_cast<char>(byte);
-    EXPECT_LT(msAwaiting(1000), 500u) << "the rest was taken with the first of them";
-    while (opened->ReadByteWithin(&byte, 0) == MonitorLine::READ_BYTE)
-        read += static_cast<char>(byte);
-    EXPECT_EQ(read, "OK!?abcd");
+    EXPECT_LT(msAwaiting(2, 1000), 500u) << "the rest was taken with the first of them";
+    readAll();
+    ASSERT_EQ(::send(peer, "ab", 2, 0), 2);
+    EXPECT_EQ(msAwaiting(4, 150), 150u) << "the bytes taken before are read already";
+    readAll();
+    EXPECT_EQ(read, "OK!?ab");
     // A quiet line's read sleeps until its time-out; it does not spin.
     const std::clock_t before = std::clock();
     EXPECT_EQ(opened->ReadByteWithin(&byte, 200), MonitorLine::READ_NOTHING);
@@ -206,7 +212,7 @@ TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
     std::thread hangingUp = later([](int s) { ::close(s); });
     EXPECT_EQ(opened->ReadByteWithin(&byte, 5000), MonitorLine::READ_FAILED) << "hung up";
     hangingUp.join();
-    EXPECT_LT(msAwaiting(5000), 2500u) << "hung up";
+    EXPECT_LT(msAwaiting(4, 5000), 2500u) << "hung up";
 }
 
 size_t OpenDescriptors() {
