@@ -1,0 +1,47 @@
+// An operation's POST from its route to the monitor's line worker: one that kelvaned is stopping
+// takes nothing, and the client is told so at once instead of waiting for an answer that never
+// comes.
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include "service/Api.h"
+#include "service/LineWorker.h"
+#include "tests/support/VirtualWorkerClock.h"
+
+TEST(ApiOperation, APostMeetingAWorkerThatStopsIsAnswered503AtOnce) {
+    VirtualTime time;
+    VirtualWorkerClock clock{time};
+    line::Target target;
+    target.text = "tcp:127.0.0.1:7001";
+    service::Fleet fleet;
+    auto worker = std::make_shared<service::LineWorker>(
+        target, std::vector<service::LineMonitor>{{"m1", 1}},
+        service::LineSettings{std::chrono::hours(1), Timing::Paced}, fleet,
+        [](const line::Target&, const line::Cancel&, std::string&) {
+            return std::unique_ptr<MonitorLine>();
+        },
+        clock);
+    fleet.Configure({{"m1", target, 1}}, {{target, target.text}}, {worker});
+    worker->Stop(service::Cut::Stop);
+    service::Service workers{fleet};
+    service::Operations operations{fleet, clock};
+    service::OperationLog log;
+    service::Api api{fleet, workers, operations, log, clock};
+
+    service::http::Request post;
+    post.method = "POST";
+    post.path = "/api/monitors/m1/reset";
+    post.client = "127.0.0.1";
+    post.headers = {{"Host", "127.0.0.1:9420"}, {"Content-Type", "application/json"}};
+    const service::http::Reply head = api.Answer(post);
+    ASSERT_TRUE(head.afterBody);
+    post.body = "{}";
+    const service::http::Reply afterBody = head.afterBody(post);
+    ASSERT_TRUE(afterBody.later);
+    std::optional<service::http::Response> answer;
+    afterBody.later([&](service::http::Response response) { answer = std::move(response); });
+    ASSERT_TRUE(answer) << "left waiting";
+    EXPECT_EQ(answer->status, 503);
+    EXPECT_EQ(*answer->body,
+              R"({"error":"kelvaned is stopping: the operation did not run to its end"})");
+}
