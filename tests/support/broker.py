@@ -82,10 +82,11 @@ class Broker:
 
 
 class Message:
-    def __init__(self, topic, payload, retain, at):
+    def __init__(self, topic, payload, retain, at, qos=0):
         self.topic = topic
         self.payload = payload
         self.retain = retain
+        self.qos = qos  # as delivered: the lower of the publisher's and the subscription's (1)
         self.at = at  # time.monotonic() when it came
 
     def text(self):
@@ -117,7 +118,7 @@ class Client:
     def _on_message(self, client, userdata, message):
         with self._new:
             self.messages.append(Message(message.topic, message.payload, bool(message.retain),
-                                         time.monotonic()))
+                                         time.monotonic(), message.qos))
             self._new.notify_all()
 
     def mark(self):
