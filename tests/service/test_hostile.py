@@ -3,7 +3,7 @@ its status, that kelvaned closed the connection, that no frame reached the monit
 kelvaned's resident memory stayed within the row's bound. Then the crowds, from addresses of
 their own (127.0.0.3 and up) while the prober asks from 127.0.0.1: idle and dripping
 connections, the bound on all connections, the event streams, the operations waiting on a line,
-and a second kelvaned on the address in use."""
+20,000 answers pipelined on one connection, and a second kelvaned on the address in use."""
 
 import http.client
 import json
@@ -296,6 +296,23 @@ class HostileClients(unittest.TestCase):
                 self.assert_memory_within(before, mib)
         self.open.post("/api/monitors/m/source", {"source": "HDMI9"})  # the reset would be next
         self.assertEqual(self.fleet.frames(0)[frames:], [])
+
+    def test_20000_answers_on_one_connection_leave_its_memory_where_it_was(self):
+        """Every answer is let go once it has gone: pipelined, 500 requests at a time."""
+        before = self.memory()
+        client = self.held([connect(self.open.port, "127.0.0.1")])[0]
+        batch = request("GET", "/api/monitors/m") * 500
+        for _ in range(40):
+            client.sendall(batch)
+            answered, tail = 0, b""
+            while answered < 500:
+                more = client.recv(1 << 20)
+                self.assertTrue(more, "closed after %d answers" % answered)
+                # A head cut by the end of one read is counted with the next.
+                data = tail + more
+                answered += data.count(b"HTTP/1.1 200 ")
+                tail = data[-12:]
+        self.assert_memory_within(before, 2)
 
     def test_1000_idle_and_200_dripping_connections_leave_the_prober_served_within_1_s(self):
         before = self.memory()
