@@ -136,13 +136,24 @@ struct LoopbackServer {
     }
 };
 
-TEST(LineTcp, CarriesAFrameOutAndTheAnswerBack) {
-    LoopbackServer server(true);
-    std::string error;
-    const std::unique_ptr<line::Line> opened = server.Open(error);
-    ASSERT_TRUE(opened) << error;
-    const int peer = ::accept(server.socket, nullptr, nullptr);
-    ASSERT_GE(peer, 0);
+// A line opened to a loopback server, and the server's end of its connection, which the test
+// closes.
+class LineTcpConnected : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        opened = server.Open(error);
+        ASSERT_TRUE(opened) << error;
+        peer = ::accept(server.socket, nullptr, nullptr);
+        ASSERT_GE(peer, 0);
+    }
+
+    LoopbackServer server{true};
+    std::unique_ptr<line::Line> opened;
+    int peer = -1;
+};
+
+TEST_F(LineTcpConnected, CarriesAFrameOutAndTheAnswerBack) {
     ASSERT_TRUE(opened->WriteFrame(MakeFrame('1', "SIG", "000")));
     char frame[FRAME_SIZE + 1] = {};
     size_t got = 0;
@@ -162,13 +173,7 @@ TEST(LineTcp, CarriesAFrameOutAndTheAnswerBack) {
 
 // An answer is awaited whole, in one wake-up, and then read byte by byte as ever; a hang-up ends
 // the wait at once.
-TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
-    LoopbackServer server(true);
-    std::string error;
-    const std::unique_ptr<line::Line> opened = server.Open(error);
-    ASSERT_TRUE(opened) << error;
-    const int peer = ::accept(server.socket, nullptr, nullptr);
-    ASSERT_GE(peer, 0);
+TEST_F(LineTcpConnected, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
     const auto msAwaiting = [&](std::size_t count, std::uint32_t milliseconds) {
         const line::Deadline end = line::DeadlineIn(milliseconds);
         opened->AwaitBytes(count, milliseconds);
@@ -199,8 +204,8 @@ TEST(LineTcp, AwaitsAWholeAnswerAndThenReadsItByteByByte) {
     EXPECT_EQ(opened->ReadByteWithin(&byte, 200), MonitorLine::READ_NOTHING);
     EXPECT_LT(std::clock() - before, CLOCKS_PER_SEC / 20);
     // Bytes that come while a read waits: one alone, then the hang-up.
-    const auto later = [peer](auto then) {
-        return std::thread([then, peer] {
+    const auto later = [this](auto then) {
+        return std::thread([then, peer = peer] {
             ::usleep(50000);
             then(peer);
         });

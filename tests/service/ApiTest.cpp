@@ -5,23 +5,11 @@
 #include <memory>
 #include <optional>
 #include "service/Api.h"
-#include "service/LineWorker.h"
-#include "tests/support/VirtualWorkerClock.h"
+#include "tests/support/OneMonitorFleet.h"
 
 TEST(ApiOperation, APostMeetingAWorkerThatStopsIsAnswered503AtOnce) {
-    VirtualTime time;
-    VirtualWorkerClock clock{time};
-    line::Target target;
-    target.text = "tcp:127.0.0.1:7001";
-    service::Fleet fleet;
-    auto worker = std::make_shared<service::LineWorker>(
-        target, std::vector<service::LineMonitor>{{"m1", 1}},
-        service::LineSettings{std::chrono::hours(1), Timing::Paced}, fleet,
-        [](const line::Target&, const line::Cancel&, std::string&) {
-            return std::unique_ptr<MonitorLine>();
-        },
-        clock);
-    fleet.Configure({{"m1", target, 1}}, {{target, target.text}}, {worker});
+    OneMonitorFleet one;
+    auto& [time, clock, target, fleet, worker] = one;
     worker->Stop(service::Cut::Stop);
     service::Service workers{fleet};
     service::Operations operations{fleet, clock};

@@ -4,6 +4,7 @@
 #include <memory>
 #include "service/GroupRun.h"
 #include "service/LineWorker.h"
+#include "tests/support/OneMonitorFleet.h"
 #include "tests/support/SimulatedLine.h"
 #include "tests/support/VirtualWorkerClock.h"
 
@@ -90,19 +91,8 @@ TEST(GroupRun, AGroupLargerThanTheQueueRunsWholeInItsOrderEachMemberAfterTheOneB
 }
 
 TEST(GroupRun, AMemberMeetingAFullQueueFailsBusyAndOneMeetingALineLetGoIsCutByTheReload) {
-    VirtualTime time;
-    VirtualWorkerClock clock{time};
-    line::Target target;
-    target.text = "tcp:127.0.0.1:7001";
-    service::Fleet fleet;
-    auto worker = std::make_shared<service::LineWorker>(
-        target, std::vector<service::LineMonitor>{{"m1", 1}},
-        service::LineSettings{std::chrono::hours(1), Timing::Paced}, fleet,
-        [](const line::Target&, const line::Cancel&, std::string&) {
-            return std::unique_ptr<MonitorLine>();
-        },
-        clock);
-    fleet.Configure({{"m1", target, 1}}, {{target, target.text}}, {worker});
+    OneMonitorFleet one;
+    auto& [time, clock, target, fleet, worker] = one;
     service::Operations operations(fleet, clock);
     Request request;
     request.command = Command::Reset;
