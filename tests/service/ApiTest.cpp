@@ -2,19 +2,17 @@
 // takes nothing, and the client is told so at once instead of waiting for an answer that never
 // comes.
 #include <gtest/gtest.h>
-#include <memory>
 #include <optional>
 #include "service/Api.h"
 #include "tests/support/OneMonitorFleet.h"
 
 TEST(ApiOperation, APostMeetingAWorkerThatStopsIsAnswered503AtOnce) {
     OneMonitorFleet one;
-    auto& [time, clock, target, fleet, worker] = one;
-    worker->Stop(service::Cut::Stop);
-    service::Service workers{fleet};
-    service::Operations operations{fleet, clock};
+    one.worker->Stop(service::Cut::Stop);
+    service::Service workers{one.fleet};
+    service::Operations operations{one.fleet, one.clock};
     service::OperationLog log;
-    service::Api api{fleet, workers, operations, log, clock};
+    service::Api api{one.fleet, workers, operations, log, one.clock};
 
     service::http::Request post;
     post.method = "POST";

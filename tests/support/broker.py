@@ -82,7 +82,7 @@ class Broker:
 
 
 class Message:
-    def __init__(self, topic, payload, retain, at, qos=0):
+    def __init__(self, topic, payload, retain, at, qos):
         self.topic = topic
         self.payload = payload
         self.retain = retain
